@@ -41,3 +41,12 @@ bench: setup
 
 clean:
 	rm -rf build
+
+FUZZBUILD := build/fuzz
+FUZZ_SECONDS ?= 60
+fuzz:
+	@LUMRA_WITH_CLANG=1 scripts/setup.sh
+	cmake -S . -B $(FUZZBUILD) -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DLUMRA_FUZZ=ON -DLUMRA_BUILD_TESTS=OFF -DLUMRA_BUILD_MODULE=OFF
+	cmake --build $(FUZZBUILD) -j $(JOBS)
+	fuzz/run.sh $(FUZZBUILD) $(FUZZ_SECONDS)
