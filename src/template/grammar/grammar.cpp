@@ -1,0 +1,671 @@
+// The template grammar as a recursive-descent recogniser: one member function
+// per rule, each a call of PegState::rule() with the rule's kind and a body
+// that follows the rule's definition. Choices are `||` chains (first match
+// wins), repetitions are loops, and `(!"x" ~ ANY)*` bodies are one substring
+// search for the terminator. Such fast paths are used only where the rules
+// they skip over could leave no record and count nothing (atomic bodies, and
+// lookaheads over literals), so records and error reports are exactly those of
+// the literal grammar.
+//
+// The only recursion is python_nested_curly -> python_expr, bounded by
+// kMaxBraceNesting.
+
+#include "template/grammar/grammar.h"
+
+#include <array>
+#include <cstdint>
+
+#include <fmt/format.h>
+
+#include "template/grammar/peg_runtime.h"
+#include "template/grammar/unicode.h"
+
+namespace lumra::grammar {
+namespace {
+
+using detail::PegState;
+using detail::TerminatorSearch;
+using detail::utf8_length;
+
+// Character classes of single bytes. `{` is in the stop sets because `{#`
+// stops there; the byte after it decides.
+enum : std::uint8_t {
+  kWhitespace = 1 << 0,     // WHITESPACE
+  kTagNameStop = 1 << 1,    // html_tag_name: whitespace / > {#
+  kAttrNameStop = 1 << 2,   // attribute names: whitespace = / > < {#
+  kUnquotedStop = 1 << 3,   // unquoted_value: whitespace " ' = < > {#
+  kTextSpecial = 1 << 4,    // text: < and { may end it
+  kAsciiLetter = 1 << 5,
+  kMarkupOpener = 1 << 6,   // after <: a letter, / ! ?
+};
+
+constexpr std::array<std::uint8_t, 256> make_classes() {
+  std::array<std::uint8_t, 256> t{};
+  for (const unsigned char c : {' ', '\t', '\n', '\r'}) {
+    t[c] |= kWhitespace | kTagNameStop | kAttrNameStop | kUnquotedStop;
+  }
+  for (const unsigned char c : {'/', '>', '{'}) t[c] |= kTagNameStop;
+  for (const unsigned char c : {'=', '/', '>', '<', '{'}) t[c] |= kAttrNameStop;
+  for (const unsigned char c : {'"', '\'', '=', '<', '>', '{'}) t[c] |= kUnquotedStop;
+  t['<'] |= kTextSpecial;
+  t['{'] |= kTextSpecial;
+  for (int c = 'a'; c <= 'z'; ++c) t[c] |= kAsciiLetter | kMarkupOpener;
+  for (int c = 'A'; c <= 'Z'; ++c) t[c] |= kAsciiLetter | kMarkupOpener;
+  for (const unsigned char c : {'/', '!', '?'}) t[c] |= kMarkupOpener;
+  return t;
+}
+
+constexpr std::array<std::uint8_t, 256> kClass = make_classes();
+
+constexpr auto kNormal = RuleKind::normal;
+constexpr auto kSilent = RuleKind::silent;
+constexpr auto kAtomic = RuleKind::atomic;
+constexpr auto kCompound = RuleKind::compound_atomic;
+
+class TemplateRecogniser : public PegState {
+ public:
+  explicit TemplateRecogniser(std::string_view input) noexcept : PegState(input) {}
+
+  // template = template_element* ~ EOI
+  bool template_() {
+    return rule<kCompound>(Rule::template_, [this] {
+      while (template_element()) {
+      }
+      return eoi();
+    });
+  }
+
+  // fill_data_pattern = SOI ~ fill_data_ws ~ (fill_data_destructure | fill_data_identifier)
+  //     ~ fill_data_ws ~ EOI
+  bool fill_data_pattern() {
+    return rule<kCompound>(Rule::fill_data_pattern, [this] {
+      if (pos_ != 0) return false;  // SOI
+      fill_data_ws();
+      if (!(fill_data_destructure() || fill_data_identifier())) return false;
+      fill_data_ws();
+      return eoi();
+    });
+  }
+
+ private:
+  // Scans from `p` to the first byte of class `stop`, where a `{` stops only
+  // when `#` follows it.
+  template <std::uint8_t stop>
+  std::uint32_t scan_to(std::uint32_t p) const noexcept {
+    while (p < n_) {
+      const unsigned char c = s_[p];
+      if ((kClass[c] & stop) != 0 && (c != '{' || (p + 1 < n_ && s_[p + 1] == '#'))) break;
+      ++p;
+    }
+    return p;
+  }
+
+  // Moves the cursor to the terminator found from it, or to the end of the
+  // input: `(!"x" ~ ANY)*`.
+  void skip_to(TerminatorSearch& search) noexcept {
+    const std::uint32_t at = search.find(input_, pos_);
+    pos_ = at == TerminatorSearch::kNone ? n_ : at;
+  }
+
+  // EOI: matches only at the end of the input.
+  bool eoi() {
+    return rule<kNormal>(Rule::EOI, [this] { return pos_ == n_; });
+  }
+
+  // template_element = html_comment | html_directive | html_processing_instruction
+  //     | html_raw | html_tag | template_expression | template_comment | text
+  bool template_element() {
+    return rule<kNormal>(Rule::template_element, [this] {
+      return html_comment() || html_directive() || html_processing_instruction() || html_raw() ||
+             html_tag() || template_expression() || template_comment() || text();
+    });
+  }
+
+  // html_comment = "<!--" ~ html_comment_content ~ "-->"
+  bool html_comment() {
+    if (!next_is('<')) return rule_fails_at_once<kNormal>(Rule::html_comment);
+    return rule<kNormal>(Rule::html_comment, [this] {
+      return literal("<!--") && html_comment_content() && literal("-->");
+    });
+  }
+
+  // html_comment_content = (!"-->" ~ ANY)*
+  bool html_comment_content() {
+    return rule<kAtomic>(Rule::html_comment_content, [this] {
+      skip_to(comment_end_);
+      return true;
+    });
+  }
+
+  // html_directive = "<!" ~ directive_content ~ ">"
+  bool html_directive() {
+    if (!next_is('<')) return rule_fails_at_once<kAtomic>(Rule::html_directive);
+    return rule<kAtomic>(Rule::html_directive, [this] {
+      return literal("<!") && directive_content() && byte('>');
+    });
+  }
+
+  // directive_content = (!">" ~ ANY)*
+  bool directive_content() {
+    return rule<kAtomic>(Rule::directive_content, [this] {
+      skip_to(angle_close_);
+      return true;
+    });
+  }
+
+  // html_processing_instruction = "<?" ~ processing_instruction_content ~ ">"
+  bool html_processing_instruction() {
+    if (!next_is('<')) return rule_fails_at_once<kAtomic>(Rule::html_processing_instruction);
+    return rule<kAtomic>(Rule::html_processing_instruction, [this] {
+      return literal("<?") && processing_instruction_content() && byte('>');
+    });
+  }
+
+  // processing_instruction_content = (!">" ~ ANY)*
+  bool processing_instruction_content() {
+    return rule<kAtomic>(Rule::processing_instruction_content, [this] {
+      skip_to(angle_close_);
+      return true;
+    });
+  }
+
+  // html_raw = html_raw_start_tag ~ html_raw_content ~ html_raw_end_tag
+  bool html_raw() {
+    return rule<kNormal>(Rule::html_raw, [this] {
+      return html_raw_start_tag() && html_raw_content() && html_raw_end_tag();
+    });
+  }
+
+  // Shared tail of tags: `(spacing_with_whitespace ~ html_attribute)* ~ spacing*`.
+  void attributes_and_spacing() {
+    while (sequence([this] { return spacing_with_whitespace() && html_attribute(); })) {
+    }
+    while (spacing()) {
+    }
+  }
+
+  // html_raw_start_tag = "<" ~ html_raw_tag_name ~ (spacing_with_whitespace ~ html_attribute)*
+  //     ~ spacing* ~ ">"
+  bool html_raw_start_tag() {
+    if (!next_is('<')) return rule_fails_at_once<kNormal>(Rule::html_raw_start_tag);
+    return rule<kNormal>(Rule::html_raw_start_tag, [this] {
+      if (!(byte('<') && html_raw_tag_name())) return false;
+      attributes_and_spacing();
+      return byte('>');
+    });
+  }
+
+  // html_raw_end_tag = "</" ~ html_raw_tag_name ~ (spacing_with_whitespace ~ html_attribute)*
+  //     ~ spacing* ~ ">"
+  bool html_raw_end_tag() {
+    return rule<kNormal>(Rule::html_raw_end_tag, [this] {
+      if (!(literal("</") && html_raw_tag_name())) return false;
+      attributes_and_spacing();
+      return byte('>');
+    });
+  }
+
+  // html_raw_content = (!html_raw_end_tag ~ ANY)*
+  // The end tag can only match where
+  // `</c-raw` stands; everywhere else the lookahead fails at its first
+  // literals, inside this atomic rule, without any effect, so only those
+  // places are tried.
+  bool html_raw_content() {
+    return rule<kAtomic>(Rule::html_raw_content, [this] {
+      for (;;) {
+        const std::uint32_t at = raw_end_.find(input_, pos_);
+        if (at == TerminatorSearch::kNone) {
+          pos_ = n_;
+          return true;
+        }
+        pos_ = at;
+        if (!not_followed_by([this] { return html_raw_end_tag(); })) return true;
+        if (fatal()) return false;
+        ++pos_;  // the `<`
+      }
+    });
+  }
+
+  // html_raw_tag_name = "c-raw"
+  bool html_raw_tag_name() {
+    return rule<kAtomic>(Rule::html_raw_tag_name, [this] { return literal("c-raw"); });
+  }
+
+  // html_tag = html_start_tag | html_end_tag | html_self_closing_tag
+  bool html_tag() {
+    return rule<kNormal>(Rule::html_tag, [this] {
+      return html_start_tag() || html_end_tag() || html_self_closing_tag();
+    });
+  }
+
+  // html_start_tag = "<" ~ html_tag_name ~ (spacing_with_whitespace ~ html_attribute)*
+  //     ~ spacing* ~ ">"
+  bool html_start_tag() {
+    if (!next_is('<')) return rule_fails_at_once<kCompound>(Rule::html_start_tag);
+    return rule<kCompound>(Rule::html_start_tag, [this] {
+      if (!(byte('<') && html_tag_name())) return false;
+      attributes_and_spacing();
+      return byte('>');
+    });
+  }
+
+  // html_end_tag = "</" ~ html_tag_name ~ (spacing_with_whitespace ~ html_attribute)*
+  //     ~ spacing* ~ ">"
+  bool html_end_tag() {
+    if (!next_is('<')) return rule_fails_at_once<kCompound>(Rule::html_end_tag);
+    return rule<kCompound>(Rule::html_end_tag, [this] {
+      if (!(literal("</") && html_tag_name())) return false;
+      attributes_and_spacing();
+      return byte('>');
+    });
+  }
+
+  // html_self_closing_tag = "<" ~ html_tag_name ~ (spacing_with_whitespace ~ html_attribute)*
+  //     ~ spacing* ~ "/" ~ ">"
+  bool html_self_closing_tag() {
+    if (!next_is('<')) return rule_fails_at_once<kCompound>(Rule::html_self_closing_tag);
+    return rule<kCompound>(Rule::html_self_closing_tag, [this] {
+      if (!(byte('<') && html_tag_name())) return false;
+      attributes_and_spacing();
+      return literal("/>");
+    });
+  }
+
+  // html_tag_name = ('a'..'z' | 'A'..'Z') ~ (!(WHITESPACE | "/" | ">" | "{#") ~ ANY)*
+  bool html_tag_name() {
+    return rule<kAtomic>(Rule::html_tag_name, [this] {
+      if (at_end() || (kClass[s_[pos_]] & kAsciiLetter) == 0) return false;
+      pos_ = scan_to<kTagNameStop>(pos_ + 1);
+      return true;
+    });
+  }
+
+  // html_attribute = (html_meta_attribute_name | html_attribute_name) ~ html_attribute_value?
+  bool html_attribute() {
+    return rule<kNormal>(Rule::html_attribute, [this] {
+      if (!(html_meta_attribute_name() || html_attribute_name())) return false;
+      html_attribute_value();
+      return true;
+    });
+  }
+
+  // html_meta_attribute_name = "#c-" ~ (!(WHITESPACE | "=" | "/" | ">" | "<" | "{#") ~ ANY)*
+  bool html_meta_attribute_name() {
+    return rule<kAtomic>(Rule::html_meta_attribute_name, [this] {
+      if (!literal("#c-")) return false;
+      pos_ = scan_to<kAttrNameStop>(pos_);
+      return true;
+    });
+  }
+
+  // html_attribute_name = (!(WHITESPACE | "=" | "/" | ">" | "<" | "{#") ~ ANY)+
+  bool html_attribute_name() {
+    return rule<kAtomic>(Rule::html_attribute_name, [this] {
+      const std::uint32_t end = scan_to<kAttrNameStop>(pos_);
+      if (end == pos_) return false;
+      pos_ = end;
+      return true;
+    });
+  }
+
+  // html_attribute_value = WHITESPACE* ~ "=" ~ WHITESPACE*
+  //     ~ (double_quoted_value | single_quoted_value | unquoted_value)
+  bool html_attribute_value() {
+    return rule<kNormal>(Rule::html_attribute_value, [this] {
+      while (whitespace()) {
+      }
+      if (!byte('=')) return false;
+      while (whitespace()) {
+      }
+      return double_quoted_value() || single_quoted_value() || unquoted_value();
+    });
+  }
+
+  // double_quoted_value = "\"" ~ (!"\"" ~ ANY)* ~ "\""
+  bool double_quoted_value() {
+    return rule<kAtomic>(Rule::double_quoted_value, [this] {
+      if (!byte('"')) return false;
+      skip_to(double_quote_);
+      return byte('"');
+    });
+  }
+
+  // single_quoted_value = "'" ~ (!"'" ~ ANY)* ~ "'"
+  bool single_quoted_value() {
+    return rule<kAtomic>(Rule::single_quoted_value, [this] {
+      if (!byte('\'')) return false;
+      skip_to(single_quote_);
+      return byte('\'');
+    });
+  }
+
+  // unquoted_value = (!(WHITESPACE | "\"" | "'" | "=" | "<" | ">" | "{#") ~ ANY)+
+  bool unquoted_value() {
+    return rule<kAtomic>(Rule::unquoted_value, [this] {
+      const std::uint32_t end = scan_to<kUnquotedStop>(pos_);
+      if (end == pos_) return false;
+      pos_ = end;
+      return true;
+    });
+  }
+
+  // template_expression = "{{" ~ WHITESPACE* ~ python_expr ~ WHITESPACE* ~ "}}"
+  bool template_expression() {
+    if (!next_is('{')) return rule_fails_at_once<kCompound>(Rule::template_expression);
+    return rule<kCompound>(Rule::template_expression, [this] {
+      if (!literal("{{")) return false;
+      while (whitespace()) {
+      }
+      if (!python_expr()) return false;
+      while (whitespace()) {
+      }
+      return literal("}}");
+    });
+  }
+
+  // template_comment = "{#" ~ template_comment_content ~ "#}"
+  bool template_comment() {
+    if (!next_is('{')) return rule_fails_at_once<kAtomic>(Rule::template_comment);
+    return rule<kAtomic>(Rule::template_comment, [this] {
+      return literal("{#") && template_comment_content() && literal("#}");
+    });
+  }
+
+  // template_comment_content = (!"#}" ~ ANY)*
+  bool template_comment_content() {
+    return rule<kAtomic>(Rule::template_comment_content, [this] {
+      skip_to(template_comment_end_);
+      return true;
+    });
+  }
+
+  // text = (!("<" ~ ('a'..'z' | 'A'..'Z' | "/" | "!" | "?")) ~ !"{{" ~ !"{#" ~ ANY)+
+  bool text() {
+    return rule<kAtomic>(Rule::text, [this] {
+      std::uint32_t p = pos_;
+      while (p < n_) {
+        const unsigned char c = s_[p];
+        if ((kClass[c] & kTextSpecial) != 0 && p + 1 < n_) {
+          const unsigned char next = s_[p + 1];
+          if (c == '<' ? (kClass[next] & kMarkupOpener) != 0 : (next == '{' || next == '#')) break;
+        }
+        ++p;
+      }
+      if (p == pos_) return false;
+      pos_ = p;
+      return true;
+    });
+  }
+
+  // python_expr = (python_str_triple_double | python_str_triple_single | python_str_double
+  //     | python_str_single | python_nested_curly | python_other_char)*
+  bool python_expr() {
+    return rule<kCompound>(Rule::python_expr, [this] {
+      while (python_str_triple_double() || python_str_triple_single() || python_str_double() ||
+             python_str_single() || python_nested_curly() || python_other_char()) {
+      }
+      return true;
+    });
+  }
+
+  // python_str_triple_double = "\"\"\"" ~ (!"\"\"\"" ~ ANY)* ~ "\"\"\""
+  bool python_str_triple_double() {
+    if (!next_is('"')) return rule_fails_at_once<kAtomic>(Rule::python_str_triple_double);
+    return rule<kAtomic>(Rule::python_str_triple_double, [this] {
+      if (!literal("\"\"\"")) return false;
+      skip_to(triple_double_);
+      return literal("\"\"\"");
+    });
+  }
+
+  // python_str_triple_single = "'''" ~ (!"'''" ~ ANY)* ~ "'''"
+  bool python_str_triple_single() {
+    if (!next_is('\'')) return rule_fails_at_once<kAtomic>(Rule::python_str_triple_single);
+    return rule<kAtomic>(Rule::python_str_triple_single, [this] {
+      if (!literal("'''")) return false;
+      skip_to(triple_single_);
+      return literal("'''");
+    });
+  }
+
+  // python_str_double = "\"" ~ (python_esc | !"\"" ~ ANY)* ~ "\""
+  // python_str_single = "'" ~ (python_esc | !"'" ~ ANY)* ~ "'"
+  // python_esc = "\\" ~ ANY
+  //
+  // When the string opened at q never closes, every quote after q that
+  // opens a string lies inside that scan, escaped (an unescaped one would
+  // have closed it), so the scan from the character after it falls in step
+  // with the one from q and runs off the end as well. Remembering q keeps a
+  // run of escaped quotes from being rescanned once per quote.
+  bool quoted_python_string(char quote, std::uint32_t& unclosed_from) {
+    if (pos_ >= unclosed_from) return false;
+    const std::uint32_t open = pos_;
+    if (!byte(quote)) return false;
+    std::uint32_t p = pos_;
+    const auto q = static_cast<unsigned char>(quote);
+    while (p < n_) {
+      const unsigned char c = s_[p];
+      if (c == q) {
+        pos_ = p + 1;
+        return true;
+      }
+      if (c == '\\' && p + 1 < n_) {
+        p += 1 + utf8_length(s_[p + 1]);
+      } else {
+        ++p;  // a backslash at the very end is an ordinary character
+      }
+    }
+    unclosed_from = open;
+    return false;
+  }
+
+  bool python_str_double() {
+    if (!next_is('"')) return rule_fails_at_once<kAtomic>(Rule::python_str_double);
+    return rule<kAtomic>(Rule::python_str_double,
+                         [this] { return quoted_python_string('"', unclosed_double_); });
+  }
+
+  bool python_str_single() {
+    if (!next_is('\'')) return rule_fails_at_once<kAtomic>(Rule::python_str_single);
+    return rule<kAtomic>(Rule::python_str_single,
+                         [this] { return quoted_python_string('\'', unclosed_single_); });
+  }
+
+  // python_nested_curly = "{" ~ python_expr ~ "}"
+  bool python_nested_curly() {
+    return rule<kSilent>(Rule::python_nested_curly, [this] {
+      if (at_end() || s_[pos_] != '{') return false;
+      if (depth_ >= kMaxBraceNesting) {
+        fail_fatally(pos_, fmt::format("too many nested braces in expression (more than {} levels)",
+                                       kMaxBraceNesting));
+        return false;
+      }
+      ++depth_;
+      const bool matched = sequence([this] { return byte('{') && python_expr() && byte('}'); });
+      --depth_;
+      return matched;
+    });
+  }
+
+  // python_other_char = !"}" ~ !"{" ~ ANY
+  bool python_other_char() {
+    return rule<kNormal>(Rule::python_other_char, [this] {
+      if (at_end() || s_[pos_] == '}' || s_[pos_] == '{') return false;
+      return any();
+    });
+  }
+
+  // fill_data_destructure = "{" ~ fill_data_ws ~ fill_data_item
+  //     ~ (fill_data_ws ~ "," ~ fill_data_ws ~ fill_data_item)* ~ fill_data_ws ~ ","?
+  //     ~ fill_data_ws ~ "}"
+  bool fill_data_destructure() {
+    return rule<kNormal>(Rule::fill_data_destructure, [this] {
+      if (!byte('{')) return false;
+      fill_data_ws();
+      if (!fill_data_item()) return false;
+      while (sequence([this] {
+        fill_data_ws();
+        if (!byte(',')) return false;
+        fill_data_ws();
+        return fill_data_item();
+      })) {
+      }
+      fill_data_ws();
+      byte(',');
+      fill_data_ws();
+      return byte('}');
+    });
+  }
+
+  // fill_data_item = fill_data_rest | fill_data_field
+  bool fill_data_item() {
+    return rule<kNormal>(Rule::fill_data_item,
+                         [this] { return fill_data_rest() || fill_data_field(); });
+  }
+
+  // fill_data_rest = "**" ~ fill_data_ws ~ fill_data_identifier
+  bool fill_data_rest() {
+    return rule<kNormal>(Rule::fill_data_rest, [this] {
+      if (!literal("**")) return false;
+      fill_data_ws();
+      return fill_data_identifier();
+    });
+  }
+
+  // fill_data_field = fill_data_identifier
+  //     ~ (fill_data_ws_required ~ "as" ~ fill_data_ws_required ~ fill_data_identifier)?
+  bool fill_data_field() {
+    return rule<kNormal>(Rule::fill_data_field, [this] {
+      if (!fill_data_identifier()) return false;
+      sequence([this] {
+        return fill_data_ws_required() && literal("as") && fill_data_ws_required() &&
+               fill_data_identifier();
+      });
+      return true;
+    });
+  }
+
+  // Decodes the character at `p` (valid UTF-8 assumed; anything else decodes
+  // to a value no property holds).
+  char32_t char_at(std::uint32_t p, std::uint32_t& length) const noexcept {
+    const unsigned char lead = s_[p];
+    length = std::min(utf8_length(lead), n_ - p);
+    if (length == 1) return lead < 0x80 ? lead : 0xFFFFFFFF;
+    char32_t c = lead & (0x7F >> length);
+    for (std::uint32_t i = 1; i < length; ++i) c = (c << 6) | (s_[p + i] & 0x3F);
+    return c;
+  }
+
+  // fill_data_identifier = ("_" | XID_START) ~ ("_" | XID_CONTINUE)*
+  bool fill_data_identifier() {
+    return rule<kAtomic>(Rule::fill_data_identifier, [this] {
+      if (at_end()) return false;
+      std::uint32_t length = 0;
+      const char32_t first = char_at(pos_, length);
+      if (first != U'_' && !is_xid_start(first)) return false;
+      pos_ += length;
+      while (!at_end()) {
+        const char32_t c = char_at(pos_, length);
+        if (c != U'_' && !is_xid_continue(c)) break;
+        pos_ += length;
+      }
+      return true;
+    });
+  }
+
+  // fill_data_ws = WHITESPACE*
+  bool fill_data_ws() {
+    return rule<kSilent>(Rule::fill_data_ws, [this] {
+      while (whitespace()) {
+      }
+      return true;
+    });
+  }
+
+  // fill_data_ws_required = WHITESPACE+
+  bool fill_data_ws_required() {
+    return rule<kSilent>(Rule::fill_data_ws_required, [this] {
+      if (!whitespace()) return false;
+      while (whitespace()) {
+      }
+      return true;
+    });
+  }
+
+  // spacing = WHITESPACE | template_comment
+  bool spacing() {
+    return rule<kCompound>(Rule::spacing, [this] { return whitespace() || template_comment(); });
+  }
+
+  // spacing_with_whitespace = (template_comment* ~ WHITESPACE ~ template_comment*)+
+  bool spacing_with_whitespace() {
+    return rule<kCompound>(Rule::spacing_with_whitespace, [this] {
+      const auto run = [this] {
+        return sequence([this] {
+          while (template_comment()) {
+          }
+          if (!whitespace()) return false;
+          while (template_comment()) {
+          }
+          return true;
+        });
+      };
+      if (!run()) return false;
+      while (run()) {
+      }
+      return true;
+    });
+  }
+
+  // WHITESPACE = " " | "\t" | "\n" | "\r" (silent, no inner rules: a byte test)
+  bool whitespace() noexcept {
+    if (pos_ < n_ && (kClass[s_[pos_]] & kWhitespace) != 0) {
+      ++pos_;
+      return true;
+    }
+    return false;
+  }
+
+  int depth_ = 0;
+  std::uint32_t unclosed_double_ = UINT32_MAX;
+  std::uint32_t unclosed_single_ = UINT32_MAX;
+  TerminatorSearch comment_end_{"-->"};
+  TerminatorSearch angle_close_{">"};
+  TerminatorSearch raw_end_{"</c-raw"};
+  TerminatorSearch double_quote_{"\""};
+  TerminatorSearch single_quote_{"'"};
+  TerminatorSearch template_comment_end_{"#}"};
+  TerminatorSearch triple_double_{"\"\"\""};
+  TerminatorSearch triple_single_{"'''"};
+};
+
+}  // namespace
+
+GrammarResult template_grammar_parse(Rule start, std::string_view input) {
+  // Offsets are 32-bit; a template of 4 GiB is far beyond any real page.
+  if (input.size() >= UINT32_MAX) {
+    return GrammarError::at_pos(input, 0,
+                                "input too large for the template grammar (4 GiB or more)");
+  }
+  if (start != Rule::template_ && start != Rule::fill_data_pattern) {
+    return GrammarError::at_pos(
+        input, 0, fmt::format("Internal error: {} is not a start rule of the template grammar",
+                              rule_name(start)));
+  }
+
+  TemplateRecogniser recogniser(input);
+  const bool matched =
+      start == Rule::template_ ? recogniser.template_() : recogniser.fill_data_pattern();
+  if (recogniser.fatal()) {
+    return GrammarError::at_pos(input, recogniser.fatal_pos(),
+                                std::move(recogniser.fatal_message()));
+  }
+  if (!matched) {
+    return GrammarError::from_attempts(input, recogniser.furthest(),
+                                       std::move(recogniser.expected()),
+                                       std::move(recogniser.unexpected()));
+  }
+  return ParseTree(input, std::move(recogniser.records()));
+}
+
+}  // namespace lumra::grammar

@@ -1,0 +1,168 @@
+// Generated inputs: every parse either yields a well-formed record tree that
+// covers the input or a positioned error that renders; and the remembered
+// terminator search answers as a fresh search would.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "template/grammar/grammar.h"
+#include "template/grammar/peg_runtime.h"
+
+namespace lumra::grammar {
+namespace {
+
+// Pieces that steer the recogniser into every rule, including broken shapes.
+const std::string_view kPieces[] = {
+    "<", ">", "/", "/>", "</", "<!", "<!--", "-->", "<?", "?>", "{", "}", "{{", "}}", "{#",
+    "#}", "\"", "'", "\"\"\"", "'''", "\\", "=", " ", "\n", "\r\n", "\r", "\t", "a", "div",
+    "c-raw", "#c-", "é", "日", "x", "1", ",", "**", "as", "\u00A0",
+};
+
+std::string random_input(std::mt19937& rng) {
+  std::uniform_int_distribution<std::size_t> length(0, 40);
+  std::uniform_int_distribution<std::size_t> piece(0, std::size(kPieces) - 1);
+  std::string out;
+  for (std::size_t i = length(rng); i > 0; --i) out += kPieces[piece(rng)];
+  return out;
+}
+
+bool on_boundary(std::string_view text, std::size_t offset) {
+  return offset == text.size() ||
+         (offset < text.size() && (static_cast<unsigned char>(text[offset]) & 0xC0) != 0x80);
+}
+
+// Children lie inside their parent, in order, without overlap.
+void check_pair(const Pair& pair, std::string_view input, int& failures) {
+  if (pair.start() > pair.end() || pair.end() > input.size() || !on_boundary(input, pair.start()) ||
+      !on_boundary(input, pair.end())) {
+    ++failures;
+    return;
+  }
+  std::size_t at = pair.start();
+  std::size_t count = 0;
+  for (const Pair child : pair.inner()) {
+    ++count;
+    if (child.start() < at || child.end() > pair.end()) ++failures;
+    at = child.end();
+    check_pair(child, input, failures);
+  }
+  const Rule rule = pair.rule();
+  if ((rule == Rule::template_element || rule == Rule::html_tag || rule == Rule::fill_data_item) &&
+      count != 1) {
+    ++failures;
+  }
+  if ((rule == Rule::template_comment || rule == Rule::text || rule == Rule::EOI) && count != 0) {
+    ++failures;
+  }
+}
+
+TEST(GrammarRobustness, GeneratedTemplates) {
+  std::mt19937 rng(20261207);
+  int parsed = 0;
+  for (int round = 0; round < 4000; ++round) {
+    const std::string input = random_input(rng);
+    const GrammarResult result = template_grammar_parse(Rule::template_, input);
+    if (result.ok()) {
+      ++parsed;
+      int failures = 0;
+      const Pair root = result.tree().root();
+      check_pair(root, input, failures);
+      EXPECT_EQ(failures, 0) << input;
+      EXPECT_EQ(root.start(), 0u);
+      EXPECT_EQ(root.end(), input.size());
+      // The elements tile the input, and EOI closes it.
+      std::size_t at = 0;
+      Rule last = Rule::template_;
+      for (const Pair element : root.inner()) {
+        EXPECT_EQ(element.start(), at) << input;
+        at = element.end();
+        last = element.rule();
+      }
+      EXPECT_EQ(last, Rule::EOI) << input;
+      EXPECT_EQ(at, input.size()) << input;
+    } else {
+      const GrammarError& error = result.error();
+      EXPECT_LE(error.start(), input.size()) << input;
+      EXPECT_TRUE(on_boundary(input, error.start())) << input;
+      EXPECT_EQ(error.render().rfind(" --> ", 0), 0u) << input;
+      EXPECT_NE(error.message(), "unknown parsing error") << input;
+    }
+  }
+  // The pieces make enough valid templates for the tree checks to matter.
+  EXPECT_GT(parsed, 400);
+}
+
+TEST(GrammarRobustness, GeneratedBindings) {
+  std::mt19937 rng(7);
+  for (int round = 0; round < 3000; ++round) {
+    std::string input = random_input(rng);
+    if (round % 2 == 0) input = "{ " + input + " }";
+    const GrammarResult result = template_grammar_parse(Rule::fill_data_pattern, input);
+    if (result.ok()) {
+      int failures = 0;
+      check_pair(result.tree().root(), input, failures);
+      EXPECT_EQ(failures, 0) << input;
+    } else {
+      EXPECT_LE(result.error().start(), input.size()) << input;
+      EXPECT_FALSE(result.error().render().empty());
+    }
+  }
+}
+
+TEST(GrammarRobustness, RememberedSearchAgreesWithAFreshOne) {
+  std::mt19937 rng(99);
+  const std::string_view needles[] = {"-->", ">", "#}", "'''"};
+  for (const auto needle : needles) {
+    for (int text_round = 0; text_round < 50; ++text_round) {
+      std::string text;
+      std::uniform_int_distribution<int> pick(0, 5);
+      for (int i = 0; i < 200; ++i) {
+        const char alphabet[] = {'-', '>', '#', '}', '\'', 'x'};
+        text += alphabet[pick(rng)];
+      }
+      detail::TerminatorSearch search(needle);
+      std::uniform_int_distribution<std::uint32_t> from(0, static_cast<std::uint32_t>(text.size()));
+      for (int q = 0; q < 200; ++q) {
+        const std::uint32_t p = from(rng);
+        const std::size_t fresh = std::string_view(text).find(needle, p);
+        const std::uint32_t expected = fresh == std::string_view::npos
+                                           ? detail::TerminatorSearch::kNone
+                                           : static_cast<std::uint32_t>(fresh);
+        ASSERT_EQ(search.find(text, p), expected) << needle << " from " << p;
+      }
+    }
+  }
+}
+
+TEST(GrammarRobustness, UnclosedConstructsStayLinear) {
+  // Every `<!--` looks for a `-->` and every `<c-raw>` for a raw end tag that
+  // never come; the searches are answered from the first one, so this runs
+  // in well under a second instead of scanning the rest of the input 40,000
+  // times.
+  std::string input;
+  for (int i = 0; i < 20000; ++i) input += "<!--x>";
+  for (int i = 0; i < 20000; ++i) input += "<c-raw>x";
+  const GrammarResult result = template_grammar_parse(Rule::template_, input);
+  ASSERT_TRUE(result.ok());
+  EXPECT_EQ(result.tree().root().inner().size(), 60001u);
+  EXPECT_EQ(result.tree().root().inner().first()->inner().first()->rule(), Rule::html_directive);
+
+  // A string opened by the first quote never closes; every later quote is
+  // escaped inside it, so no string needs a second scan.
+  for (const std::string_view quote : {"\"", "'"}) {
+    std::string escaped = "{{ " + std::string(quote);
+    for (int i = 0; i < 50000; ++i) escaped += "\\" + std::string(quote) + " ";
+    escaped += "}}";
+    const GrammarResult expression = template_grammar_parse(Rule::template_, escaped);
+    ASSERT_TRUE(expression.ok());
+    const Pair element = *expression.tree().root().inner().first();
+    const Pair python_expr = *element.inner().first()->inner().first();
+    // Every character is a python_other_char of its own.
+    EXPECT_EQ(python_expr.inner().size(), python_expr.as_str().size());
+  }
+}
+
+}  // namespace
+}  // namespace lumra::grammar
