@@ -1,9 +1,178 @@
-// Module entry point (placeholder until the binding layer lands).
-#define PY_SSIZE_T_CLEAN
-#include <Python.h>
+// Module entry point: PyInit__rust builds the module once per process and
+// hands the same object to every later import.
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
 
-static PyModuleDef rust_module = {
-    PyModuleDef_HEAD_INIT, "_rust", nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+#include "module/classes.h"
+#include "module/convert.h"
+#include "module/functions.h"
+#include "module/refs.h"
+#include "module/tag_rules_class.h"
+
+namespace lumra::py {
+namespace {
+
+constexpr const char* kHtmlVoidElements[] = {"area", "base", "br",   "col",   "embed",  "hr",    "img",
+                                             "input", "link", "meta", "param", "source", "track", "wbr"};
+constexpr const char* kReservedTagNames[] = {"c-if",  "c-elif", "c-else", "c-for",
+                                             "c-empty", "c-raw", "c-fill", "c-slot"};
+
+PyModuleDef rust_module_def = {
+    .m_base = PyModuleDef_HEAD_INIT,
+    .m_name = "_rust",
+    .m_doc =
+        "The single Python interface of lumra_core's native libraries.\n\n"
+        "Each library is exposed as a submodule: html_transform, safe_eval and\n"
+        "template_parser. The module's name must match the module name configured\n"
+        "in the build settings of the lumra_core package.",
+    .m_size = 0,
+    .m_methods = nullptr,
+    .m_slots = nullptr,
+    .m_traverse = nullptr,
+    .m_clear = nullptr,
+    .m_free = nullptr,
 };
 
-PyMODINIT_FUNC PyInit__rust() { return PyModule_Create(&rust_module); }
+// Appends `name` to module.__all__ (creating the list when missing) and sets
+// the attribute.
+void add_to_module(PyObject* module, PyObject* name, PyObject* value) {
+  OwnedRef all = OwnedRef::steal_nullable(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw PyErrAlreadySet{};
+    PyErr_Clear();
+    all = OwnedRef::steal(PyList_New(0));
+    check(PyObject_SetAttrString(module, "__all__", all.get()));
+  } else if (!PyList_Check(all.get())) {
+    raise_cast_error(all.get(), "list");
+  }
+  if (PyList_Append(all.get(), name) < 0) {
+    PyErr_Clear();
+    internal_fault("could not append __name__ to __all__");
+  }
+  check(PyObject_SetAttr(module, name, value));
+}
+
+void add_named(PyObject* module, const char* name, PyObject* value) {
+  OwnedRef key = OwnedRef::steal(PyUnicode_InternFromString(name));
+  add_to_module(module, key.get(), value);
+}
+
+OwnedRef add_submodule(PyObject* parent, const char* name) {
+  OwnedRef sub = OwnedRef::steal(PyModule_New(name));
+  OwnedRef sub_name = OwnedRef::steal(PyObject_GetAttrString(sub.get(), "__name__"));
+  add_to_module(parent, sub_name.get(), sub.get());
+  return sub;
+}
+
+void add_function(PyObject* module, PyMethodDef* def) {
+  OwnedRef module_name = OwnedRef::steal(PyModule_GetNameObject(module));
+  OwnedRef fn = OwnedRef::steal(PyCFunction_NewEx(def, module, module_name.get()));
+  OwnedRef fn_name = OwnedRef::steal(PyObject_GetAttrString(fn.get(), "__name__"));
+  add_to_module(module, fn_name.get(), fn.get());
+}
+
+void add_class(PyObject* module, const char* name, PyTypeObject* type) {
+  add_named(module, name, reinterpret_cast<PyObject*>(type));
+}
+
+template <std::size_t N>
+void add_frozenset(PyObject* module, const char* name, const char* const (&items)[N]) {
+  OwnedRef set = OwnedRef::steal(PyFrozenSet_New(nullptr));
+  for (const char* item : items) {
+    OwnedRef s = OwnedRef::steal(PyUnicode_FromString(item));
+    check(PySet_Add(set.get(), s.get()));
+  }
+  add_named(module, name, set.get());
+}
+
+void build_module(PyObject* m) {
+  {
+    OwnedRef html = add_submodule(m, "html_transform");
+    add_function(html.get(), &transform_html_method);
+    add_function(html.get(), &mark_html_method);
+  }
+  {
+    OwnedRef safe = add_submodule(m, "safe_eval");
+    add_function(safe.get(), &safe_eval_method);
+  }
+  OwnedRef tp = add_submodule(m, "template_parser");
+  PyObject* t = tp.get();
+  add_function(t, &parse_template_method);
+  add_function(t, &compile_template_method);
+  add_class(t, "Token", token_type());
+  add_class(t, "Comment", comment_type());
+  add_class(t, "HtmlAttrKind", html_attr_kind_type());
+  add_class(t, "FillDataField", fill_data_field_type());
+  add_class(t, "FillDataPattern", fill_data_pattern_type());
+  add_class(t, "HtmlAttr", html_attr_type());
+  add_class(t, "HtmlStartTag", html_start_tag_type());
+  add_class(t, "HtmlEndTag", html_end_tag_type());
+  add_class(t, "Expr", expr_type());
+  add_class(t, "Text", text_type());
+  add_class(t, "Node", node_type());
+  add_class(t, "TemplateElement", template_element_type());
+  add_class(t, "StaticNamedSlot", static_named_slot_type());
+  add_class(t, "Template", template_type());
+  add_class(t, "TagRules", tag_rules_type());
+  add_frozenset(t, "HTML_VOID_ELEMENTS", kHtmlVoidElements);
+  add_frozenset(t, "RESERVED_TAG_NAMES", kReservedTagNames);
+}
+
+// The interpreter that first imported the module; -1 until then.
+std::atomic<std::int64_t> owner_interpreter{-1};
+
+// The built module (one strong reference kept for the life of the process).
+// Building is serialised by build_mutex; a failed build leaves the slot
+// empty so that the next import starts over.
+PyObject* module_slot = nullptr;
+std::mutex build_mutex;
+std::atomic<std::thread::id> builder_thread{};
+
+OwnedRef get_or_build_module() {
+  if (module_slot != nullptr) return OwnedRef::incref(module_slot);
+  if (builder_thread.load() == std::this_thread::get_id()) {
+    raise(PyExc_ImportError, "_rust was imported again while it was being initialised");
+  }
+  std::unique_lock<std::mutex> lock(build_mutex, std::try_to_lock);
+  if (!lock.owns_lock()) {
+    // Another thread is building: wait for it without holding the GIL.
+    Py_BEGIN_ALLOW_THREADS lock.lock();
+    Py_END_ALLOW_THREADS
+  }
+  if (module_slot != nullptr) return OwnedRef::incref(module_slot);
+  builder_thread.store(std::this_thread::get_id());
+  struct ResetBuilder {
+    ~ResetBuilder() { builder_thread.store(std::thread::id{}); }
+  } reset;
+  OwnedRef module = OwnedRef::steal(PyModule_Create2(&rust_module_def, 1013));
+  build_module(module.get());
+  module_slot = OwnedRef::incref(module.get()).release();
+  return module;
+}
+
+}  // namespace
+
+PyObject* init_rust_module() {
+  return entry([]() -> OwnedRef {
+    PyInterpreterState* interp = PyInterpreterState_Get();
+    const std::int64_t id = PyInterpreterState_GetID(interp);
+    if (id == -1) {
+      if (!PyErr_Occurred()) {
+        PyErr_SetString(PyExc_SystemError, "attempted to fetch exception but none was set");
+      }
+      throw PyErrAlreadySet{};
+    }
+    std::int64_t expected = -1;
+    if (!owner_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+      raise(PyExc_ImportError,
+            "PyO3 modules do not yet support subinterpreters, see https://github.com/PyO3/pyo3/issues/576");
+    }
+    return get_or_build_module();
+  });
+}
+
+}  // namespace lumra::py
+
+PyMODINIT_FUNC PyInit__rust() { return lumra::py::init_rust_module(); }

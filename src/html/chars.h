@@ -1,0 +1,111 @@
+// Byte classes and name comparisons shared by the HTML scanners.
+//
+// Everything here works on bytes of UTF-8 text and is independent of the
+// locale: classes come from one constexpr table, and case folding touches
+// only the ASCII letters A-Z.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace lumra::html {
+
+enum CharClass : std::uint8_t {
+  kXmlSpace = 1 << 0,    // space, tab, LF, CR (the XML reader's whitespace)
+  kHtmlSpace = 1 << 1,   // the same plus form feed (the marking scanner's whitespace)
+  kAsciiAlpha = 1 << 2,  // A-Z, a-z
+  // Bytes that end a start-tag name or an attribute name in the marking
+  // scanner: whitespace, '/', '>' (and '=' for attribute names).
+  kTagNameEnd = 1 << 3,
+  kAttrNameEnd = 1 << 4,
+  // Bytes that end an unquoted attribute value: whitespace and '>'.
+  kUnquotedEnd = 1 << 5,
+};
+
+namespace detail {
+constexpr std::array<std::uint8_t, 256> make_char_classes() {
+  std::array<std::uint8_t, 256> table{};
+  for (unsigned char c : {' ', '\t', '\n', '\r'}) table[c] |= kXmlSpace;
+  for (unsigned char c : {' ', '\t', '\n', '\f', '\r'}) {
+    table[c] |= kHtmlSpace | kTagNameEnd | kAttrNameEnd | kUnquotedEnd;
+  }
+  for (int c = 'a'; c <= 'z'; ++c) table[c] |= kAsciiAlpha;
+  for (int c = 'A'; c <= 'Z'; ++c) table[c] |= kAsciiAlpha;
+  table['/'] |= kTagNameEnd | kAttrNameEnd;
+  table['>'] |= kTagNameEnd | kAttrNameEnd | kUnquotedEnd;
+  table['='] |= kAttrNameEnd;
+  return table;
+}
+}  // namespace detail
+
+inline constexpr std::array<std::uint8_t, 256> kCharClasses = detail::make_char_classes();
+
+constexpr bool has_class(char c, std::uint8_t cls) {
+  return (kCharClasses[static_cast<unsigned char>(c)] & cls) != 0;
+}
+constexpr bool is_xml_space(char c) { return has_class(c, kXmlSpace); }
+constexpr bool is_html_space(char c) { return has_class(c, kHtmlSpace); }
+constexpr bool is_ascii_alpha(char c) { return has_class(c, kAsciiAlpha); }
+
+constexpr char ascii_lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+// Equal under ASCII case folding: lengths equal, A-Z matched to a-z, every
+// other byte exactly.
+constexpr bool ascii_iequal(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+  }
+  return true;
+}
+
+// The 14 void element names, in the order of the module's HTML_VOID_ELEMENTS.
+inline constexpr std::array<std::string_view, 14> kVoidElements = {
+    "area", "base", "br",   "col",   "embed",  "hr",    "img",
+    "input", "link", "meta", "param", "source", "track", "wbr",
+};
+
+// A void element name under ASCII case folding ("BR" and "Br" are void).
+constexpr bool is_void_name(std::string_view name) {
+  // Every void name has 2 to 6 bytes; most tag names are rejected here.
+  if (name.size() < 2 || name.size() > 6) return false;
+  for (std::string_view v : kVoidElements) {
+    if (ascii_iequal(name, v)) return true;
+  }
+  return false;
+}
+
+// Index of the first byte at or after `from` equal to `a`, `b` or `c`, or
+// s.size() when there is none. Sixteen bytes at a time where SSE2 exists.
+inline std::size_t find_first_of3(std::string_view s, std::size_t from, char a, char b, char c) {
+  const char* p = s.data();
+  const std::size_t n = s.size();
+  std::size_t i = from;
+#if defined(__SSE2__)
+  const __m128i va = _mm_set1_epi8(a);
+  const __m128i vb = _mm_set1_epi8(b);
+  const __m128i vc = _mm_set1_epi8(c);
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
+                                     _mm_cmpeq_epi8(x, vc));
+    if (const int mask = _mm_movemask_epi8(hit); mask != 0) {
+      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
+    }
+  }
+#endif
+  for (; i < n; ++i) {
+    if (p[i] == a || p[i] == b || p[i] == c) return i;
+  }
+  return n;
+}
+
+}  // namespace lumra::html

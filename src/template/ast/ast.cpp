@@ -1,0 +1,155 @@
+#include "template/ast/ast.h"
+
+#include <new>
+#include <utility>
+
+namespace lumra::template_ast {
+
+namespace {
+
+const Template& empty_template() {
+  static const Template empty;
+  return empty;
+}
+
+// Fields of a node's variant that sit outside its body; compared without
+// touching the body so that bodies can go on the caller's work list.
+bool same_node_shell(const Node& a, const Node& b) {
+  if (a.value.index() != b.value.index()) return false;
+  if (const auto* wa = a.with_body()) {
+    const auto* wb = b.with_body();
+    return wa->contains_fills == wb->contains_fills && wa->start_tag == wb->start_tag &&
+           wa->end_tag == wb->end_tag && wa->used_variables == wb->used_variables &&
+           wa->introduced_variables == wb->introduced_variables && wa->comments == wb->comments;
+  }
+  return *a.self_closing() == *b.self_closing();
+}
+
+}  // namespace
+
+// --- Body ---------------------------------------------------------------
+
+const Template& Body::get() const { return ptr_ ? *ptr_ : empty_template(); }
+
+Template& Body::mut() {
+  if (!ptr_) {
+    ptr_ = std::make_shared<Template>();
+  } else if (ptr_.use_count() != 1) {
+    // One level is copied; the nested bodies stay shared until written.
+    ptr_ = std::make_shared<Template>(*ptr_);
+  }
+  return *ptr_;
+}
+
+bool operator==(const Body& a, const Body& b) {
+  if (a.ptr_ == b.ptr_) return true;
+  return a.get() == b.get();
+}
+
+// --- Node ---------------------------------------------------------------
+
+HtmlStartTag& Node::start_tag() {
+  return std::visit([](auto& n) -> HtmlStartTag& { return n.start_tag; }, value);
+}
+const HtmlStartTag& Node::start_tag() const {
+  return std::visit([](const auto& n) -> const HtmlStartTag& { return n.start_tag; }, value);
+}
+std::vector<Token>& Node::used_variables() {
+  return std::visit([](auto& n) -> std::vector<Token>& { return n.used_variables; }, value);
+}
+const std::vector<Token>& Node::used_variables() const {
+  return std::visit([](const auto& n) -> const std::vector<Token>& { return n.used_variables; },
+                    value);
+}
+std::vector<Token>& Node::introduced_variables() {
+  return std::visit([](auto& n) -> std::vector<Token>& { return n.introduced_variables; }, value);
+}
+const std::vector<Token>& Node::introduced_variables() const {
+  return std::visit(
+      [](const auto& n) -> const std::vector<Token>& { return n.introduced_variables; }, value);
+}
+std::vector<Comment>& Node::comments() {
+  return std::visit([](auto& n) -> std::vector<Comment>& { return n.comments; }, value);
+}
+const std::vector<Comment>& Node::comments() const {
+  return std::visit([](const auto& n) -> const std::vector<Comment>& { return n.comments; },
+                    value);
+}
+bool& Node::contains_fills() {
+  return std::visit([](auto& n) -> bool& { return n.contains_fills; }, value);
+}
+bool Node::contains_fills() const {
+  return std::visit([](const auto& n) { return n.contains_fills; }, value);
+}
+
+void Node::drop_body() {
+  auto* wb = with_body();
+  if (!wb) return;
+  SelfClosing sc{std::move(wb->start_tag), std::move(wb->used_variables),
+                 std::move(wb->introduced_variables), std::move(wb->comments),
+                 wb->contains_fills};
+  value = std::move(sc);
+}
+
+// --- Template -----------------------------------------------------------
+
+Template::~Template() {
+  // Bodies owned only by this tree are moved onto a work list before their
+  // owners go, so each destructor below finds nothing left to recurse into.
+  // A body still shared with another copy only loses one reference here.
+  std::vector<std::shared_ptr<Template>> pending;
+  auto take_bodies = [&pending](std::vector<TemplateElement>& elements) {
+    for (auto& element : elements) {
+      Node* node = element.node();
+      if (!node) continue;
+      Node::WithBody* wb = node->with_body();
+      if (wb && wb->body.ptr_ && wb->body.ptr_.use_count() == 1) {
+        // Without memory for the work list the body is released in place:
+        // one level of recursion, after which its own destructor iterates.
+        try {
+          pending.push_back(std::move(wb->body.ptr_));
+        } catch (const std::bad_alloc&) {
+        }
+      }
+    }
+  };
+  take_bodies(elements);
+  while (!pending.empty()) {
+    std::shared_ptr<Template> next = std::move(pending.back());
+    pending.pop_back();
+    take_bodies(next->elements);
+    next.reset();
+  }
+}
+
+bool operator==(const Template& a, const Template& b) {
+  std::vector<std::pair<const Template*, const Template*>> pending{{&a, &b}};
+  while (!pending.empty()) {
+    auto [x, y] = pending.back();
+    pending.pop_back();
+    if (x == y) continue;
+    if (x->elements.size() != y->elements.size() || x->comments != y->comments ||
+        x->used_variables != y->used_variables || x->slots != y->slots) {
+      return false;
+    }
+    for (std::size_t i = 0; i < x->elements.size(); ++i) {
+      const TemplateElement& ex = x->elements[i];
+      const TemplateElement& ey = y->elements[i];
+      if (ex.value.index() != ey.value.index()) return false;
+      if (const Node* nx = ex.node()) {
+        const Node* ny = ey.node();
+        if (!same_node_shell(*nx, *ny)) return false;
+        if (const auto* wx = nx->with_body()) {
+          pending.emplace_back(&*wx->body, &*ny->with_body()->body);
+        }
+      } else if (const Expr* e = ex.expr()) {
+        if (!(*e == *ey.expr())) return false;
+      } else if (!(*ex.text() == *ey.text())) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace lumra::template_ast

@@ -1,0 +1,247 @@
+// The template syntax tree: plain value records built by the template parser,
+// read (and rewritten on its own copy) by the compiler, and wrapped one by one
+// by the Python classes of `template_parser`.
+//
+// Conventions:
+// - Every record owns its text; offsets are byte offsets into the whole input,
+//   `line_col` is (line, column) from 1 with the column counted in characters.
+// - No record checks relations between its fields.
+// - The tree recurses Template -> TemplateElement -> Node::WithBody -> Template.
+//   A node holds its body through `Body`, a copy-on-write handle: copying a
+//   node or a template is cheap (bodies are shared until written), reading is
+//   `node.body->elements`, writing goes through `node.body.mut()`, which first
+//   makes the body private to this node. Shared bodies are never changed, so a
+//   copy behaves exactly like a deep copy.
+// - Trees built from Python can be arbitrarily deep: equality, the debug form
+//   and destruction walk bodies with explicit work lists, never by recursion.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace lumra::template_ast {
+
+struct LineCol {
+  std::uint64_t line = 0;
+  std::uint64_t column = 0;
+
+  friend bool operator==(const LineCol&, const LineCol&) = default;
+};
+
+// A span of the template text: its content and where it lies.
+struct Token {
+  std::string content;
+  std::uint64_t start_index = 0;
+  std::uint64_t end_index = 0;
+  LineCol line_col;
+
+  friend bool operator==(const Token&, const Token&) = default;
+};
+
+// `token` spans the whole comment with its delimiters, `value` the text inside.
+struct Comment {
+  Token token;
+  Token value;
+
+  friend bool operator==(const Comment&, const Comment&) = default;
+};
+
+// One `source as target` field of a `<c-fill data="{ ... }">` binding.
+struct FillDataField {
+  Token source;
+  Token target;
+
+  friend bool operator==(const FillDataField&, const FillDataField&) = default;
+};
+
+// The parsed `data` binding of a `<c-fill>`.
+struct FillDataPattern {
+  Token token;
+  std::optional<Token> whole;
+  std::vector<FillDataField> fields;
+  std::optional<Token> rest;
+
+  friend bool operator==(const FillDataPattern&, const FillDataPattern&) = default;
+};
+
+enum class HtmlAttrKind : std::uint8_t {
+  Static = 0,
+  Expression = 1,
+  Template = 2,
+  Meta = 3,
+};
+
+struct HtmlAttr {
+  Token token;
+  Token key;
+  std::optional<Token> value;        // with quotes; absent for a bare attribute
+  std::optional<Token> inner_value;  // without quotes
+  std::optional<char32_t> quote_char;
+  HtmlAttrKind kind = HtmlAttrKind::Static;
+  std::vector<Comment> comments;
+  std::vector<Token> used_variables;
+  std::optional<FillDataPattern> fill_data_pattern;
+
+  friend bool operator==(const HtmlAttr&, const HtmlAttr&) = default;
+};
+
+struct HtmlStartTag {
+  Token token;
+  Token name;
+  std::vector<HtmlAttr> attrs;
+  bool is_self_closing = false;
+  std::vector<Comment> comments;
+
+  friend bool operator==(const HtmlStartTag&, const HtmlStartTag&) = default;
+};
+
+struct HtmlEndTag {
+  Token token;
+  Token name;
+  std::vector<Comment> comments;
+
+  friend bool operator==(const HtmlEndTag&, const HtmlEndTag&) = default;
+};
+
+struct Text {
+  Token token;
+
+  friend bool operator==(const Text&, const Text&) = default;
+};
+
+struct Expr {
+  Token token;  // the whole `{{ ... }}`
+  Token value;  // the expression text
+  std::vector<Token> used_variables;
+  std::vector<Comment> comments;
+
+  friend bool operator==(const Expr&, const Expr&) = default;
+};
+
+struct StaticNamedSlot {
+  Token token;                    // the slot name
+  std::optional<bool> required;  // absent: decided at run time (c-bind, c-required)
+
+  friend bool operator==(const StaticNamedSlot&, const StaticNamedSlot&) = default;
+};
+
+struct Template;
+
+// Copy-on-write owner of a node's body. A default-constructed (or moved-from)
+// body reads as an empty template.
+class Body {
+ public:
+  Body() = default;
+  explicit Body(Template body);
+
+  const Template& get() const;
+  const Template& operator*() const { return get(); }
+  const Template* operator->() const { return &get(); }
+
+  // The body for writing; unshares it first when another copy refers to it.
+  Template& mut();
+
+  // Value equality of the two bodies (deep, without recursion).
+  friend bool operator==(const Body& a, const Body& b);
+
+ private:
+  friend struct Template;
+  std::shared_ptr<Template> ptr_;
+};
+
+struct Node {
+  struct WithBody {
+    HtmlStartTag start_tag;
+    HtmlEndTag end_tag;
+    Body body;
+    std::vector<Token> used_variables;
+    std::vector<Token> introduced_variables;
+    std::vector<Comment> comments;
+    bool contains_fills = false;
+
+    friend bool operator==(const WithBody&, const WithBody&) = default;
+  };
+
+  struct SelfClosing {
+    HtmlStartTag start_tag;
+    std::vector<Token> used_variables;
+    std::vector<Token> introduced_variables;
+    std::vector<Comment> comments;
+    bool contains_fills = false;
+
+    friend bool operator==(const SelfClosing&, const SelfClosing&) = default;
+  };
+
+  std::variant<WithBody, SelfClosing> value;
+
+  Node() = default;
+  Node(WithBody n) : value(std::move(n)) {}
+  Node(SelfClosing n) : value(std::move(n)) {}
+
+  bool has_body() const { return value.index() == 0; }
+  WithBody* with_body() { return std::get_if<WithBody>(&value); }
+  const WithBody* with_body() const { return std::get_if<WithBody>(&value); }
+  SelfClosing* self_closing() { return std::get_if<SelfClosing>(&value); }
+  const SelfClosing* self_closing() const { return std::get_if<SelfClosing>(&value); }
+
+  // Fields that both variants have.
+  HtmlStartTag& start_tag();
+  const HtmlStartTag& start_tag() const;
+  std::vector<Token>& used_variables();
+  const std::vector<Token>& used_variables() const;
+  std::vector<Token>& introduced_variables();
+  const std::vector<Token>& introduced_variables() const;
+  std::vector<Comment>& comments();
+  const std::vector<Comment>& comments() const;
+  bool& contains_fills();
+  bool contains_fills() const;
+
+  // Turns a node with a body into a self-closing one, dropping end tag and body.
+  void drop_body();
+
+  friend bool operator==(const Node&, const Node&) = default;
+};
+
+struct TemplateElement {
+  std::variant<Node, Expr, Text> value;
+
+  TemplateElement() = default;
+  TemplateElement(Node n) : value(std::move(n)) {}
+  TemplateElement(Expr e) : value(std::move(e)) {}
+  TemplateElement(Text t) : value(std::move(t)) {}
+
+  Node* node() { return std::get_if<Node>(&value); }
+  const Node* node() const { return std::get_if<Node>(&value); }
+  Expr* expr() { return std::get_if<Expr>(&value); }
+  const Expr* expr() const { return std::get_if<Expr>(&value); }
+  Text* text() { return std::get_if<Text>(&value); }
+  const Text* text() const { return std::get_if<Text>(&value); }
+
+  friend bool operator==(const TemplateElement&, const TemplateElement&) = default;
+};
+
+struct Template {
+  std::vector<TemplateElement> elements;
+  std::vector<Comment> comments;        // at any nesting level
+  std::vector<Token> used_variables;    // context variables the template needs
+  std::vector<StaticNamedSlot> slots;   // `<c-slot>`s with a static name, at any depth
+
+  Template() = default;
+  Template(const Template&) = default;
+  Template(Template&&) noexcept = default;
+  Template& operator=(const Template&) = default;
+  Template& operator=(Template&&) noexcept = default;
+  // Releases nested bodies one at a time, so a deep tree cannot exhaust the stack.
+  ~Template();
+
+  // Compares elements, comments, used_variables and slots, without recursion.
+  friend bool operator==(const Template& a, const Template& b);
+};
+
+inline Body::Body(Template body) : ptr_(std::make_shared<Template>(std::move(body))) {}
+
+}  // namespace lumra::template_ast

@@ -1,0 +1,287 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "template/ast/ast.h"
+#include "template/ast/debug.h"
+
+namespace lumra::template_ast {
+namespace {
+
+Token tok(std::string content, std::uint64_t start, std::uint64_t end, std::uint64_t line,
+          std::uint64_t col) {
+  return Token{std::move(content), start, end, LineCol{line, col}};
+}
+
+HtmlStartTag start_tag(const std::string& name) {
+  return HtmlStartTag{tok("<" + name + ">", 0, name.size() + 2, 1, 1), tok(name, 1, 1 + name.size(), 1, 2),
+                      {}, false, {}};
+}
+
+HtmlEndTag end_tag(const std::string& name) {
+  return HtmlEndTag{tok("</" + name + ">", 0, name.size() + 3, 1, 1), tok(name, 2, 2 + name.size(), 1, 3),
+                    {}};
+}
+
+Node with_body(const std::string& name, Template body) {
+  Node::WithBody n;
+  n.start_tag = start_tag(name);
+  n.end_tag = end_tag(name);
+  n.body = Body(std::move(body));
+  return Node(std::move(n));
+}
+
+Template one(TemplateElement e) {
+  Template t;
+  t.elements.push_back(std::move(e));
+  return t;
+}
+
+// A chain of `depth` nested <div> elements.
+Template deep_tree(std::size_t depth) {
+  Template t = one(Text{tok("leaf", 0, 4, 1, 1)});
+  for (std::size_t i = 0; i < depth; ++i) t = one(with_body("div", std::move(t)));
+  return t;
+}
+
+// --- escaping ---------------------------------------------------------------
+
+struct EscapeCase {
+  const char* input;
+  const char* expected;
+};
+
+TEST(DebugForm, StringEscapes) {
+  const EscapeCase cases[] = {
+      {"", R"("")"},
+      {"plain text", R"("plain text")"},
+      {"say \"hi\"", R"("say \"hi\"")"},
+      {"it's", R"("it's")"},
+      {"back\\slash", R"("back\\slash")"},
+      {"a\tb\rc\nd", R"("a\tb\rc\nd")"},
+      {"\x01\x1f\x7f", R"("\u{1}\u{1f}\u{7f}")"},
+      {"caf\xc3\xa9", "\"caf\xc3\xa9\""},                // é prints as itself
+      {"e\xcc\x81", R"("e\u{301}")"},                     // combining acute accent
+      {"\xc2\xa0", R"("\u{a0}")"},                        // no-break space (separator)
+      {"\xe2\x80\xa8", R"("\u{2028}")"},                  // line separator
+      {"\xc2\xad", R"("\u{ad}")"},                        // soft hyphen (format)
+      {"\xe2\x80\x8d", R"("\u{200d}")"},                  // zero-width joiner
+      {"\xee\x80\x80", R"("\u{e000}")"},                  // private use
+      {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},       // emoji prints as itself
+      {"\xcd\xb8", R"("\u{378}")"},                       // unassigned
+      {"\xe4\xb8\xad", "\"\xe4\xb8\xad\""},               // CJK prints as itself
+      {"\xff", "\"\xef\xbf\xbd\""},                       // malformed byte
+  };
+  for (const auto& c : cases) {
+    std::string out;
+    append_debug_str(out, c.input);
+    EXPECT_EQ(out, c.expected) << "input: " << c.input;
+  }
+  std::string nul;
+  append_debug_str(nul, std::string_view("a\0b", 3));
+  EXPECT_EQ(nul, R"("a\0b")");
+}
+
+TEST(DebugForm, CharEscapes) {
+  const std::pair<char32_t, const char*> cases[] = {
+      {U'"', R"('"')"},      {U'\'', R"('\'')"},      {U'a', "'a'"},
+      {U'\\', R"('\\')"},    {U'\n', R"('\n')"},      {U'\0', R"('\0')"},
+      {0x301, R"('\u{301}')"}, {0x85, R"('\u{85}')"}, {0xE9, "'\xc3\xa9'"},
+  };
+  for (const auto& [c, expected] : cases) {
+    std::string out;
+    append_debug_char(out, c);
+    EXPECT_EQ(out, expected) << "code point " << static_cast<std::uint32_t>(c);
+  }
+}
+
+// --- reprs ------------------------------------------------------------------
+
+TEST(Repr, LeafRecords) {
+  const Token k = tok("a", 1, 2, 1, 2);
+  const Token x = tok("x", 3, 4, 1, 4);
+  const std::pair<std::string, std::string> cases[] = {
+      {repr(tok("it's", 4, 8, 1, 5)), "Token(content='it's', start_index=4, end_index=8, line_col=(1, 5))"},
+      {repr(tok("a\nb", 0, 3, 1, 1)), "Token(content='a\nb', start_index=0, end_index=3, line_col=(1, 1))"},
+      {repr(Comment{tok("{# hi #}", 0, 8, 1, 1), tok(" hi ", 2, 6, 1, 3)}),
+       "Comment(token=Token { content: \"{# hi #}\", start_index: 0, end_index: 8, line_col: (1, 1) }, "
+       "value=Token { content: \" hi \", start_index: 2, end_index: 6, line_col: (1, 3) })"},
+      {repr(FillDataPattern{tok("{ a }", 0, 5, 1, 1), std::nullopt, {FillDataField{k, k}}, k}),
+       "FillDataPattern(token=Token { content: \"{ a }\", start_index: 0, end_index: 5, line_col: (1, 1) }, "
+       "whole=None, fields=[FillDataField { source: Token { content: \"a\", start_index: 1, end_index: 2, "
+       "line_col: (1, 2) }, target: Token { content: \"a\", start_index: 1, end_index: 2, line_col: (1, 2) } }], "
+       "rest=Some(Token { content: \"a\", start_index: 1, end_index: 2, line_col: (1, 2) }))"},
+      {repr(HtmlAttrKind::Template), "HtmlAttrKind::Template"},
+      {repr(HtmlStartTag{tok("<br/>", 0, 5, 1, 1), tok("br", 1, 3, 1, 2), {}, true, {}}),
+       "HtmlStartTag(token=Token { content: \"<br/>\", start_index: 0, end_index: 5, line_col: (1, 1) }, "
+       "name=Token { content: \"br\", start_index: 1, end_index: 3, line_col: (1, 2) }, attrs=[], "
+       "is_self_closing=true, comments=[])"},
+      {repr(Text{tok("Hi\n", 0, 3, 1, 1)}),
+       "Text(token=Token { content: \"Hi\\n\", start_index: 0, end_index: 3, line_col: (1, 1) })"},
+      {repr(Expr{tok("{{ x }}", 0, 7, 1, 1), x, {x}, {}}),
+       "Expr(token=Token { content: \"{{ x }}\", start_index: 0, end_index: 7, line_col: (1, 1) }, "
+       "value=Token { content: \"x\", start_index: 3, end_index: 4, line_col: (1, 4) }, "
+       "used_variables=[Token { content: \"x\", start_index: 3, end_index: 4, line_col: (1, 4) }], comments=[])"},
+      {repr(StaticNamedSlot{tok("foo", 14, 17, 1, 15), std::nullopt}),
+       "StaticNamedSlot(token=Token { content: \"foo\", start_index: 14, end_index: 17, line_col: (1, 15) }, "
+       "required=None)"},
+  };
+  for (const auto& [got, expected] : cases) EXPECT_EQ(got, expected);
+}
+
+TEST(Repr, AttributeQuoteCharAndKind) {
+  const Token t = tok("a='b'", 5, 10, 1, 6);
+  HtmlAttr attr{t, tok("a", 5, 6, 1, 6), std::nullopt, std::nullopt, U'\'', HtmlAttrKind::Meta, {}, {}, {}};
+  const std::string r = repr(attr);
+  EXPECT_NE(r.find(", quote_char=Some('\\''), kind=Meta, "), std::string::npos) << r;
+  attr.quote_char = U'"';
+  HtmlStartTag tag{t, t, {attr}, false, {}};
+  EXPECT_NE(repr(tag).find("quote_char: Some('\"'), kind: Meta"), std::string::npos);
+}
+
+TEST(Repr, NodesElementsAndTemplates) {
+  const Token hi = tok("Hi", 0, 2, 1, 1);
+  const std::string hi_dbg = "Token { content: \"Hi\", start_index: 0, end_index: 2, line_col: (1, 1) }";
+  EXPECT_EQ(repr(TemplateElement(Text{hi})), "TemplateElement::Text(Text { token: " + hi_dbg + " })");
+
+  Template t = one(Text{hi});
+  t.slots.push_back(StaticNamedSlot{tok("foo", 14, 17, 1, 15), true});
+  t.comments.push_back(Comment{hi, hi});
+  EXPECT_EQ(repr(t), "Template(elements=[Text(Text { token: " + hi_dbg +
+                         " })], used_variables=[], slots=[StaticNamedSlot { token: Token { content: \"foo\", "
+                         "start_index: 14, end_index: 17, line_col: (1, 15) }, required: Some(true) }])");
+  EXPECT_EQ(repr(Template{}), "Template(elements=[], used_variables=[], slots=[])");
+
+  // Inside a node, the body prints in full, comments included.
+  Node n = with_body("p", t);
+  n.contains_fills() = true;
+  const std::string r = repr(n);
+  EXPECT_EQ(r.rfind("Node::WithBody(start_tag=HtmlStartTag { token: ", 0), 0u) << r;
+  EXPECT_NE(r.find(", body=Template { elements: [Text(Text { token: " + hi_dbg + " })], comments: [Comment { "),
+            std::string::npos)
+      << r;
+  EXPECT_EQ(r.find("contains_fills"), std::string::npos);
+  EXPECT_TRUE(r.ends_with(" }, used_variables=[], introduced_variables=[], comments=[])")) << r;
+
+  const std::string e = repr(TemplateElement(n));
+  EXPECT_EQ(e.rfind("TemplateElement::Node(WithBody { start_tag: HtmlStartTag { ", 0), 0u);
+  EXPECT_TRUE(e.ends_with(", comments: [], contains_fills: true })")) << e;
+
+  Node sc = Node(Node::SelfClosing{start_tag("img"), {}, {}, {}, false});
+  EXPECT_EQ(debug_string(sc).rfind("SelfClosing { start_tag: HtmlStartTag {", 0), 0u);
+  EXPECT_EQ(repr(one(sc)).rfind("Template(elements=[Node(SelfClosing { ", 0), 0u);
+}
+
+// --- equality and copies ----------------------------------------------------
+
+TEST(Equality, TemplatesCompareEveryField) {
+  const Template base = one(with_body("div", one(Text{tok("x", 5, 6, 1, 6)})));
+  auto mutate = [&](auto change) {
+    Template t = base;
+    change(t);
+    return t;
+  };
+  const std::vector<Template> different = {
+      mutate([](Template& t) { t.comments.push_back(Comment{}); }),
+      mutate([](Template& t) { t.used_variables.push_back(Token{}); }),
+      mutate([](Template& t) { t.slots.push_back(StaticNamedSlot{}); }),
+      mutate([](Template& t) { t.elements[0].node()->contains_fills() = true; }),
+      mutate([](Template& t) { t.elements[0].node()->with_body()->end_tag.name.content = "span"; }),
+      mutate([](Template& t) { t.elements[0].node()->with_body()->body.mut().comments.push_back(Comment{}); }),
+      mutate([](Template& t) { t.elements[0].node()->with_body()->body.mut().elements[0] = Text{}; }),
+      mutate([](Template& t) { t.elements[0].node()->drop_body(); }),
+      mutate([](Template& t) { t.elements[0] = Expr{}; }),
+      mutate([](Template& t) { t.elements.push_back(Text{}); }),
+  };
+  for (std::size_t i = 0; i < different.size(); ++i) {
+    EXPECT_FALSE(different[i] == base) << "case " << i;
+    EXPECT_FALSE(base == different[i]) << "case " << i;
+  }
+  // Equal values built separately (no shared bodies) compare equal.
+  EXPECT_EQ(base, one(with_body("div", one(Text{tok("x", 5, 6, 1, 6)}))));
+}
+
+TEST(Equality, SlotsAndOptionals) {
+  const Token t = tok("foo", 0, 3, 1, 1);
+  EXPECT_NE((StaticNamedSlot{t, std::nullopt}), (StaticNamedSlot{t, false}));
+  EXPECT_EQ((StaticNamedSlot{t, false}), (StaticNamedSlot{t, false}));
+  FillDataPattern p{t, std::nullopt, {}, std::nullopt};
+  FillDataPattern q = p;
+  q.rest = t;
+  EXPECT_NE(p, q);
+  HtmlAttr a{t, t, {}, {}, {}, HtmlAttrKind::Static, {}, {}, {}};
+  HtmlAttr b = a;
+  b.kind = HtmlAttrKind::Expression;
+  EXPECT_NE(a, b);
+}
+
+TEST(Copies, WritingACopyLeavesTheOriginal) {
+  Template original = one(with_body("div", one(with_body("p", one(Text{tok("x", 0, 1, 1, 1)})))));
+  const Template snapshot = one(with_body("div", one(with_body("p", one(Text{tok("x", 0, 1, 1, 1)})))));
+  Template copy = original;
+  Template& inner = copy.elements[0].node()->with_body()->body.mut();
+  inner.elements[0].node()->with_body()->body.mut().elements.clear();
+  inner.used_variables.push_back(tok("v", 0, 1, 1, 1));
+  EXPECT_EQ(original, snapshot);
+  EXPECT_NE(copy, snapshot);
+  EXPECT_TRUE(copy.elements[0].node()->with_body()->body->elements[0].node()->with_body()->body->elements.empty());
+}
+
+TEST(Copies, EmptyAndMovedFromBodiesReadAsEmptyTemplates) {
+  Node::WithBody n;
+  EXPECT_TRUE(n.body->elements.empty());
+  n.body = Body(one(Text{}));
+  Body moved = std::move(n.body);
+  EXPECT_EQ(moved->elements.size(), 1u);
+  EXPECT_EQ(n.body, Body());  // NOLINT(bugprone-use-after-move): defined as empty
+  n.body.mut().elements.push_back(Text{});
+  EXPECT_EQ(n.body->elements.size(), 1u);
+}
+
+TEST(Node, CommonFieldsAndDropBody) {
+  Node n = with_body("c-if", one(Text{}));
+  n.used_variables().push_back(tok("a", 0, 1, 1, 1));
+  n.introduced_variables().push_back(tok("b", 0, 1, 1, 1));
+  n.contains_fills() = true;
+  n.drop_body();
+  ASSERT_FALSE(n.has_body());
+  const auto* sc = n.self_closing();
+  EXPECT_EQ(sc->start_tag.name.content, "c-if");
+  EXPECT_EQ(sc->used_variables.size(), 1u);
+  EXPECT_EQ(sc->introduced_variables.size(), 1u);
+  EXPECT_TRUE(sc->contains_fills);
+}
+
+// --- depth -----------------------------------------------------------------
+
+TEST(Depth, DeepTreesDoNotRecurse) {
+  constexpr std::size_t kDepth = 200000;
+  Template a = deep_tree(kDepth);
+  Template b = deep_tree(kDepth);
+  EXPECT_EQ(a, b);
+  Template c = a;  // shares bodies
+  EXPECT_EQ(a, c);
+  b.elements[0].node()->with_body()->body.mut().elements[0].node()->contains_fills() = true;
+  EXPECT_NE(a, b);
+
+  const std::string text = debug_string(a);
+  EXPECT_EQ(text.rfind("Template { elements: [Node(WithBody { start_tag: ", 0), 0u);
+  std::size_t bodies = 0;
+  for (std::size_t pos = text.find("body: Template {"); pos != std::string::npos;
+       pos = text.find("body: Template {", pos + 1)) {
+    ++bodies;
+  }
+  EXPECT_EQ(bodies, kDepth);
+  // The top-level repr differs only in its head and its tail (no comments).
+  const std::string head_debug = "Template { elements: [";
+  const std::string tail_debug = "], comments: [], used_variables: [], slots: [] }";
+  const std::string head_repr = "Template(elements=[";
+  const std::string tail_repr = "], used_variables=[], slots=[])";
+  EXPECT_EQ(repr(a), head_repr + text.substr(head_debug.size(), text.size() - head_debug.size() - tail_debug.size()) +
+                         tail_repr);
+  // Destruction of a, b and c (shared and unshared parts) happens here.
+}
+
+}  // namespace
+}  // namespace lumra::template_ast
