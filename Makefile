@@ -20,20 +20,27 @@ build: setup
 	cmake -S . -B $(BUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+# Expressions of the standard library, for the lexer corpus test and the benchmarks.
+CORPUS := build/corpus/stdlib_exprs.txt
+$(CORPUS):
+	$(PY) bench/extract_stdlib_exprs.py --output $(CORPUS)
+
+test: build $(CORPUS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
-	PYTHONPATH=$(abspath $(BUILD))/python $(PY) -m pytest -q tests/python
+	LUMRA_PYEXPR_TEST_BIN=$(abspath $(BUILD))/tests/cpp/pyexpr/test_pyexpr \
+	  PYTHONPATH=$(abspath $(BUILD))/python $(PY) -m pytest -q tests/python
 
 # The module is loaded into an uninstrumented python, so the sanitizer runtime is preloaded.
-sanitize: setup
+sanitize: setup $(CORPUS)
 	cmake -S . -B $(SANBUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DLUMRA_SANITIZE=ON
 	cmake --build $(SANBUILD) -j $(JOBS)
 	cd $(SANBUILD) && UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
 	  ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LUMRA_PYEXPR_TEST_BIN=$(abspath $(SANBUILD))/tests/cpp/pyexpr/test_pyexpr \
 	  PYTHONPATH=$(abspath $(SANBUILD))/python LUMRA_SANITIZE=1 $(PY) -m pytest -q -p no:cacheprovider tests/python
 
-bench: setup
+bench: setup $(CORPUS)
 	cmake -S . -B $(BENCHBUILD) $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Release -DLUMRA_BUILD_TESTS=OFF -DLUMRA_BUILD_BENCH=ON
 	cmake --build $(BENCHBUILD) -j $(JOBS)
 	@set -e; for b in $(BENCHBUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true

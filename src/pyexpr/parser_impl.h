@@ -1,0 +1,311 @@
+// Internal state and rules of the expression parser (see parser.h for the
+// entry). One Parser lives for one call of parse_python_expression_full.
+//
+// Conventions:
+//  - Every rule reads from the current token and leaves the parser on the first
+//    token it did not consume; nothing backtracks (the only look-ahead is
+//    peek(), for `not in` and `is not`).
+//  - Node ranges come from node_range(start): start of the first token to the
+//    end of the last token consumed.
+//  - Every ParsedExpr carries the height of its tree, so that chains built in
+//    loops can be bounded (kMaxTreeHeight).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "pyexpr/ast.h"
+#include "pyexpr/lexer.h"
+#include "pyexpr/parser.h"
+#include "pyexpr/parser_error.h"
+#include "pyexpr/token_kind.h"
+
+namespace lumra::pyexpr::parser_detail {
+
+// Result of every expression rule.
+struct ParsedExpr {
+    Expr expr;
+    bool is_parenthesized = false;  // written inside its own parentheses
+    uint32_t height = 1;            // height of the tree in `expr`
+};
+
+// Flags passed down the expression rules; the default context has none.
+struct ExpressionContext {
+    static constexpr uint8_t kExcludeIn = 1;          // `in` ends the expression (comprehension targets)
+    static constexpr uint8_t kAllowStarred = 2;       // `*x` may stand here
+    static constexpr uint8_t kStarredBitwiseOr = 4;   // operand of `*` at the bitwise-or level
+    static constexpr uint8_t kAllowYield = 8;         // `yield` may stand here
+
+    uint8_t bits = 0;
+
+    constexpr bool exclude_in() const { return (bits & kExcludeIn) != 0; }
+    constexpr bool allow_starred() const { return (bits & kAllowStarred) != 0; }
+    constexpr bool starred_bitwise_or() const { return (bits & kStarredBitwiseOr) != 0; }
+    constexpr bool allow_yield() const { return (bits & kAllowYield) != 0; }
+};
+
+inline constexpr ExpressionContext kDefaultContext{};
+
+// Binding level of the operator to the left of an operand; only the order matters.
+enum class Precedence : uint8_t {
+    Initial = 0,
+    Or = 6,
+    And = 7,
+    Not = 8,
+    Comparison = 9,
+    BitOr = 10,
+    BitXor = 11,
+    BitAnd = 12,
+    Shift = 13,
+    AddSub = 14,
+    MulDivRemain = 15,
+    PosNegBitNot = 16,
+    Exponent = 17,
+    Await = 18,
+};
+
+// The lists that recover from errors; a set of them is the recovery context.
+enum class ListKind : uint8_t {
+    Slices,
+    ListElements,
+    SetElements,
+    DictElements,
+    TupleParenthesized,
+    TupleUnparenthesized,
+    Arguments,
+    LambdaParameters,
+    FStringElements,
+    TStringElements,
+    FormatSpecElements,
+};
+inline constexpr int kListKindCount = 11;
+
+// Tokens as the lexer hands them over, with comments and non-logical line
+// breaks stepped over (and kept in the token list).
+class TokenSource {
+public:
+    explicit TokenSource(std::string_view source);
+
+    TokenKind current_kind() const { return stopped_ ? TokenKind::EndOfFile : lexer_.current_kind(); }
+    TextRange current_range() const { return stopped_ ? stop_range_ : lexer_.current_range(); }
+    StringTokenFlags current_flags() const { return stopped_ ? StringTokenFlags() : lexer_.current_flags(); }
+    TokenValue take_value() { return lexer_.take_value(); }
+
+    // Appends the current token (as `kind`) to the token list and moves on.
+    void bump(TokenKind kind);
+    // The kind of the next non-trivia token, without consuming anything.
+    TokenKind peek();
+    // Pretends that the input ends at the current token (after a fatal error).
+    void stop();
+    bool stopped() const { return stopped_; }
+
+    void re_lex_logical_token();
+    Lexer& lexer() { return lexer_; }
+
+    std::vector<ParsedToken> take_tokens() { return std::move(tokens_); }
+    std::vector<LexicalError> take_lexical_errors() { return lexer_.take_errors(); }
+
+private:
+    void next_non_trivia();
+
+    Lexer lexer_;
+    std::vector<ParsedToken> tokens_;
+    bool stopped_ = false;
+    TextRange stop_range_;
+};
+
+// Height and contents of the comprehension clauses of one node.
+struct ParsedClauses {
+    std::vector<Comprehension> generators;
+    uint32_t height = 0;
+};
+
+class Parser {
+public:
+    explicit Parser(std::string_view source);
+
+    // The whole parse: one expression list, then the end of input.
+    ExpressionParse parse();
+
+    // ----- frame
+    TokenKind current_kind() const { return tokens_.current_kind(); }
+    TextRange current_range() const { return tokens_.current_range(); }
+    StringTokenFlags current_flags() const { return tokens_.current_flags(); }
+    bool at(TokenKind kind) const { return current_kind() == kind; }
+    bool at_expr() const;
+    TokenKind peek() { return tokens_.peek(); }
+
+    void bump(TokenKind kind);
+    void bump_any();
+    // Consumes a soft keyword that stands for a name (kept as a Name token).
+    void bump_soft_keyword_as_name();
+    bool eat(TokenKind kind);
+    void expect(TokenKind kind);
+
+    TextSize node_start() const { return current_range().start(); }
+    TextRange node_range(TextSize start) const;
+    TextRange missing_node_range() const { return TextRange::empty_at(prev_token_end_); }
+    std::string_view src_text(TextRange range) const { return range.slice(source_); }
+
+    void add_error(ParseErrorType error, TextRange range);
+
+    // Parses a comma-separated list until its terminator; returns whether the
+    // last element was followed by a comma.
+    template <class F>
+    bool parse_comma_separated_list(ListKind kind, F&& parse_element);
+
+    // Fatal: too deep a nesting or too tall a tree. Records the error once and
+    // stops reading input.
+    void too_deep();
+    // The height of a node whose tallest child has `child_height`; checks the limit.
+    uint32_t height_above(uint32_t child_height);
+
+    // ----- expressions (parser_expression.cpp)
+    ParsedExpr parse_expression_list(ExpressionContext context);
+    ParsedExpr parse_conditional_expression_or_higher(ExpressionContext context = kDefaultContext);
+    ParsedExpr parse_named_expression_or_higher(ExpressionContext context);
+    ParsedExpr parse_simple_expression(ExpressionContext context);
+    ParsedExpr parse_expression_with_bitwise_or_precedence();
+    ParsedExpr parse_binary_expression_or_higher(Precedence precedence, ExpressionContext context);
+    ParsedExpr parse_lhs_expression(Precedence precedence, ExpressionContext context);
+    ParsedExpr parse_atom();
+    ParsedExpr parse_postfix_expression(ParsedExpr expr, TextSize start);
+    ParsedExpr parse_subscript_expression(ParsedExpr value, TextSize start);
+    ParsedExpr parse_slice();
+    ParsedExpr parse_name();
+    Identifier parse_identifier();
+    ParsedExpr parse_generator_expression(ParsedExpr element, TextSize start, bool parenthesized);
+    ParsedExpr missing_expression();
+
+    // ----- lambdas (parser_lambda.cpp)
+    ParsedExpr parse_lambda_expr();
+
+    // ----- strings (parser_string.cpp)
+    ParsedExpr parse_strings();
+
+    // ----- collections (parser_collection.cpp)
+    ParsedExpr parse_parenthesized_expression();
+    ParsedExpr parse_list_like_expression();
+    ParsedExpr parse_set_or_dict_like_expression();
+
+    // ----- comprehensions (parser_comprehension.cpp)
+    ParsedClauses parse_comprehension_clauses();
+    void validate_assignment_target(const Expr& expr);
+
+    // ----- calls (parser_arguments.cpp)
+    // The arguments and the height of their tallest expression.
+    std::pair<Arguments, uint32_t> parse_arguments();
+
+    // ----- list recovery
+    bool is_list_element(ListKind kind) const;
+    bool is_list_terminator(ListKind kind) const;
+    // The current token is an element or terminator of a list being parsed.
+    bool is_enclosing_list_token() const;
+    uint32_t push_recovery_context(ListKind kind) {
+        const uint32_t saved = recovery_context_;
+        recovery_context_ |= 1u << static_cast<unsigned>(kind);
+        return saved;
+    }
+    void restore_recovery_context(uint32_t saved) { recovery_context_ = saved; }
+    void re_lex_logical_token() { tokens_.re_lex_logical_token(); }
+    Lexer& lexer() { return tokens_.lexer(); }
+    TokenValue take_value() { return tokens_.take_value(); }
+
+    // The progress guard of every loop: false (after recording an internal
+    // error and stopping the parse) when the last iteration consumed nothing.
+    bool check_progress(uint32_t& last_token_id);
+
+private:
+    friend class DepthGuard;
+
+    [[noreturn]] void internal_error(std::string_view what) const;
+
+    std::string_view source_;
+    TokenSource tokens_;
+    std::vector<ParseError> errors_;
+    uint32_t current_token_id_ = 0;
+    TextSize prev_token_end_ = 0;
+    uint32_t recovery_context_ = 0;
+    int depth_ = -1;  // the whole expression's own level is 0
+};
+
+// Enter/leave guard of one nesting level. When the limit is passed the parse
+// is stopped; the caller then returns a placeholder without recursing.
+class DepthGuard {
+public:
+    explicit DepthGuard(Parser& parser) : parser_(parser) {
+        ok_ = ++parser_.depth_ <= static_cast<int>(kMaxNestingDepth);
+        if (!ok_) parser_.too_deep();
+    }
+    ~DepthGuard() { --parser_.depth_; }
+    DepthGuard(const DepthGuard&) = delete;
+    DepthGuard& operator=(const DepthGuard&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    Parser& parser_;
+    bool ok_;
+};
+
+// Tree mutations used by several rules (parser_comprehension.cpp).
+void set_expr_ctx(Expr& expr, ExprContext context);
+
+// Token sets.
+bool is_expression_start(TokenKind kind);
+// The error recorded for a missing or invalid element of a list.
+std::string_view list_error_text(ListKind kind);
+bool is_end_of_sequence(TokenKind kind);
+
+// ---------------------------------------------------------------------------
+
+template <class F>
+bool Parser::parse_comma_separated_list(ListKind kind, F&& parse_element) {
+    const uint32_t saved_context = recovery_context_;
+    recovery_context_ |= 1u << static_cast<unsigned>(kind);
+    bool first_element = true;
+    bool trailing_comma = false;
+    uint32_t last_token_id = UINT32_MAX;
+    while (check_progress(last_token_id)) {
+        if (is_list_element(kind)) {
+            const uint32_t before = current_token_id_;
+            parse_element();
+            first_element = false;
+            if (current_token_id_ == before && !tokens_.stopped()) {
+                // An element start that no rule takes (`**` in `[**a]`): skip it,
+                // or the loop would stand still on it.
+                add_error(ParseErrorType::of(ParseErrorType::Kind::ExpectedExpression), current_range());
+                bump_any();
+                trailing_comma = false;
+                continue;
+            }
+            if (eat(TokenKind::Comma)) {
+                trailing_comma = true;
+                continue;
+            }
+            trailing_comma = false;
+        }
+        if (is_list_terminator(kind)) break;
+        if (is_list_element(kind)) {
+            expect(TokenKind::Comma);
+            continue;
+        }
+        if (is_enclosing_list_token()) {
+            tokens_.re_lex_logical_token();
+            break;
+        }
+        if (first_element || at(TokenKind::Comma)) {
+            add_error(ParseErrorType::other(std::string(list_error_text(kind))), current_range());
+        } else {
+            expect(TokenKind::Comma);
+        }
+        bump_any();
+    }
+    recovery_context_ = saved_context;
+    return trailing_comma;
+}
+
+}  // namespace lumra::pyexpr::parser_detail

@@ -1,0 +1,267 @@
+// Escape decoding of string, bytes and f-string literal bodies: values, and
+// error types with their absolute ranges.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "pyexpr/string_decode.h"
+
+namespace lumra::pyexpr {
+namespace {
+
+using namespace std::string_view_literals;
+using Kind = LexicalErrorType::Kind;
+
+constexpr StringTokenFlags kPlain{};
+constexpr StringTokenFlags kRaw{StringTokenFlags::kRPrefixLower};
+constexpr StringTokenFlags kBytes{StringTokenFlags::kBPrefix};
+constexpr StringTokenFlags kRawBytes{StringTokenFlags::kBPrefix | StringTokenFlags::kRPrefixUpper};
+constexpr StringTokenFlags kFString{StringTokenFlags::kFPrefix};
+constexpr StringTokenFlags kRawFString{StringTokenFlags::kFPrefix | StringTokenFlags::kRPrefixLower};
+
+struct ValueCase {
+    std::string_view body;
+    StringTokenFlags flags;
+    std::string_view expected;
+};
+
+struct ErrorCase {
+    std::string_view body;
+    StringTokenFlags flags;
+    Kind kind;
+    uint32_t start;  // absolute, with the body starting at offset 10
+    uint32_t end;
+};
+
+constexpr uint32_t kBase = 10;
+
+std::optional<LexicalError> decode(std::string_view body, StringTokenFlags flags, std::string& out) {
+    if (flags.is_bytes()) return decode_bytes(body, TextSize(kBase), flags, out);
+    if (flags.is_interpolated()) return decode_interpolated_literal(body, TextSize(kBase), flags, out);
+    return decode_string(body, TextSize(kBase), flags, out);
+}
+
+TEST(StringDecodeTest, Values) {
+    const ValueCase cases[] = {
+        {"plain", kPlain, "plain"},
+        {"a\\x41", kPlain, "aA"},
+        {"\\u00e9", kPlain, "\xc3\xa9"},
+        {"\\U0001F600!", kPlain, "\xf0\x9f\x98\x80!"},
+        {"\\N{BULLET}", kPlain, "\xe2\x80\xa2"},
+        {"\\N{bullet}", kPlain, "\xe2\x80\xa2"},
+        {"\\N{LATIN CAPITAL LETTER GHA}", kPlain, "\xc6\xa2"},  // a correction alias
+        {"\\N{LINE FEED}\\N{lf}\\N{BEL}", kPlain, "\n\n\a"},     // control aliases
+        {"\\N{BYTE ORDER MARK}\\N{vs1}", kPlain, "\xef\xbb\xbf\xef\xb8\x80"},
+        {"\\N{HANGUL SYLLABLE GA}", kPlain, "\xea\xb0\x80"},
+        {"\\N{CJK UNIFIED IDEOGRAPH-4E00}", kPlain, "\xe4\xb8\x80"},
+        {"\\q", kPlain, "\\q"},
+        {"\\d+\\.\\w", kPlain, "\\d+\\.\\w"},
+        {"\\\xc3\xa9", kPlain, "\\\xc3\xa9"},
+        {"\\777", kPlain, "\xc7\xbf"},
+        {"\\1234", kPlain, "S4"},
+        {"\\0", kPlain, "\0"sv},
+        {"\\12x", kPlain, "\nx"},
+        {"\\8", kPlain, "\\8"},
+        {"\\uD800", kPlain, "\xef\xbf\xbd"},
+        {"\\udfff", kPlain, "\xef\xbf\xbd"},
+        {"\\a\\b\\f\\n\\r\\t\\v", kPlain, "\a\b\f\n\r\t\v"},
+        {"\\\\ \\' \\\"", kPlain, "\\ ' \""},
+        {"a\\\nb", kPlain, "ab"},
+        {"a\\\r\nb", kPlain, "ab"},
+        {"a\\\rb", kPlain, "ab"},
+        {"end\\", kPlain, "end\\"},
+        {"\\n\\x41", kRaw, "\\n\\x41"},
+        // Bytes: decoded characters become one byte; \u, \U and \N stay as written.
+        {"\\777", kBytes, "\xff"},
+        {"\\x80\\n", kBytes, "\x80\n"},
+        {"\\u00e9", kBytes, "\\u00e9"},
+        {"\\N{BULLET}", kBytes, "\\N{BULLET}"},
+        {"\\x41\\q", kRawBytes, "\\x41\\q"},
+        // f-string literal parts: doubled braces are reduced, escapes decoded unless raw.
+        {"a{{b}}c", kFString, "a{b}c"},
+        {"\\{{x", kFString, "\\{x"},
+        {"x\\}}", kFString, "x\\}"},
+        {"\\N{BULLET} ", kFString, "\xe2\x80\xa2 "},
+        {"\\x41{{", kFString, "A{"},
+        {"\\n{{", kRawFString, "\\n{"},
+        {"", kFString, ""},
+    };
+    for (const auto& c : cases) {
+        std::string out = "stale";
+        const auto err = decode(c.body, c.flags, out);
+        EXPECT_FALSE(err.has_value()) << c.body << ": " << (err ? err->error.message() : "");
+        EXPECT_EQ(out, c.expected) << c.body;
+    }
+}
+
+TEST(StringDecodeTest, Errors) {
+    const ErrorCase cases[] = {
+        {"\\x4", kPlain, Kind::UnexpectedUnicode, 13, 13},
+        {"ab\\x4g", kPlain, Kind::UnexpectedUnicode, 15, 16},
+        {"\\u12\xc3\xa9", kPlain, Kind::UnexpectedUnicode, 14, 16},
+        {"\\U00110000", kPlain, Kind::UnexpectedUnicode, 20, 20},
+        {"\\N", kPlain, Kind::MissingUnicodeLbrace, 12, 12},
+        {"\\Nx", kPlain, Kind::MissingUnicodeLbrace, 12, 12},
+        {"\\N{BULLET", kPlain, Kind::MissingUnicodeRbrace, 19, 19},
+        {"\\N{NOT A NAME}", kPlain, Kind::UnexpectedUnicode, 13, 23},
+        {"\\N{}", kPlain, Kind::UnexpectedUnicode, 13, 13},
+        {"x\xc3\xa9y", kBytes, Kind::NonAsciiBytes, 11, 13},
+        {"\xe2\x82\xac", kRawBytes, Kind::NonAsciiBytes, 10, 13},
+        {"\\x4", kBytes, Kind::UnexpectedUnicode, 13, 13},
+        {"{{\\x4", kFString, Kind::UnexpectedUnicode, 15, 15},
+        {"\\N{NOPE}", kFString, Kind::UnexpectedUnicode, 13, 17},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        const auto err = decode(c.body, c.flags, out);
+        ASSERT_TRUE(err.has_value()) << c.body;
+        EXPECT_EQ(err->error.kind, c.kind) << c.body;
+        EXPECT_EQ(err->location, TextRange(c.start, c.end)) << c.body << " got " << err->location.to_string();
+    }
+}
+
+TEST(StringDecodeTest, NamedEscapeLookupIsBounded) {
+    EXPECT_EQ(lookup_unicode_name("BULLET"), char32_t{0x2022});
+    // A NUL inside the name must not end it early.
+    EXPECT_FALSE(lookup_unicode_name("BULLET\0X"sv).has_value());
+    EXPECT_FALSE(lookup_unicode_name("BULLET\0"sv).has_value());
+    // A name longer than any real one is refused, not cut to a real one.
+    std::string long_name = "BULLET";
+    long_name.append(300, ' ');
+    EXPECT_FALSE(lookup_unicode_name(long_name).has_value());
+    EXPECT_FALSE(lookup_unicode_name(std::string(100000, 'A')).has_value());
+    EXPECT_FALSE(lookup_unicode_name("").has_value());
+
+    std::string out;
+    const auto err = decode_string("\\N{BULLET\0}"sv, TextSize(0), kPlain, out);
+    ASSERT_TRUE(err.has_value());
+    EXPECT_EQ(err->error.kind, Kind::UnexpectedUnicode);
+    EXPECT_EQ(err->location, TextRange(3, 10));
+}
+
+TEST(StringDecodeTest, ErrorMessages) {
+    struct Case {
+        LexicalErrorType error;
+        std::string_view message;
+    };
+    const Case cases[] = {
+        {LexicalErrorType::of(Kind::UnexpectedUnicode), "Got unexpected unicode"},
+        {LexicalErrorType::of(Kind::MissingUnicodeLbrace), "Missing `{` in Unicode escape sequence"},
+        {LexicalErrorType::of(Kind::MissingUnicodeRbrace), "Missing `}` in Unicode escape sequence"},
+        {LexicalErrorType::of(Kind::NonAsciiBytes), "bytes can only contain ASCII literal characters"},
+        {LexicalErrorType::of(Kind::UnexpectedString), "Got unexpected string"},
+        {LexicalErrorType::of(Kind::UnclosedString), "missing closing quote in string literal"},
+        {LexicalErrorType::of(Kind::UnindentMismatch), "unindent does not match any outer indentation level"},
+        {LexicalErrorType::of(Kind::LineContinuationError), "Expected a newline after line continuation character"},
+        {LexicalErrorType::of(Kind::UnexpectedEof), "unexpected EOF while parsing"},
+        {LexicalErrorType::unexpected_token(U'\u00e9'), "Got unexpected token \xc3\xa9"},
+        {LexicalErrorType::other("Invalid Syntax"), "Invalid Syntax"},
+        {LexicalErrorType::fstring(InterpolatedStringErrorType::UnclosedLbrace), "f-string: expecting `}`"},
+        {LexicalErrorType::tstring(InterpolatedStringErrorType::InvalidConversionFlag),
+         "t-string: invalid conversion character"},
+        {LexicalErrorType::fstring(InterpolatedStringErrorType::ConversionFlagNotRightAfterExclamation),
+         "f-string: conversion type must come right after the exclamation mark"},
+        {LexicalErrorType::fstring(InterpolatedStringErrorType::LambdaWithoutParentheses),
+         "f-string: lambda expressions are not allowed without parentheses"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.error.message(), c.message);
+}
+
+}  // namespace
+}  // namespace lumra::pyexpr
+
+// Differential check against CPython: data/string_literals.bin holds string,
+// bytes and field-free f-string literals of the standard library with the
+// values CPython gives them (see data/make_string_literals.py).
+#include <fstream>
+#include <sstream>
+
+#include "pyexpr/lexer.h"
+
+namespace lumra::pyexpr {
+namespace {
+
+std::string decode_literal(std::string_view text) {
+    Lexer lexer(text);
+    const TokenKind kind = lexer.next_token();
+    std::string value;
+    if (kind == TokenKind::String) {
+        const StringTokenFlags flags = lexer.current_flags();
+        const auto raw = std::get<StringTokenValue>(lexer.current_value()).raw;
+        const TextSize body_start = lexer.current_range().start() + TextSize(flags.opener_len());
+        EXPECT_EQ(text.substr(body_start.raw, raw.size()), raw);
+        const auto err = flags.is_bytes() ? decode_bytes(raw, body_start, flags, value)
+                                          : decode_string(raw, body_start, flags, value);
+        EXPECT_FALSE(err.has_value()) << text << ": " << err->error.message();
+        return value;
+    }
+    EXPECT_EQ(kind, TokenKind::FStringStart) << text;
+    const StringTokenFlags flags = lexer.current_flags();
+    while (lexer.next_token() == TokenKind::FStringMiddle) {
+        std::string part;
+        const auto err = decode_interpolated_literal(lexer.current_range().slice(text), lexer.current_range().start(),
+                                                     flags, part);
+        EXPECT_FALSE(err.has_value()) << text;
+        value += part;
+    }
+    EXPECT_EQ(lexer.current_kind(), TokenKind::FStringEnd) << text;
+    return value;
+}
+
+TEST(StringDecodeTest, MatchesCPythonOnStandardLibraryLiterals) {
+    std::ifstream in(std::string(LUMRA_TEST_DATA_DIR) + "/string_literals.bin", std::ios::binary);
+    ASSERT_TRUE(in) << "missing data/string_literals.bin";
+    std::stringstream buf;
+    buf << in.rdbuf();
+    const std::string data = buf.str();
+    size_t pos = 0;
+    size_t checked = 0;
+    while (pos < data.size()) {
+        const size_t text_end = data.find('\0', pos);
+        const size_t value_end = data.find('\0', text_end + 1);
+        ASSERT_NE(value_end, std::string::npos);
+        const std::string_view text(data.data() + pos, text_end - pos);
+        const std::string_view expected(data.data() + text_end + 1, value_end - text_end - 1);
+        EXPECT_EQ(decode_literal(text), expected) << text;
+        pos = value_end + 1;
+        ++checked;
+    }
+    EXPECT_GT(checked, 1000u);
+}
+
+}  // namespace
+}  // namespace lumra::pyexpr
+
+#include <random>
+
+namespace lumra::pyexpr {
+namespace {
+
+TEST(StringDecodeTest, RandomBodiesStayInRange) {
+    static constexpr std::string_view kPieces[] = {"\\", "x", "u", "U", "N", "{", "}", "{{", "}}", "0", "7", "9",
+                                                   "a", "F", "\n", "\r", "'", "\xc3\xa9", "\xff", "BULLET", "\\N{",
+                                                   "\\x", "\\u12", "\\U0010FFFF", "\\U00110000", " "};
+    const StringTokenFlags all_flags[] = {kPlain, kRaw, kBytes, kRawBytes, kFString, kRawFString};
+    std::mt19937 rng(7);
+    std::uniform_int_distribution<size_t> pick(0, std::size(kPieces) - 1);
+    std::uniform_int_distribution<int> length(0, 16);
+    for (int round = 0; round < 5000; ++round) {
+        std::string body;
+        const int n = length(rng);
+        for (int i = 0; i < n; ++i) body += kPieces[pick(rng)];
+        for (StringTokenFlags flags : all_flags) {
+            std::string out;
+            const auto err = decode(body, flags, out);
+            if (err) {
+                EXPECT_GE(err->location.start().raw, kBase) << body;
+                EXPECT_LE(err->location.end().raw, kBase + body.size()) << body;
+            } else if (!flags.is_bytes()) {
+                // Decoding never makes text longer.
+                EXPECT_LE(out.size(), body.size()) << body;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lumra::pyexpr
