@@ -77,6 +77,8 @@ Py_ssize_t find_param(const SignatureView& sig, PyObject* key) {
 void place_keyword(const SignatureView& sig, PyObject* key, PyObject* value, PyObject** out) {
   Py_ssize_t i = find_param(sig, key);
   if (i < 0) {
+    // str() of a str subclass may run Python code; the key is only borrowed.
+    OwnedRef keep = OwnedRef::incref(key);
     OwnedRef text = OwnedRef::steal(PyObject_Str(key));
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
@@ -170,8 +172,9 @@ void prefix_argument_error(const char* name) noexcept {
     Py_DECREF(exc);
     return;
   }
-  PyObject* cause = PyException_GetCause(exc);  // new reference or null
-  if (cause != nullptr) PyException_SetCause(wrapped, cause);  // steals cause
+  // Setting the cause (even an absent one) also sets __suppress_context__,
+  // as `raise ... from cause` does.
+  PyException_SetCause(wrapped, PyException_GetCause(exc));  // steals the new reference (or null)
   Py_DECREF(exc);
   PyErr_SetRaisedException(wrapped);
 }

@@ -6,6 +6,8 @@
 // constructors and getters make are cheap at any depth, and a tree nested as
 // deeply as Python code cares to build can be compared, printed and released
 // (those walks are iterative in the native library).
+#include <fmt/format.h>
+
 #include <tuple>
 
 #include "module/classes_common.h"
@@ -96,15 +98,22 @@ PyObject* node_self_closing_new(PyTypeObject* cls, PyObject* args, PyObject* kwa
   });
 }
 
-// Getters of the variant classes; the class guarantees the variant.
+// Getters of the variant classes. The class normally matches the variant,
+// but Python lets `__class__` be switched between the two variant classes
+// (same layout), so the body-only fields check the value itself.
+const ast::Node::WithBody& body_fields(const ast::Node& n, const char* attr) {
+  if (const ast::Node::WithBody* wb = n.with_body()) return *wb;
+  raise(PyExc_AttributeError, fmt::format("a self-closing node has no attribute '{}'", attr));
+}
+
 PyObject* node_start_tag(PyObject* self, void*) {
   return getter<ast::Node>(self, [](const ast::Node& n) { return to_py(n.start_tag()); });
 }
 PyObject* node_end_tag(PyObject* self, void*) {
-  return getter<ast::Node>(self, [](const ast::Node& n) { return to_py(n.with_body()->end_tag); });
+  return getter<ast::Node>(self, [](const ast::Node& n) { return to_py(body_fields(n, "end_tag").end_tag); });
 }
 PyObject* node_body(PyObject* self, void*) {
-  return getter<ast::Node>(self, [](const ast::Node& n) { return to_py(*n.with_body()->body); });
+  return getter<ast::Node>(self, [](const ast::Node& n) { return to_py(*body_fields(n, "body").body); });
 }
 PyObject* node_used_variables(PyObject* self, void*) {
   return getter<ast::Node>(self, [](const ast::Node& n) { return to_py(n.used_variables()); });
@@ -252,6 +261,16 @@ PyObject* element_getitem(PyObject* self, PyObject* idx) {
   });
 }
 
+// Item access through the sequence protocol as well, so that an element
+// iterates and unpacks as the 1-tuple it stands for: `(payload,) = element`.
+PyObject* element_sq_item(PyObject* self, Py_ssize_t i) {
+  PyObject* index = PyLong_FromSsize_t(i);
+  if (index == nullptr) return nullptr;
+  PyObject* item = element_getitem(self, index);
+  Py_DECREF(index);
+  return item;
+}
+
 PyGetSetDef element_getset[] = {
     {"_0", element_0, nullptr, nullptr, nullptr},
     kGetSetEnd,
@@ -278,6 +297,7 @@ PyType_Spec element_spec = {
       {Py_tp_getset, element_getset},                                                         \
       {Py_mp_length, reinterpret_cast<void*>(element_len)},                                   \
       {Py_mp_subscript, reinterpret_cast<void*>(element_getitem)},                            \
+      {Py_sq_item, reinterpret_cast<void*>(element_sq_item)},                                 \
       {Py_tp_doc, const_cast<char*>(doc)},                                                    \
       {0, nullptr},                                                                           \
   };                                                                                          \

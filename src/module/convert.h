@@ -11,6 +11,7 @@
 // every record that has a PyClass<T> -> a new instance of its class).
 #pragma once
 
+#include <algorithm>
 #include <concepts>
 #include <cstdint>
 #include <map>
@@ -51,11 +52,15 @@ std::pair<std::uint64_t, std::uint64_t> to_u64_pair(PyObject* obj);
 void check_sequence(PyObject* obj);
 Py_ssize_t length_hint_or_zero(PyObject* obj) noexcept;
 
+// Most items reserved up front from a sequence's reported length: __len__ is
+// Python code and may claim far more items than iteration gives.
+inline constexpr Py_ssize_t kMaxReservedItems = 4096;
+
 template <class T, class ItemConv>
 std::vector<T> to_vector(PyObject* obj, ItemConv&& item) {
   check_sequence(obj);
   std::vector<T> out;
-  out.reserve(static_cast<std::size_t>(length_hint_or_zero(obj)));
+  out.reserve(static_cast<std::size_t>(std::min(length_hint_or_zero(obj), kMaxReservedItems)));
   OwnedRef iter = OwnedRef::steal(PyObject_GetIter(obj));
   while (PyObject* raw = PyIter_Next(iter.get())) {
     OwnedRef element = OwnedRef::steal(raw);

@@ -137,9 +137,16 @@ OwnedRef get_or_build_module() {
   }
   std::unique_lock<std::mutex> lock(build_mutex, std::try_to_lock);
   if (!lock.owns_lock()) {
-    // Another thread is building: wait for it without holding the GIL.
-    Py_BEGIN_ALLOW_THREADS lock.lock();
-    Py_END_ALLOW_THREADS
+    // Another thread is building: wait for it without holding the GIL. The
+    // GIL is taken back before anything (even a failed lock) goes further.
+    PyThreadState* saved = PyEval_SaveThread();
+    try {
+      lock.lock();
+    } catch (...) {
+      PyEval_RestoreThread(saved);
+      throw;
+    }
+    PyEval_RestoreThread(saved);
   }
   if (module_slot != nullptr) return OwnedRef::incref(module_slot);
   builder_thread.store(std::this_thread::get_id());

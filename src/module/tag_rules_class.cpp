@@ -3,6 +3,7 @@
 #include "module/tag_rules_class.h"
 
 #include "module/binder.h"
+#include "module/classes_common.h"
 
 namespace lumra::py {
 namespace {
@@ -36,6 +37,8 @@ PyObject* tag_rules_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) {
                              Param{"slot_data_fields", Arg::Defaulted}};
   return entry([&] {
     auto a = sig.bind(args, kwargs);
+    // Converting a sequence runs Python code; keep every argument alive meanwhile.
+    HeldArgs keep(a);
     TagRules rules;
     if (a.has(0)) rules.allowed_attrs = a.convert(0, to_string_groups);
     if (a.has(1)) rules.required_attrs = a.convert(1, to_string_groups);
@@ -53,7 +56,7 @@ PyObject* tag_rules_repr(PyObject* self) {
 const char tag_rules_doc[] =
     "TagRules(allowed_attrs=None, required_attrs=..., allowed_slots=None, required_slots=..., "
     "slot_data_fields=...)\n--\n\n"
-    "Attribute validation rules for special tags.\n\n"
+    "Attribute validation rules for special tags\n\n"
     "Use it to define custom attribute validation rules for user-defined tags, and pass\n"
     "the rules to parse_template() as user_rules, keyed by tag name.\n\n"
     "Example:\n"

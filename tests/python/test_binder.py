@@ -160,12 +160,15 @@ class TestConversionErrors:
         assert type(info.value) is TypeError
         assert str(info.value) == "argument 'required_slots': boom"
         assert info.value.__cause__ is root
+        assert info.value.__suppress_context__ is True
 
     def test_type_error_without_cause_has_none(self):
         with pytest.raises(TypeError) as info:
             tp.TagRules(required_slots=RaisingIter(TypeError("plain")))
         assert str(info.value) == "argument 'required_slots': plain"
         assert info.value.__cause__ is None
+        # The cause is set even when absent, which hides any context, as "raise ... from None" does.
+        assert info.value.__suppress_context__ is True
 
     @pytest.mark.parametrize("exc", [TypeErrorSubclass("sub"), ValueError("v"), OverflowError("o")])
     def test_other_errors_pass_unchanged(self, exc):

@@ -740,6 +740,11 @@ def test_template_element_indexing():
         e["0"]
     tx = Text(HI)
     assert TemplateElement_Text(tx)[0] == tx
+    # A 1-tuple iterates and unpacks to its one item.
+    assert list(e) == [Expr(T, X, [], [])]
+    (only,) = TemplateElement_Text(tx)
+    assert only == tx
+    assert tuple(TemplateElement_Node(with_body()))[0].name == "div"
     assert type(TemplateElement_Node(with_body())[0]) is Node_WithBody
 
 
@@ -788,6 +793,24 @@ def test_node_name_and_variant_attributes():
     assert StaticNamedSlot(T, True).required is True
 
 
+def test_class_switched_between_variants_reads_the_value_it_holds():
+    # Both variant classes share one layout, so Python allows assigning
+    # __class__ across them; reading must still follow the value held.
+    sc = Node_SelfClosing(BR_TAG, [X], [], [], True)
+    sc.__class__ = Node_WithBody
+    for missing in ("end_tag", "body"):
+        with pytest.raises(AttributeError, match=f"^a self-closing node has no attribute '{missing}'$"):
+            getattr(sc, missing)
+    assert (sc.name, sc.used_variables, sc.contains_fills) == ("br", [X], True)
+    assert repr(sc).startswith("Node::SelfClosing(")
+    wb = Node_WithBody(start_tag("div"), end_tag("div"), BODY, [], [], [], False)
+    wb.__class__ = Node_SelfClosing
+    assert repr(wb).startswith("Node::WithBody(")
+    e = TemplateElement_Text(Text(HI))
+    e.__class__ = TemplateElement_Node
+    assert e[0] == Text(HI) and e._0 == Text(HI)
+
+
 # ---- deep trees -------------------------------------------------------------------
 
 DEPTH = 100_000
@@ -824,6 +847,29 @@ def test_deep_tree_built_from_python():
     assert repr(node).count("WithBody {") == DEPTH
 
     del a, b, c, copy, inner, node
+    gc.collect()
+
+
+def build_shared(depth, leaf_text="leaf"):
+    """Each level holds two nodes copied from one, so their bodies are one
+    shared value: 2**depth paths through `depth` distinct bodies."""
+    st, et = start_tag("div"), end_tag("div")
+    body = Template([TemplateElement_Text(Text(tok(leaf_text)))], [], [], [])
+    for _ in range(depth):
+        element = TemplateElement_Node(Node_WithBody(st, et, body, [], [], [], False))
+        body = Template([element, element], [], [], [])
+    return body
+
+
+def test_deep_tree_sharing_bodies():
+    a = build_shared(DEPTH)
+    # Equality visits each pair of shared bodies once, not once per path.
+    assert a == build_shared(DEPTH)
+    assert a != build_shared(DEPTH, leaf_text="other")
+    assert a.elements[1]._0.body == a.elements[0]._0.body
+    assert repr(build_shared(3)).count('"leaf"') == 8
+    # Releasing must not recurse once per level.
+    del a
     gc.collect()
 
 

@@ -72,6 +72,20 @@ class TestConstruction:
                 raise RuntimeError("no length")
         assert TagRules(allowed_slots=NoLen()).allowed_slots == ["a", "b"]
 
+    @pytest.mark.parametrize("claimed", [0, 1, 10**9, 10**12, 2**62, 2**63 - 1])
+    def test_length_only_sizes_the_list(self, claimed):
+        # __len__ may claim any number of items; iteration decides what is read.
+        class Claims:
+            def __len__(self):
+                return claimed
+
+            def __getitem__(self, i):
+                if i < 2:
+                    return "ab"[i]
+                raise IndexError
+        assert TagRules(allowed_slots=Claims()).allowed_slots == ["a", "b"]
+        assert TagRules(required_attrs=[Claims()]).required_attrs == [["a", "b"]]
+
     def test_dict_subclass_accepted(self):
         class D(dict):
             pass
@@ -160,7 +174,7 @@ class TestClass:
         assert TagRules.__text_signature__ == (
             "(allowed_attrs=None, required_attrs=..., allowed_slots=None, required_slots=..., "
             "slot_data_fields=...)")
-        assert TagRules.__doc__.startswith("Attribute validation rules for special tags")
+        assert TagRules.__doc__.splitlines()[0] == "Attribute validation rules for special tags"
         assert "my-tag" in TagRules.__doc__
 
     @pytest.mark.parametrize("name", ["allowed_attrs", "required_attrs", "allowed_slots",

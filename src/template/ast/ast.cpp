@@ -1,6 +1,8 @@
 #include "template/ast/ast.h"
 
+#include <functional>
 #include <new>
+#include <unordered_set>
 #include <utility>
 
 namespace lumra::template_ast {
@@ -94,16 +96,18 @@ void Node::drop_body() {
 // --- Template -----------------------------------------------------------
 
 Template::~Template() {
-  // Bodies owned only by this tree are moved onto a work list before their
-  // owners go, so each destructor below finds nothing left to recurse into.
-  // A body still shared with another copy only loses one reference here.
+  // Every nested body is moved onto a work list before its owner goes, so no
+  // destructor below finds anything left to recurse into. A body that is
+  // still shared (with another copy, or with another node of this same tree)
+  // only loses one reference when it leaves the list; whichever reference
+  // goes last takes its children onto the list in turn.
   std::vector<std::shared_ptr<Template>> pending;
   auto take_bodies = [&pending](std::vector<TemplateElement>& elements) {
     for (auto& element : elements) {
       Node* node = element.node();
       if (!node) continue;
       Node::WithBody* wb = node->with_body();
-      if (wb && wb->body.ptr_ && wb->body.ptr_.use_count() == 1) {
+      if (wb && wb->body.ptr_) {
         // Without memory for the work list the body is released in place:
         // one level of recursion, after which its own destructor iterates.
         try {
@@ -117,17 +121,27 @@ Template::~Template() {
   while (!pending.empty()) {
     std::shared_ptr<Template> next = std::move(pending.back());
     pending.pop_back();
-    take_bodies(next->elements);
+    if (next.use_count() == 1) take_bodies(next->elements);
     next.reset();
   }
 }
 
 bool operator==(const Template& a, const Template& b) {
-  std::vector<std::pair<const Template*, const Template*>> pending{{&a, &b}};
+  using Pair = std::pair<const Template*, const Template*>;
+  struct PairHash {
+    std::size_t operator()(const Pair& p) const noexcept {
+      const auto h = std::hash<const void*>{};
+      return h(p.first) * 31 + h(p.second);
+    }
+  };
+  std::vector<Pair> pending{{&a, &b}};
+  // Bodies shared by several nodes (copies of one node) are compared once per
+  // pair: a tree that shares a body at every level is not walked once per path.
+  std::unordered_set<Pair, PairHash> seen;
   while (!pending.empty()) {
     auto [x, y] = pending.back();
     pending.pop_back();
-    if (x == y) continue;
+    if (x == y || !seen.insert({x, y}).second) continue;
     if (x->elements.size() != y->elements.size() || x->comments != y->comments ||
         x->used_variables != y->used_variables || x->slots != y->slots) {
       return false;

@@ -283,5 +283,48 @@ TEST(Depth, DeepTreesDoNotRecurse) {
   // Destruction of a, b and c (shared and unshared parts) happens here.
 }
 
+// Every level holds its body through several nodes (copies share it), in one
+// tree and across trees; whichever reference goes last must release the rest
+// of the chain without recursing per level.
+TEST(Depth, BodiesSharedWithinATreeAreReleasedIteratively) {
+  constexpr std::size_t kDepth = 200000;
+  for (std::size_t keep_level : {std::size_t{0}, kDepth / 2}) {
+    Template t;
+    Template kept;
+    for (std::size_t i = 0; i < kDepth; ++i) {
+      const Node n = with_body("div", std::move(t));
+      t = Template{};
+      t.elements.assign(3, TemplateElement(n));
+      if (i == keep_level) kept = t;  // a second owner of part of the chain
+    }
+    EXPECT_EQ(t.elements[0], t.elements[2]);
+    t = Template{};  // releases the levels above `kept` only
+    EXPECT_EQ(kept.elements.size(), 3u);
+  }
+}
+
+// A chain whose every level holds three copies of one node (one shared body):
+// 3^depth paths, `depth` distinct bodies.
+Template shared_chain(std::size_t depth, const std::string& leaf) {
+  Template t = one(Text{tok(leaf, 0, leaf.size(), 1, 1)});
+  for (std::size_t i = 0; i < depth; ++i) {
+    const Node n = with_body("div", std::move(t));
+    t = Template{};
+    t.elements.assign(3, TemplateElement(n));
+  }
+  return t;
+}
+
+TEST(Depth, EqualityComparesEachSharedBodyOnce) {
+  constexpr std::size_t kDepth = 100000;
+  const Template a = shared_chain(kDepth, "leaf");
+  const Template b = shared_chain(kDepth, "leaf");
+  const Template c = shared_chain(kDepth, "other");
+  EXPECT_TRUE(a == b);
+  EXPECT_FALSE(a == c);
+  EXPECT_TRUE(shared_chain(3, "x") == shared_chain(3, "x"));
+  EXPECT_FALSE(shared_chain(3, "x") == shared_chain(2, "x"));
+}
+
 }  // namespace
 }  // namespace lumra::template_ast
