@@ -6,6 +6,9 @@
 #include "module/binder.h"
 #include "module/convert.h"
 #include "module/functions.h"
+#include "pycodegen/generator.h"
+#include "safe_eval/messages.h"
+#include "safe_eval/transform.h"
 
 namespace lumra::py {
 namespace {
@@ -15,8 +18,14 @@ PyObject* safe_eval(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
   return entry([&]() -> OwnedRef {
     auto a = sig.bind(args, nargs, kwnames);
     std::string_view source = a.convert(0, as_utf8);
-    (void)source;
-    raise(PyExc_NotImplementedError, "safe_eval is not available yet");
+    // The names and comments that transform_expression also reports are of no use here.
+    auto result = lumra::safe_eval::rewrite_expression(source);
+    if (!result) raise(PyExc_SyntaxError, result.error());
+    codegen::Generator generator("    ");
+    codegen::unparse_expr(generator, result.value(), 0);
+    // The rewriter refuses trees deep enough for this; kept as a guard all the same.
+    if (generator.too_deep()) raise(PyExc_SyntaxError, lumra::safe_eval::msg::kNestedTooDeeply);
+    return to_py(generator.text());
   });
 }
 

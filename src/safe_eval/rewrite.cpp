@@ -1,0 +1,483 @@
+// Sandboxing rewrite rules and binding scopes.
+//
+// Every replaced construct becomes `fn(context, source, (start, end), ...)`, where
+// start..end is its byte range in the caller's text (the wrapped range less the
+// prefix, saturating at 0). Children are rewritten before their parent is replaced,
+// so rewrites nest: `a.b(c)` becomes a `call` of an `attribute` of a `variable`.
+#include "safe_eval/rewrite.h"
+
+#include <fmt/format.h>
+
+#include "safe_eval/messages.h"
+
+namespace lumra::safe_eval {
+
+using pyexpr::Box;
+using pyexpr::Comprehension;
+using pyexpr::Expr;
+using pyexpr::ExprKind;
+using pyexpr::InterpolatedElement;
+using pyexpr::InterpolatedStringElement;
+using pyexpr::InterpolatedStringFormatSpec;
+using pyexpr::InterpolatedStringLiteralElement;
+using pyexpr::Keyword;
+using pyexpr::TextRange;
+using pyexpr::TextSize;
+
+bool RewriteState::is_bound_by(std::string_view name, Binder binder) const {
+    for (auto it = bound.rbegin(); it != bound.rend(); ++it) {
+        if (it->binder == binder && it->name == name) return true;
+    }
+    return false;
+}
+
+bool RewriteState::is_bound(std::string_view name) const {
+    for (auto it = bound.rbegin(); it != bound.rend(); ++it) {
+        if (it->name == name) return true;
+    }
+    return false;
+}
+
+namespace {
+
+// Literal text that goes into a `str.format` template: braces are doubled so that
+// the text can never introduce a replacement field of its own.
+void append_format_literal(std::string& out, std::string_view text) {
+    for (char c : text) {
+        out.push_back(c);
+        if (c == '{' || c == '}') out.push_back(c);
+    }
+}
+
+// The names every sandbox call refers to. Binding one of them inside the
+// expression would hand the rewritten calls in that scope a value of the
+// expression's choosing (a forged `context`, say) instead of the sandbox's own.
+bool is_sandbox_name(std::string_view name) {
+    static constexpr std::string_view kNames[] = {"context", "source",  "variable", "call",     "attribute",    "subscript",
+                                                  "slice",   "assign",  "format",   "template", "interpolation"};
+    for (auto reserved : kNames)
+        if (name == reserved) return true;
+    return false;
+}
+
+class Rewriter {
+public:
+    explicit Rewriter(RewriteState& state) : st_(state) {}
+
+    bool visit(Expr& e) {
+        if (st_.depth >= kMaxRewriteDepth) return fail(std::string(msg::kNestedTooDeeply));
+        ++st_.depth;
+        const bool ok = dispatch(e);
+        --st_.depth;
+        return ok;
+    }
+
+private:
+    // ----- errors
+
+    void set_error(std::string message) { st_.error = std::move(message); }
+    bool fail(std::string message) {
+        st_.failure = std::move(message);
+        return false;
+    }
+
+    // ----- building sandbox calls
+
+    TextSize shift(TextSize offset) const {
+        return offset.raw > st_.prefix_len ? TextSize(static_cast<std::uint32_t>(offset.raw - st_.prefix_len)) : TextSize(0);
+    }
+    TextRange reduced(TextRange r) const { return TextRange(shift(r.start()), shift(r.end())); }
+
+    // `context`, `source` and `(start, end)`, with room for `extra` more arguments.
+    // Nodes are built in place: moving a tree node is not free.
+    static std::vector<Expr> leading_arguments(TextRange reduced, std::size_t extra) {
+        std::vector<Expr> args;
+        args.reserve(3 + extra);
+        args.emplace_back(pyexpr::ExprName{{}, reduced, pyexpr::Name("context"), pyexpr::ExprContext::Load});
+        args.emplace_back(pyexpr::ExprName{{}, reduced, pyexpr::Name("source"), pyexpr::ExprContext::Load});
+        std::vector<Expr> position;
+        position.reserve(2);
+        position.emplace_back(int_literal(reduced.start().raw, reduced));
+        position.emplace_back(int_literal(reduced.end().raw, reduced));
+        args.emplace_back(pyexpr::ExprTuple{{}, reduced, std::move(position), pyexpr::ExprContext::Load, true});
+        return args;
+    }
+
+    static pyexpr::ExprNumberLiteral int_literal(std::uint64_t value, TextRange range) {
+        return pyexpr::ExprNumberLiteral{{}, range, pyexpr::NumberValue(pyexpr::IntValue::small(value))};
+    }
+
+    static pyexpr::ExprStringLiteral string_literal(std::string text, TextRange range) {
+        return pyexpr::ExprStringLiteral{
+            {}, range, pyexpr::StringLiteralValue{pyexpr::StringLiteral{range, {}, std::move(text), {}}}};
+    }
+
+    // Replaces `e` by `function(args..., keywords...)`.
+    static void replace_by_sandbox_call(Expr& e, std::string_view function, std::vector<Expr> args,
+                                        std::vector<Keyword> keywords, TextRange reduced) {
+        auto func = Box<Expr>::make(pyexpr::ExprName{{}, reduced, pyexpr::Name(function), pyexpr::ExprContext::Load});
+        e.node.emplace<pyexpr::ExprCall>(pyexpr::ExprCall{
+            {}, reduced, std::move(func), pyexpr::Arguments{reduced, {}, std::move(args), std::move(keywords)}});
+    }
+
+    static Expr conversion_literal(pyexpr::ConversionFlag flag, TextRange range) {
+        switch (flag) {
+            case pyexpr::ConversionFlag::Ascii: return string_literal("a", range);
+            case pyexpr::ConversionFlag::Repr: return string_literal("r", range);
+            case pyexpr::ConversionFlag::Str: return string_literal("s", range);
+            case pyexpr::ConversionFlag::None: break;
+        }
+        return pyexpr::make_none_literal(range);
+    }
+
+    // ----- the walk
+
+    bool visit_optional(Box<Expr>& child) { return !child || visit(*child); }
+    bool visit_all(std::vector<Expr>& list) {
+        for (auto& x : list)
+            if (!visit(x)) return false;
+        return true;
+    }
+
+    bool dispatch(Expr& e) {
+        switch (e.kind()) {
+            case ExprKind::BoolOp: return visit_all(e.as<pyexpr::ExprBoolOp>().values);
+            case ExprKind::Named: return named(e);
+            case ExprKind::BinOp: {
+                auto& n = e.as<pyexpr::ExprBinOp>();
+                return visit_optional(n.left) && visit_optional(n.right);
+            }
+            case ExprKind::UnaryOp: return visit_optional(e.as<pyexpr::ExprUnaryOp>().operand);
+            case ExprKind::Lambda: return lambda(e.as<pyexpr::ExprLambda>());
+            case ExprKind::If: {
+                auto& n = e.as<pyexpr::ExprIf>();
+                return visit_optional(n.test) && visit_optional(n.body) && visit_optional(n.orelse);
+            }
+            case ExprKind::Dict:
+                for (auto& item : e.as<pyexpr::ExprDict>().items) {
+                    if (!visit_optional(item.key) || !visit(item.value)) return false;
+                }
+                return true;
+            case ExprKind::Set: return visit_all(e.as<pyexpr::ExprSet>().elts);
+            case ExprKind::List: return visit_all(e.as<pyexpr::ExprList>().elts);
+            case ExprKind::Tuple: return visit_all(e.as<pyexpr::ExprTuple>().elts);
+            case ExprKind::ListComp: {
+                auto& n = e.as<pyexpr::ExprListComp>();
+                return comprehension(n.generators, [&] { return visit_optional(n.elt); });
+            }
+            case ExprKind::SetComp: {
+                auto& n = e.as<pyexpr::ExprSetComp>();
+                return comprehension(n.generators, [&] { return visit_optional(n.elt); });
+            }
+            case ExprKind::Generator: {
+                auto& n = e.as<pyexpr::ExprGenerator>();
+                return comprehension(n.generators, [&] { return visit_optional(n.elt); });
+            }
+            case ExprKind::DictComp: {
+                auto& n = e.as<pyexpr::ExprDictComp>();
+                return comprehension(n.generators, [&] { return visit_optional(n.key) && visit_optional(n.value); });
+            }
+            case ExprKind::Await:
+            case ExprKind::Yield:
+            case ExprKind::YieldFrom:
+            case ExprKind::IpyEscapeCommand:
+                return fail(fmt::format(fmt::runtime(msg::kUnsupportedExpression), pyexpr::debug_string(e)));
+            case ExprKind::Compare: {
+                auto& n = e.as<pyexpr::ExprCompare>();
+                return visit_optional(n.left) && visit_all(n.comparators);
+            }
+            case ExprKind::Call: return call(e);
+            case ExprKind::FString: return fstring(e);
+            case ExprKind::TString: return tstring(e);
+            case ExprKind::StringLiteral:
+            case ExprKind::BytesLiteral:
+            case ExprKind::NumberLiteral:
+            case ExprKind::BooleanLiteral:
+            case ExprKind::NoneLiteral:
+            case ExprKind::EllipsisLiteral: return true;
+            case ExprKind::Attribute: return attribute(e);
+            case ExprKind::Subscript: return subscript(e);
+            case ExprKind::Starred: return visit_optional(e.as<pyexpr::ExprStarred>().value);
+            case ExprKind::Name: return name(e);
+            case ExprKind::Slice: return slice(e);
+        }
+        return true;
+    }
+
+    bool name(Expr& e) {
+        auto& n = e.as<pyexpr::ExprName>();
+        if (st_.is_bound(n.id.view())) return true;
+        st_.used_names.push_back({n.id, n.range.start().raw, n.range.end().raw});
+        const TextRange red = reduced(n.range);
+        auto args = leading_arguments(red, 1);
+        args.push_back(string_literal(n.id.str(), n.range));
+        replace_by_sandbox_call(e, "variable", std::move(args), {}, red);
+        return true;
+    }
+
+    bool named(Expr& e) {
+        auto& n = e.as<pyexpr::ExprNamed>();
+        if (!visit_optional(n.value)) return false;
+        const auto* target = n.target ? n.target->as_if<pyexpr::ExprName>() : nullptr;
+        if (target == nullptr) {
+            set_error(std::string(msg::kNamedTargetNotName));
+            return true;
+        }
+        const std::string_view id = target->id.view();
+        if (st_.is_bound_by(id, RewriteState::Binder::Comprehension)) {
+            set_error(fmt::format(fmt::runtime(msg::kRebindComprehensionVariable), id));
+            return true;
+        }
+        if (st_.is_bound_by(id, RewriteState::Binder::Lambda)) {
+            set_error(fmt::format(fmt::runtime(msg::kRebindLambdaParameter), id));
+            return true;
+        }
+        st_.assigned_names.push_back({target->id, target->range.start().raw, target->range.end().raw});
+        const TextRange red = reduced(n.range);
+        auto args = leading_arguments(red, 2);
+        args.push_back(string_literal(std::string(id), n.range));
+        args.push_back(std::move(*n.value));
+        replace_by_sandbox_call(e, "assign", std::move(args), {}, red);
+        return true;
+    }
+
+    bool lambda(pyexpr::ExprLambda& n) {
+        const std::size_t mark = st_.bound.size();
+        if (n.parameters) {
+            auto& p = *n.parameters;
+            // Defaults are evaluated where the lambda is written, outside its scope.
+            for (auto* list : {&p.posonlyargs, &p.args, &p.kwonlyargs}) {
+                for (auto& pd : *list)
+                    if (!visit_optional(pd.default_)) return false;
+            }
+            auto bind = [&](const pyexpr::Parameter& param) {
+                const std::string_view name = param.name.id.view();
+                if (is_sandbox_name(name)) set_error(fmt::format(fmt::runtime(msg::kBindsSandboxName), name));
+                st_.bound.push_back({name, RewriteState::Binder::Lambda});
+            };
+            for (auto& pd : p.posonlyargs) bind(pd.parameter);
+            for (auto& pd : p.args) bind(pd.parameter);
+            if (p.vararg) bind(*p.vararg);
+            for (auto& pd : p.kwonlyargs) bind(pd.parameter);
+            if (p.kwarg) bind(*p.kwarg);
+        }
+        const bool ok = visit_optional(n.body);
+        st_.bound.erase(st_.bound.begin() + static_cast<std::ptrdiff_t>(mark), st_.bound.end());
+        return ok;
+    }
+
+    // The names a comprehension target binds: names and tuples of them only.
+    bool collect_targets(const Expr& target, std::vector<std::string_view>& names) {
+        if (const auto* name = target.as_if<pyexpr::ExprName>()) {
+            names.push_back(name->id.view());
+            return true;
+        }
+        if (const auto* tuple = target.as_if<pyexpr::ExprTuple>()) {
+            if (st_.depth >= kMaxRewriteDepth) return fail(std::string(msg::kNestedTooDeeply));
+            ++st_.depth;
+            bool ok = true;
+            for (const auto& elt : tuple->elts) {
+                if (!(ok = collect_targets(elt, names))) break;
+            }
+            --st_.depth;
+            return ok;
+        }
+        return fail(fmt::format(fmt::runtime(msg::kUnsupportedComprehensionTarget), pyexpr::debug_string(target)));
+    }
+
+    template <class VisitElement>
+    bool comprehension(std::vector<Comprehension>& generators, VisitElement&& visit_element) {
+        for (const auto& clause : generators) {
+            if (clause.is_async) {
+                set_error(std::string(msg::kAsyncComprehension));
+                return true;
+            }
+        }
+        std::vector<std::string_view> names;
+        for (const auto& clause : generators)
+            if (!collect_targets(clause.target, names)) return false;
+        for (auto name : names)
+            if (is_sandbox_name(name)) set_error(fmt::format(fmt::runtime(msg::kBindsSandboxName), name));
+        if (generators.empty()) return visit_element();
+
+        // Python evaluates the first iterable in the enclosing scope, before any
+        // target is bound: in `[x for x in x]` the last `x` is the outer one.
+        if (!visit(generators.front().iter)) return false;
+
+        const std::size_t mark = st_.bound.size();
+        for (auto name : names) st_.bound.push_back({name, RewriteState::Binder::Comprehension});
+        bool ok = true;
+        for (std::size_t i = 0; ok && i < generators.size(); ++i) {
+            auto& clause = generators[i];
+            if (i > 0) ok = visit(clause.iter);
+            if (ok) ok = visit_all(clause.ifs);
+        }
+        if (ok) ok = visit_element();
+        st_.bound.erase(st_.bound.begin() + static_cast<std::ptrdiff_t>(mark), st_.bound.end());
+        return ok;
+    }
+
+    bool call(Expr& e) {
+        auto& n = e.as<pyexpr::ExprCall>();
+        if (!visit_optional(n.func) || !visit_all(n.arguments.args)) return false;
+        for (auto& kw : n.arguments.keywords)
+            if (!visit(kw.value)) return false;
+        const TextRange red = reduced(n.range);
+        auto args = leading_arguments(red, 1 + n.arguments.args.size());
+        args.push_back(std::move(*n.func));
+        for (auto& arg : n.arguments.args) args.push_back(std::move(arg));
+        auto keywords = std::move(n.arguments.keywords);
+        replace_by_sandbox_call(e, "call", std::move(args), std::move(keywords), red);
+        return true;
+    }
+
+    bool attribute(Expr& e) {
+        auto& n = e.as<pyexpr::ExprAttribute>();
+        if (!visit_optional(n.value)) return false;
+        const TextRange red = reduced(n.range);
+        auto args = leading_arguments(red, 2);
+        args.push_back(std::move(*n.value));
+        args.push_back(string_literal(n.attr.id.str(), n.attr.range));
+        replace_by_sandbox_call(e, "attribute", std::move(args), {}, red);
+        return true;
+    }
+
+    bool subscript(Expr& e) {
+        auto& n = e.as<pyexpr::ExprSubscript>();
+        if (!visit_optional(n.value) || !visit_optional(n.slice)) return false;
+        const TextRange red = reduced(n.range);
+        auto args = leading_arguments(red, 2);
+        args.push_back(std::move(*n.value));
+        args.push_back(std::move(*n.slice));
+        replace_by_sandbox_call(e, "subscript", std::move(args), {}, red);
+        return true;
+    }
+
+    bool slice(Expr& e) {
+        auto& n = e.as<pyexpr::ExprSlice>();
+        if (!visit_optional(n.lower) || !visit_optional(n.upper) || !visit_optional(n.step)) return false;
+        const TextRange red = reduced(n.range);
+        auto args = leading_arguments(red, 3);
+        for (auto* part : {&n.lower, &n.upper, &n.step})
+            args.push_back(*part ? part->take() : pyexpr::make_none_literal(n.range));
+        replace_by_sandbox_call(e, "slice", std::move(args), {}, red);
+        return true;
+    }
+
+    // The spec of an f-string field: its text alone, or (text, nested values...)
+    // when it holds replacement fields of its own. `method_call` builds the t-string
+    // form instead: text.format(nested values...).
+    bool format_spec(InterpolatedStringFormatSpec& spec, bool method_call, Expr& out) {
+        bool has_fields = false;
+        for (const auto& element : spec.elements) has_fields = has_fields || element.is_interpolation();
+        std::string text;
+        std::vector<Expr> values;
+        if (has_fields && !method_call) values.emplace_back();  // room for the text, filled below
+        for (auto& element : spec.elements) {
+            if (const auto* literal = std::get_if<InterpolatedStringLiteralElement>(&element)) {
+                if (has_fields) {
+                    append_format_literal(text, literal->value);
+                } else {
+                    text += literal->value;
+                }
+                continue;
+            }
+            // A nested field contributes its value only: its own conversion and
+            // spec are not carried.
+            auto& field = std::get<InterpolatedElement>(element);
+            if (!visit_optional(field.expression)) return false;
+            text += "{}";
+            values.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));
+        }
+        if (!has_fields) {
+            out = string_literal(std::move(text), spec.range);
+        } else if (method_call) {
+            out = pyexpr::make_call(pyexpr::make_attribute(string_literal(std::move(text), spec.range),
+                                                           "format", spec.range),
+                                    std::move(values), {}, spec.range);
+        } else {
+            values.front() = string_literal(std::move(text), spec.range);
+            out = pyexpr::make_tuple(std::move(values), spec.range, /*parenthesized=*/false);
+        }
+        return true;
+    }
+
+    bool spec_or_empty(InterpolatedElement& field, bool method_call, Expr& out) {
+        if (!field.format_spec) {
+            out = string_literal(std::string(), field.range);
+            return true;
+        }
+        return format_spec(*field.format_spec, method_call, out);
+    }
+
+    bool fstring(Expr& e) {
+        auto& n = e.as<pyexpr::ExprFString>();
+        std::string text;
+        std::vector<Expr> fields;
+        for (auto& part : n.value.parts()) {
+            if (const auto* literal = std::get_if<pyexpr::StringLiteral>(&part)) {
+                append_format_literal(text, literal->value);
+                continue;
+            }
+            for (auto& element : std::get<pyexpr::FString>(part).elements) {
+                if (const auto* literal = std::get_if<InterpolatedStringLiteralElement>(&element)) {
+                    append_format_literal(text, literal->value);
+                    continue;
+                }
+                auto& field = std::get<InterpolatedElement>(element);
+                if (!visit_optional(field.expression)) return false;
+                text += "{}";
+                std::vector<Expr> triple;
+                triple.reserve(3);
+                triple.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));
+                triple.push_back(conversion_literal(field.conversion, field.range));
+                triple.emplace_back();
+                if (!spec_or_empty(field, /*method_call=*/false, triple.back())) return false;
+                fields.push_back(pyexpr::make_tuple(std::move(triple), field.range, /*parenthesized=*/false));
+            }
+        }
+        const TextRange red = reduced(n.range);
+        auto args = leading_arguments(red, 1 + fields.size());
+        args.push_back(string_literal(std::move(text), n.range));
+        for (auto& f : fields) args.push_back(std::move(f));
+        replace_by_sandbox_call(e, "format", std::move(args), {}, red);
+        return true;
+    }
+
+    bool tstring(Expr& e) {
+        auto& n = e.as<pyexpr::ExprTString>();
+        std::vector<Expr> items;
+        for (auto& part : n.value.parts()) {
+            for (auto& element : part.elements) {
+                if (const auto* literal = std::get_if<InterpolatedStringLiteralElement>(&element)) {
+                    items.push_back(string_literal(literal->value, literal->range));
+                    continue;
+                }
+                auto& field = std::get<InterpolatedElement>(element);
+                if (!visit_optional(field.expression)) return false;
+                const TextRange red = reduced(field.range);
+                auto args = leading_arguments(red, 4);
+                args.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));
+                args.push_back(string_literal(std::string(), field.range));
+                args.push_back(conversion_literal(field.conversion, field.range));
+                args.emplace_back();
+                if (!spec_or_empty(field, /*method_call=*/true, args.back())) return false;
+                items.emplace_back();
+                replace_by_sandbox_call(items.back(), "interpolation", std::move(args), {}, red);
+            }
+        }
+        const TextRange red = reduced(n.range);
+        auto args = leading_arguments(red, items.size());
+        for (auto& item : items) args.push_back(std::move(item));
+        replace_by_sandbox_call(e, "template", std::move(args), {}, red);
+        return true;
+    }
+
+    RewriteState& st_;
+};
+
+}  // namespace
+
+bool visit_expr(RewriteState& state, Expr& expr) { return Rewriter(state).visit(expr); }
+
+}  // namespace lumra::safe_eval

@@ -1,0 +1,59 @@
+// The walk that rewrites a parsed expression in place (used by transform_expression).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "pyexpr/ast.h"
+
+namespace lumra::safe_eval {
+
+// A name read or assigned, with its byte range in the wrapped text.
+struct RecordedName {
+    pyexpr::Name name;
+    std::uint32_t start = 0;
+    std::uint32_t end = 0;
+};
+
+// How deep the rewriter recurses into a tree before it gives up with an error
+// instead of risking the stack. The parser keeps its trees lower than this, so
+// only hand-made trees can reach it.
+inline constexpr std::uint32_t kMaxRewriteDepth = 1500;
+
+// State of one rewrite.
+//
+// Scopes nest strictly (a lambda body or a comprehension is walked to its end
+// before anything after it), so the names bound by the enclosing lambdas and
+// comprehensions are kept as one stack that grows on entry and shrinks on exit,
+// and every name read or assigned is appended to one list in walk order.
+struct RewriteState {
+    enum class Binder : std::uint8_t { Comprehension, Lambda };
+    struct Bound {
+        std::string_view name;  // points into the tree, which outlives the scope
+        Binder binder;
+    };
+
+    explicit RewriteState(std::uint64_t prefix) : prefix_len(prefix) {}
+
+    // Recorded errors: the last one recorded wins; the walk goes on.
+    std::optional<std::string> error;
+    // A failure ends the walk at once and is reported whatever was recorded.
+    std::optional<std::string> failure;
+    std::vector<RecordedName> assigned_names;
+    std::vector<RecordedName> used_names;
+    std::vector<Bound> bound;
+    std::uint64_t prefix_len;
+    std::uint32_t depth = 0;
+
+    bool is_bound_by(std::string_view name, Binder binder) const;
+    bool is_bound(std::string_view name) const;
+};
+
+// Rewrites `expr` and everything below it. Returns false when the walk failed
+// (state.failure holds the message).
+bool visit_expr(RewriteState& state, pyexpr::Expr& expr);
+
+}  // namespace lumra::safe_eval

@@ -1,0 +1,106 @@
+// transform_expression: wrap, parse, rewrite, then report names and comments in
+// the caller's coordinates.
+#include "safe_eval/transform.h"
+
+#include <algorithm>
+
+#include "pyexpr/line_index.h"
+#include "safe_eval/comments.h"
+#include "safe_eval/rewrite.h"
+
+namespace lumra::safe_eval {
+
+namespace {
+
+// "(" and a line feed: line n of the source is line n + 1 of the wrapped text and
+// every column is unchanged.
+constexpr std::string_view kOpen = "(\n";
+constexpr std::string_view kClose = "\n)";
+constexpr std::uint64_t kPrefixLen = kOpen.size();
+
+constexpr std::uint64_t below_prefix(std::uint64_t offset) { return offset > kPrefixLen ? offset - kPrefixLen : 0; }
+
+class Positions {
+public:
+    explicit Positions(std::string_view wrapped) : wrapped_(wrapped) {}
+
+    ExprToken token(std::string content, std::uint64_t start, std::uint64_t end) {
+        if (!index_) index_.emplace(pyexpr::line_index_from_source(wrapped_));
+        const auto [line, column] = pyexpr::line_column(*index_, pyexpr::TextSize(static_cast<std::uint32_t>(start)), wrapped_);
+        return ExprToken{std::move(content), below_prefix(start), below_prefix(end), line - 1, column};
+    }
+
+    // Recorded ranges slice the wrapped text; one that cannot keeps the name.
+    ExprToken name_token(const RecordedName& rec) {
+        std::string content = rec.start < rec.end && rec.end <= wrapped_.size()
+                                  ? std::string(wrapped_.substr(rec.start, rec.end - rec.start))
+                                  : rec.name.str();
+        return token(std::move(content), rec.start, rec.end);
+    }
+
+private:
+    std::string_view wrapped_;
+    std::optional<pyexpr::LineIndex> index_;
+};
+
+std::vector<ExprToken> sorted_tokens(const std::vector<RecordedName>& names, Positions& positions) {
+    std::vector<ExprToken> out;
+    out.reserve(names.size());
+    for (const auto& rec : names) out.push_back(positions.name_token(rec));
+    // Walk order is nearly always position order already; the sort is stable so
+    // that entries at one offset keep their walk order.
+    const auto by_start = [](const ExprToken& a, const ExprToken& b) { return a.start_index < b.start_index; };
+    if (!std::is_sorted(out.begin(), out.end(), by_start)) std::stable_sort(out.begin(), out.end(), by_start);
+    return out;
+}
+
+// Wraps, parses and rewrites; on success `wrapped` holds the text the tree's
+// ranges refer to and `state` the names met on the way.
+Result<pyexpr::Expr> wrap_and_rewrite(std::string_view source, std::string& wrapped, RewriteState& state) {
+    wrapped.reserve(source.size() + kOpen.size() + kClose.size());
+    wrapped.append(kOpen).append(source).append(kClose);
+
+    auto parsed = parse_expression(wrapped, source, kPrefixLen);
+    if (!parsed) return parsed;
+    // The parse result is ours alone, so it is rewritten where it stands.
+    pyexpr::Expr expression = std::move(parsed).value();
+    if (!visit_expr(state, expression)) return Result<pyexpr::Expr>::failure(std::move(*state.failure));
+    if (state.error) return Result<pyexpr::Expr>::failure(std::move(*state.error));
+    return expression;
+}
+
+}  // namespace
+
+Result<pyexpr::Expr> rewrite_expression(std::string_view source) {
+    std::string wrapped;
+    RewriteState state(kPrefixLen);
+    return wrap_and_rewrite(source, wrapped, state);
+}
+
+Result<TransformResult> transform_expression(std::string_view source) {
+    std::string wrapped;
+    RewriteState state(kPrefixLen);
+    auto rewritten = wrap_and_rewrite(source, wrapped, state);
+    if (!rewritten) return Result<TransformResult>::failure(std::move(rewritten).error());
+    pyexpr::Expr expression = std::move(rewritten).value();
+
+    Positions positions(wrapped);
+    TransformResult result{
+        .used_variables = sorted_tokens(state.used_names, positions),
+        .assigned_variables = sorted_tokens(state.assigned_names, positions),
+        .comments = {},
+        .expression = std::move(expression),
+    };
+    const auto comments = scan_comments(wrapped);
+    result.comments.reserve(comments.size());
+    for (const auto& c : comments) {
+        const std::string_view whole = std::string_view(wrapped).substr(c.hash, c.end - c.hash);
+        result.comments.push_back(ExprComment{
+            .token = positions.token(std::string(whole), c.hash, c.end),
+            .value = positions.token(std::string(whole.substr(1)), c.hash + 1, c.end),
+        });
+    }
+    return result;
+}
+
+}  // namespace lumra::safe_eval

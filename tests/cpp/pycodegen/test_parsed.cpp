@@ -1,0 +1,119 @@
+// Printing what the parser read: canonical text, and a second round that
+// changes nothing.
+#include <gtest/gtest.h>
+
+#include "pycodegen/generator.h"
+#include "pyexpr/parser.h"
+
+namespace lumra::codegen::test {
+namespace {
+
+std::string parse_and_print(const std::string& source, bool keep_source = false) {
+    auto parsed = pyexpr::parse_python_expression(source);
+    if (!parsed.ok()) {
+        ADD_FAILURE() << source << ": " << parsed.error().to_string();
+        return {};
+    }
+    auto printed = keep_source ? expression_to_source(parsed.expr(), source) : expression_to_source(parsed.expr());
+    if (!printed) {
+        ADD_FAILURE() << source << ": too deep";
+        return {};
+    }
+    return *printed;
+}
+
+TEST(ParsedExamples, CanonicalText) {
+    struct Case {
+        std::string source;
+        std::string expected;
+    } cases[] = {
+        {"a+b", "a + b"},
+        {"((x))", "x"},
+        {"(x := 1)", "x := 1"},
+        {"f((x := 1))", "f((x := 1))"},
+        {"f(x := 1)", "f((x := 1))"},
+        {"(lambda: 1) + 2", "(lambda: 1) + 2"},
+        {"a if b else (c if d else e)", "a if b else c if d else e"},
+        {"(a if b else c) if d else e", "(a if b else c) if d else e"},
+        {"-1 ** 2", "-1 ** 2"},
+        {"(-1) ** 2", "(-1) ** 2"},
+        {"1 .real", "(1).real"},
+        {"1.5.real", "1.5.real"},
+        {"{**a, 'b': 1}", "{**a, 'b': 1}"},
+        {"{}", "{}"},
+        {"a < b <= c", "a < b <= c"},
+        {"f(*a, k=1, **b)", "f(*a, k=1, **b)"},
+        {"(await x).y", "(await x).y"},
+        {"await x ** 2", "await x ** 2"},
+        {"lambda a, /, b=1, *c, d, **e: 0", "lambda a, /, b=1, *c, d, **e: 0"},
+        {"lambda *, k: 0", "lambda *, k: 0"},
+        {"x[::2]", "x[::2]"},
+        {"x[:]", "x[:]"},
+        {"x[a, b]", "x[a, b]"},
+        {"[x for (a, b) in y]", "[x for a, b in y]"},
+        {"f((x for x in y))", "f(x for x in y)"},
+        {"(x := (1, 2))", "x := (1, 2)"},
+        {"x[(a, b):c]", "x[(a, b):c]"},
+        {"\"x\"", "\"x\""},
+        {"u\"x\"", "u\"x\""},
+        {"R\"\\d\"", "R\"\\d\""},
+        {"'it\\'s'", "\"it's\""},
+        {"\"\"\"a\nb\"\"\"", "\"\"\"a\\nb\"\"\""},
+        {"'\\0\\x7f'", "'\\x00\\x7f'"},
+        {"'\\u200b\\u00e9'", "'\\u200b\u00e9'"},
+        {"'\\U0010ffff'", "'\\U0010ffff'"},
+        {"b\"\\xff\"", "b\"\\xff\""},
+        {"rb\"\\d\"", "rb\"\\d\""},
+        {"B'x'", "b'x'"},
+        {"'a' \"b\"", "'a' \"b\""},
+        {"f\"{x!r:>{w}}\"", "f\"{x!r:>{w}}\""},
+        {"f\"{x=}\"", "f\"{x=}\""},
+        {"f\"{{}}\"", "f\"{{}}\""},
+        {"f\"{ {1: 2} }\"", "f\"{ {1: 2}}\""},
+        {"f'it\\'s {x}'", "f'it\\'s {x}'"},
+        {"f'{(lambda: 1)}'", "f'{(lambda: 1)}'"},
+        {"F'{x}' 'y'", "f'{x}' 'y'"},
+        {"1e16", "1e+16"},
+        {"1e15", "1000000000000000.0"},
+        {"0.0001", "0.0001"},
+        {"0.00001", "1e-05"},
+        {"1e309", "1e309"},
+        {"1e400j", "1e309j"},
+        {"2.5", "2.5"},
+        {"3.0", "3.0"},
+        {"1e22", "1e+22"},
+        {"0x10", "16"},
+        {"1_000", "1000"},
+        {"0.9999999999999999", "0.9999999999999999"},
+        {"123456789012345678901234567890", "123456789012345678901234567890"},
+        {"0xFFFFFFFFFFFFFFFFFFFF", "0xFFFFFFFFFFFFFFFFFFFF"},
+        {"1e20j", "100000000000000000000j"},
+    };
+    for (const Case& c : cases) {
+        std::string printed = parse_and_print(c.source);
+        EXPECT_EQ(printed, c.expected) << c.source;
+        // The canonical text is a fixed point (read as the rewriter reads
+        // expressions, in parentheses, so that "x := 1" stands alone).
+        EXPECT_EQ(parse_and_print("(\n" + printed + "\n)"), printed) << c.source;
+    }
+}
+
+TEST(ParsedExamples, DebugFieldsKeepTheirTextWhenTheSourceIsKnown) {
+    struct Case {
+        std::string source;
+        std::string canonical;
+        std::string with_source;
+    } cases[] = {
+        {"f'{a+b=}'", "f'{a + b=}'", "f'{a+b=}'"},
+        {"f'{ (a)  = !r:>4}'", "f'{ (a)  = !r:>4}'", "f'{ (a)  = !r:>4}'"},
+        {"f'{x=} and {y}'", "f'{x=} and {y}'", "f'{x=} and {y}'"},
+        {"f'{f\"{b*2=}\"=}'", "f'{f\"{b * 2=}\"=}'", "f'{f\"{b*2=}\"=}'"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(parse_and_print(c.source), c.canonical) << c.source;
+        EXPECT_EQ(parse_and_print(c.source, true), c.with_source) << c.source;
+    }
+}
+
+}  // namespace
+}  // namespace lumra::codegen::test
