@@ -4,16 +4,20 @@
 // wins), repetitions are loops, and `(!"x" ~ ANY)*` bodies are one substring
 // search for the terminator. Such fast paths are used only where the rules
 // they skip over could leave no record and count nothing (atomic bodies, and
-// lookaheads over literals), so records and error reports are exactly those of
-// the literal grammar.
+// lookaheads over literals), or nothing that is not already counted (repeated
+// tries of the raw end tag), so records and error reports are exactly those
+// of the literal grammar.
 //
 // The only recursion is python_nested_curly -> python_expr, bounded by
 // kMaxBraceNesting.
 
 #include "template/grammar/grammar.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <unordered_map>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -205,21 +209,73 @@ class TemplateRecogniser : public PegState {
     });
   }
 
+  // html_raw_end_tag as the lookahead of html_raw_content tries it, at every
+  // `</c-raw` of the content. Attribute values may hold `</c-raw` themselves,
+  // so the attribute runs of several tries can end in the same places: once
+  // a try has run from an attribute boundary to its end, every later try that
+  // reaches that boundary has the same outcome. The rules that such a rerun
+  // would count lie at or before the furthest failure that the first run
+  // left, and those at it are already in the lists, so the rerun could only
+  // add duplicates; it is skipped. Only tries with attributes are remembered,
+  // which keeps a plain `</c-raw>` free of any bookkeeping.
+  bool raw_end_tag_ahead() {
+    return rule<kNormal>(Rule::html_raw_end_tag, [this] {
+      if (!(literal("</") && html_raw_tag_name())) return false;
+      raw_boundaries_.clear();
+      bool matched = false;
+      bool known = false;
+      for (;;) {
+        if (!raw_tails_.empty()) {
+          const auto seen = raw_tails_.find(pos_);
+          if (seen != raw_tails_.end()) {
+            matched = seen->second;
+            known = true;
+            break;
+          }
+        }
+        raw_boundaries_.push_back(pos_);
+        if (!sequence([this] { return spacing_with_whitespace() && html_attribute(); })) break;
+      }
+      if (!known) {
+        while (spacing()) {
+        }
+        matched = byte('>');
+      }
+      if (raw_boundaries_.size() > 1 || known) {
+        for (const std::uint32_t boundary : raw_boundaries_) raw_tails_.emplace(boundary, matched);
+      }
+      return matched;
+    });
+  }
+
   // html_raw_content = (!html_raw_end_tag ~ ANY)*
   // The end tag can only match where
   // `</c-raw` stands; everywhere else the lookahead fails at its first
   // literals, inside this atomic rule, without any effect, so only those
   // places are tried.
+  //
+  // A scan that finds no end tag runs to the end of the input, where the
+  // html_raw_end_tag that follows it fails and moves the furthest failure to
+  // the end. From then on the lookaheads can only count rules that matched
+  // before the end, which changes nothing, so a later scan from a point past
+  // the start of that scan (every `<c-raw>` of a long run without an end tag)
+  // goes straight to the end instead of trying each `</c-raw` again.
   bool html_raw_content() {
     return rule<kAtomic>(Rule::html_raw_content, [this] {
+      if (pos_ >= no_raw_end_from_ && furthest() == n_) {
+        pos_ = n_;
+        return true;
+      }
+      const std::uint32_t from = pos_;
       for (;;) {
         const std::uint32_t at = raw_end_.find(input_, pos_);
         if (at == TerminatorSearch::kNone) {
           pos_ = n_;
+          no_raw_end_from_ = std::min(no_raw_end_from_, from);
           return true;
         }
         pos_ = at;
-        if (!not_followed_by([this] { return html_raw_end_tag(); })) return true;
+        if (!not_followed_by([this] { return raw_end_tag_ahead(); })) return true;
         if (fatal()) return false;
         ++pos_;  // the `<`
       }
@@ -629,6 +685,10 @@ class TemplateRecogniser : public PegState {
   int depth_ = 0;
   std::uint32_t unclosed_double_ = UINT32_MAX;
   std::uint32_t unclosed_single_ = UINT32_MAX;
+  std::uint32_t no_raw_end_from_ = UINT32_MAX;
+  // Attribute boundaries of raw end tag tries, with the outcome of each try.
+  std::unordered_map<std::uint32_t, bool> raw_tails_;
+  std::vector<std::uint32_t> raw_boundaries_;
   TerminatorSearch comment_end_{"-->"};
   TerminatorSearch angle_close_{">"};
   TerminatorSearch raw_end_{"</c-raw"};

@@ -39,7 +39,9 @@ class GrammarResult {
   std::variant<ParseTree, GrammarError> value_;
 };
 
-// `input` must stay alive as long as the returned tree and its pairs are used.
+// `input` must be valid UTF-8 (offsets then always fall on character
+// boundaries) and stay alive as long as the returned tree and its pairs are
+// used.
 // Another `start` rule than the two above gives an internal error at offset 0.
 GrammarResult template_grammar_parse(Rule start, std::string_view input);
 

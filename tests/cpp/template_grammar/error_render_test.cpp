@@ -63,6 +63,9 @@ const RenderCase kParseErrors[] = {
                  "  = expected html_tag_name"},
     {"</\r\n", " --> 1:3\n  |\n1 | </\u240D\u240A\n  |   ^---\n  |\n"
                "  = expected html_tag_name"},
+    // A lone CR at the error offset is shown, and still no line end.
+    {"a\r</\rb", " --> 1:5\n  |\n1 | a\u240D</\u240Db\n  |     ^---\n  |\n"
+                 "  = expected html_tag_name"},
 };
 
 TEST(GrammarErrorRender, ParseErrors) {
@@ -101,6 +104,23 @@ const SpanCase kSpans[] = {
     {std::string(8, '\n') + "abc\nd\ndef", 8, 16,
      "  --> 9:1\n   |\n 9 | abc\n   | ...\n11 | def\n   | ^^\n   |\n   = m"},
     {"x <é tag>", 2, 10, " --> 1:3\n  |\n1 | x <é tag>\n  |   ^-----^\n  |\n  = m"},
+    // Tabs and non-ASCII before the start; the CR of a CRLF counts as a
+    // column of its line and is dropped when no break is at either end.
+    {"x\ty\nzé\r\nw", 2, 7, " --> 1:3\n  |\n1 | x\ty\n2 | zé\n  |  \t^\n  |\n  = m"},
+    // The last character is the CR: both lines show their breaks.
+    {"x\ty\nzé\r\nw", 2, 8,
+     " --> 1:3\n  |\n1 | x\ty\u240A\n2 | zé\u240D\u240A\n  |  \t^\n  |\n  = m"},
+    // A whole CRLF line: its end is shown after the LF on the same line, and
+    // the line after it is not part of the span.
+    {"x\ty\nzé\r\nw", 4, 9, " --> 2:1\n  |\n2 | zé\u240D\u240A\n  | ^--^\n  |\n  = m"},
+    // Just the line feed.
+    {"x\ty\nzé\r\nw", 3, 4, " --> 1:4\n  |\n1 | x\ty\u240A\n  |  \t ^\n  |\n  = m"},
+    // Empty spans at the end of the input.
+    {"x\ty\nzé\r\nw", 10, 10, " --> 3:2\n  |\n3 | w\n  |  ^\n  |\n  = m"},
+    {"ab\n", 3, 3, " --> 2:1\n  |\n2 | \n  | ^\n  |\n  = m"},
+    // Across ten lines the gutter widens for the end line only.
+    {"ab\n" + std::string(8, '\n') + "cd", 1, 12,
+     "  --> 1:2\n   |\n 1 | ab\n   | ...\n10 | cd\n   |  ^\n   |\n   = m"},
 };
 
 TEST(GrammarErrorRender, Spans) {

@@ -3,10 +3,13 @@
 // terminator search answers as a fresh search would.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <random>
 #include <string>
 #include <vector>
 
+#include "grammar_test_util.h"
 #include "template/grammar/grammar.h"
 #include "template/grammar/peg_runtime.h"
 
@@ -161,6 +164,56 @@ TEST(GrammarRobustness, UnclosedConstructsStayLinear) {
     const Pair python_expr = *element.inner().first()->inner().first();
     // Every character is a python_other_char of its own.
     EXPECT_EQ(python_expr.inner().size(), python_expr.as_str().size());
+  }
+}
+
+TEST(GrammarRobustness, RawEndTagLookalikesStayLinear) {
+  // Every `<c-raw>` scans for its end tag past many `</c-raw` that are no
+  // raw end tag (here end tags of a tag named `c-rawx`, and one with a space
+  // that the lookahead reads further into). Only the first scan may try them
+  // all: 20,000 of each took seconds when every start tag rescanned them.
+  for (const std::string_view lookalike : {"</c-rawx>", "</c-raw x/>"}) {
+    std::string raw;
+    for (int i = 0; i < 20000; ++i) raw += "<c-raw>";
+    for (int i = 0; i < 20000; ++i) raw += lookalike;
+    const auto started = std::chrono::steady_clock::now();
+    const GrammarResult raw_result = template_grammar_parse(Rule::template_, raw);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(elapsed, std::chrono::seconds(2)) << lookalike;
+    if (lookalike == "</c-rawx>") {
+      ASSERT_TRUE(raw_result.ok());
+      EXPECT_EQ(raw_result.tree().root().inner().size(), 40001u);
+    } else {
+      // `</c-raw x/>` is no tag at all, so the parse fails; the furthest
+      // attempt is the raw end tag that the first scan looked for at the end.
+      ASSERT_FALSE(raw_result.ok());
+      EXPECT_EQ(raw_result.error().start(), raw.size());
+      EXPECT_EQ(raw_result.error().message(), "expected html_raw_end_tag");
+    }
+  }
+
+  // Attribute values that hold `</c-raw` make every try of the raw end tag
+  // read the attributes up to the real end: each try used to reread all of
+  // them (seconds for 100 kB), the later ones now stop where an earlier try
+  // has already been.
+  for (const bool closed : {true, false}) {
+    std::string raw = "<c-raw></c-raw ";
+    for (int i = 0; i < 20000; ++i) raw += "x=\"</c-raw \" ";
+    raw += closed ? "</c-raw>" : "";
+    const auto started = std::chrono::steady_clock::now();
+    const GrammarResult raw_result = template_grammar_parse(Rule::template_, raw);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_LT(elapsed, std::chrono::seconds(2)) << closed;
+    if (closed) {
+      ASSERT_TRUE(raw_result.ok());
+      const std::string content = testing::first_display(raw, Rule::html_raw_content);
+      EXPECT_EQ(content, "html_raw_content(7, " + std::to_string(raw.size() - 8) + ")");
+    } else {
+      ASSERT_FALSE(raw_result.ok());
+      EXPECT_EQ(raw_result.error().start(), raw.size());
+      EXPECT_EQ(raw_result.error().message(),
+                "expected html_raw_end_tag, html_attribute, or template_comment");
+    }
   }
 }
 
