@@ -78,35 +78,36 @@ std::size_t output_estimate(std::string_view html, const TransformOptions& optio
 }  // namespace
 
 std::optional<std::string_view> find_xml_attribute(std::string_view tag, std::size_t name_len,
-                                                   std::string_view name, std::size_t input_len) {
+                                                   std::string_view name) {
   // Most tags do not mention the name at all; skip the attribute walk then.
-  if (!name.empty() && tag.find(name, name_len) == std::string_view::npos) return std::nullopt;
+  if (name.empty() || tag.find(name, name_len) == std::string_view::npos) return std::nullopt;
   std::size_t i = name_len;
   while (true) {
     i = skip_xml_space(tag, i);
     if (i >= tag.size()) return std::nullopt;
-    const std::size_t key_start = i;
+    const std::size_t key_start = i++;  // even a leading '=' is part of the name
     while (i < tag.size() && tag[i] != '=' && !is_xml_space(tag[i])) ++i;
-    const std::string_view key = tag.substr(key_start, i - key_start);
-    i = skip_xml_space(tag, i);
-    if (i >= tag.size()) return std::nullopt;
-    if (tag[i] != '=') continue;  // a bare name: the next entry starts here
-    i = skip_xml_space(tag, i + 1);
+    const bool is_name = tag.substr(key_start, i - key_start) == name;
+    const std::size_t eq = skip_xml_space(tag, i);
+    if (eq >= tag.size() || tag[eq] != '=') {
+      // A bare name; the next entry starts at the byte after the whitespace.
+      // A later `name` would be a repeat, which never counts.
+      if (is_name) return std::nullopt;
+      i = eq;
+      continue;
+    }
+    i = skip_xml_space(tag, eq + 1);
     if (i >= tag.size()) return std::nullopt;
     const char quote = tag[i];
     if (quote == '"' || quote == '\'') {
       const std::size_t close = tag.find(quote, i + 1);
       if (close == std::string_view::npos) return std::nullopt;
-      // A value left open in the input would otherwise close inside the
-      // attributes appended after it.
-      if (i < input_len && close >= input_len) return std::nullopt;
-      if (key == name) return tag.substr(i + 1, close - i - 1);
+      if (is_name) return tag.substr(i + 1, close - i - 1);
       i = close + 1;
       continue;
     }
-    // An unquoted value is skipped up to the next whitespace; when it belongs
-    // to `name`, any later `name` is a repeat and cannot count either.
-    if (key == name) return std::nullopt;
+    // An unquoted value is skipped up to the next whitespace.
+    if (is_name) return std::nullopt;
     while (i < tag.size() && !is_xml_space(tag[i])) ++i;
   }
 }
@@ -114,14 +115,13 @@ std::optional<std::string_view> find_xml_attribute(std::string_view tag, std::si
 void add_attributes_to_tag(const TransformOptions& options, std::string& buffer,
                            std::size_t tag_start, std::size_t name_len, bool is_root,
                            std::vector<CapturedAttributes>& captured) {
-  const std::size_t input_len = buffer.size() - tag_start;
   if (is_root) {
     for (const std::string& name : options.root_attributes) append_attribute(buffer, name);
   }
   for (const std::string& name : options.all_attributes) append_attribute(buffer, name);
   if (!options.tracked_attribute) return;
   const std::string_view tag = std::string_view(buffer).substr(tag_start);
-  const auto value = find_xml_attribute(tag, name_len, *options.tracked_attribute, input_len);
+  const auto value = find_xml_attribute(tag, name_len, *options.tracked_attribute);
   if (!value) return;
   // The list of added names is built only for the tags that report it.
   CapturedAttributes record{std::string(*value), {}};

@@ -55,13 +55,11 @@ void add_attributes_to_tag(const TransformOptions& options, std::string& buffer,
 
 // Value as written (between the quotes, references undecoded) of the first
 // attribute of `tag` named exactly `name`, read by XML rules: name="v" or
-// name='v' with optional whitespace around '='. Bare names and unquoted
-// values are skipped; since a repeated name never counts, an unusable first
-// occurrence of `name` means it is not found. The first `input_len` bytes of
-// `tag` came from the input: a value opened there must also close there, so
-// that an unbalanced quote never reaches into appended attributes.
+// name='v' with optional whitespace around '='. The first byte of an entry
+// always belongs to its name, so a name is never empty. A bare name or an
+// unquoted value is skipped; since a repeated name never counts, an unusable
+// first occurrence of `name` means it is not found.
 std::optional<std::string_view> find_xml_attribute(std::string_view tag, std::size_t name_len,
-                                                   std::string_view name,
-                                                   std::size_t input_len = std::string_view::npos);
+                                                   std::string_view name);
 
 }  // namespace lumra::html

@@ -109,14 +109,27 @@ def test_transform_end_names_unchecked_by_default(html):
         ('<p x="data-id=\'no\'">', [], [], {}),
         ("<br data-id='v'>", ["r"], [], {"v": ["r"]}),
         ("<p data-id='é€'>", [], [], {"é€": []}),
-        # Quote left open by attribute rules: it must not close inside the
-        # attributes the call appends.
-        ('<p k"=1 data-id=">', [], ["r"], {}),
+        # A quote left open by attribute rules closes inside the appended
+        # attributes, as anyone reading the written tag would see it.
+        ('<p k"=1 data-id=">', [], ["r"], {" r=": ["r"]}),
+        # The first occurrence decides: a bare or unquoted one hides later ones.
+        ("<p data-id data-id='6'>", [], [], {}),
+        ("<p data-id=6 data-id='6'>", [], ["data-id"], {}),
+        # An entry's name starts with its first byte, even a stray '='.
+        ("<p a='1'= data-id='3'>", [], [], {"3": []}),
+        ("<p a='1'=data-id='3'>", [], [], {}),
     ],
 )
 def test_transform_tracking(html, root, all_, expected):
     _, captured = transform_html(html, root, all_, track_added_attributes_for_tags_with_this_attribute="data-id")
     assert captured == expected
+
+
+@pytest.mark.parametrize("html", ['<p ="x">', "<p =x>", "<p>"])
+def test_transform_tracking_empty_name_never_matches(html):
+    # Every attribute name has at least one byte.
+    assert transform_html(html, [], [], track_added_attributes_for_tags_with_this_attribute="") == (
+        transform_html(html, [], [])[0], {})
 
 
 def test_transform_argument_types():
@@ -463,3 +476,200 @@ def model_mark(s, root, attr):
 @given(html_text, st.sampled_from([[], ["a"], ["☃", "b"]]))
 def test_mark_agrees_with_reference_model(html, root):
     assert mark_html(html, root, "c-id") == model_mark(html, root, "c-id")
+
+
+# A slow, direct transcription of the reader and the per-tag step of
+# transform_html over Python strings. The compiled transform must agree with
+# it on output, captured values and error texts.
+
+XWS = " \t\n\r"
+_ERR_TAG = "syntax error: tag not closed: `>` not found before end of input"
+_ERR_BANG = "syntax error: unknown or missed symbol in markup"
+_ERR_PI = "syntax error: processing instruction or xml declaration not closed: `?>` not found before end of input"
+_ERR_COMMENT = "syntax error: comment not closed: `-->` not found before end of input"
+_ERR_DOCTYPE = "syntax error: DOCTYPE not closed: `>` not found before end of input"
+_ERR_CDATA = "syntax error: CDATA not closed: `]]>` not found before end of input"
+_ERR_DOCTYPE_NAME = "ill-formed document: `<!DOCTYPE>` declaration does not contain a name of a document type"
+
+
+def _tag_end(s, i):
+    quote = None
+    while i < len(s):
+        c = s[i]
+        if quote:
+            if c == quote:
+                quote = None
+        elif c in "\"'":
+            quote = c
+        elif c == ">":
+            return i
+        i += 1
+    raise ValueError(_ERR_TAG)
+
+
+def _model_find(tag, name_len, name):
+    i, n, seen = name_len, len(tag), set()
+    while True:
+        while i < n and tag[i] in XWS:
+            i += 1
+        if i >= n:
+            return None
+        k, i = i, i + 1
+        while i < n and tag[i] != "=" and tag[i] not in XWS:
+            i += 1
+        key = tag[k:i]
+        repeat = key in seen
+        seen.add(key)
+        j = i
+        while j < n and tag[j] in XWS:
+            j += 1
+        if j >= n or tag[j] != "=":
+            i = j
+            continue
+        j += 1
+        while j < n and tag[j] in XWS:
+            j += 1
+        if j >= n:
+            return None
+        if tag[j] in "\"'":
+            close = tag.find(tag[j], j + 1)
+            if close < 0:
+                return None
+            if key == name and not repeat:
+                return tag[j + 1:close]
+            i = close + 1
+        else:
+            while j < n and tag[j] not in XWS:
+                j += 1
+            i = j
+
+
+def model_transform(s, root, all_, check, tracked):
+    if s.startswith(BOM):
+        s = s[1:]
+    out, stack, captured, depth, i, n = [], [], {}, 0, 0, len(s)
+    while i < n:
+        c = s[i]
+        if c == "&":
+            j = i + 1
+            while j < n and s[j] not in ";&<":
+                j += 1
+            j = j + 1 if j < n and s[j] == ";" else j
+            out.append(s[i:j])
+            i = j
+            continue
+        if c != "<":
+            j = i
+            while j < n and s[j] not in "<&":
+                j += 1
+            out.append(s[i:j])
+            i = j
+            continue
+        if i + 1 >= n:
+            raise ValueError(_ERR_TAG)
+        nx = s[i + 1]
+        if nx == "!":
+            rest = s[i + 1:]
+            kind = rest[1:2]
+            if kind in ("-", "["):
+                term, first, head, err = ("--", 5, "!--", _ERR_COMMENT) if kind == "-" else ("]]", 0, "![CDATA[", _ERR_CDATA)
+                j = rest.find(">", first)
+                while j >= 0 and rest[max(j - 2, 0):j] != term:
+                    j = rest.find(">", j + 1)
+                if j < 0 or not rest.startswith(head):
+                    raise ValueError(err)
+                out.append("<" + rest[:j + 1])
+            elif kind in ("D", "d"):
+                balance, j = 0, None
+                for k, ch in enumerate(rest):
+                    if ch == "<":
+                        balance += 1
+                    elif ch == ">":
+                        if balance == 0:
+                            j = k
+                            break
+                        balance -= 1
+                if j is None or _lower(rest[:8]) != "!doctype":
+                    raise ValueError(_ERR_DOCTYPE)
+                body = rest[8:j].lstrip(XWS)
+                if not body:
+                    raise ValueError(_ERR_DOCTYPE_NAME)
+                out.append("<!DOCTYPE " + body + ">")
+            else:
+                raise ValueError(_ERR_BANG)
+            i += 1 + j + 1
+        elif nx == "?":
+            j = s.find(">", i + 2)
+            while j >= 0 and s[j - 1] != "?":
+                j = s.find(">", j + 1)
+            if j < 0 or j - (i + 1) < 2:
+                raise ValueError(_ERR_PI)
+            out.append(s[i:j + 1])
+            i = j + 1
+        elif nx == "/":
+            gt = _tag_end(s, i + 1)
+            name = s[i + 2:gt].rstrip(XWS)
+            if not stack:
+                raise ValueError(f"ill-formed document: close tag `</{name}>` does not match any open tag")
+            expected = stack.pop()
+            if check and name != expected:
+                raise ValueError(f"ill-formed document: expected `</{expected}>`, but `</{name}>` was found")
+            if _lower(name) not in VOID:
+                out.append(f"</{name}>")
+                depth = (depth - 1) % 2**32
+            i = gt + 1
+        else:
+            gt = _tag_end(s, i + 1)
+            tag = s[i + 1:gt]
+            empty = tag.endswith("/")
+            tag = tag[:-1] if empty else tag
+            name_len = next((k for k, ch in enumerate(tag) if ch in XWS), len(tag))
+            if not empty:
+                stack.append(tag[:name_len])
+            closed = empty or _lower(tag[:name_len]) in VOID
+            added = (list(root) if depth == 0 else []) + list(all_)
+            tag += "".join(f' {a}=""' for a in added)
+            if tracked is not None:
+                value = _model_find(tag, name_len, tracked)
+                if value is not None:
+                    captured[value] = added
+            out.append("<" + tag + ("/>" if closed else ">"))
+            if not closed:
+                depth = (depth + 1) % 2**32
+            i = gt + 1
+    return "".join(out), captured
+
+
+TRANSFORM_FRAGMENTS = FRAGMENTS + [
+    "<!doctype x>", "<!DOCTYPE>", "<!x>", "<?xml v?>", "<??>", "<?>", "&a;", "&;", "c-id", "c-id=", "=",
+    "<p c-id='1' c-id=\"2\">", "<i c-id>", "<b c-id=3>", "<u =\"x\">", "</p >", "</ >", "<BR>", "</Br>",
+    "<!---->", "<!-->", "]]", "<![CDATA[]]>", "<p", "<br", " c-id", " c-id='x'", " c-id=\"y\"", " =", "='z'",
+    " k\"=1", "\t", "/>",
+]
+transform_text = st.lists(st.sampled_from(TRANSFORM_FRAGMENTS) | st.text(max_size=3), max_size=30).map("".join)
+# Mostly readable documents, so that tags with odd attribute runs get as far
+# as the per-tag step instead of stopping at an early reader error.
+ATTR_PIECES = [" c-id", " c-id='x'", ' c-id="y"', " c-id=5", " c-id =\t'w'", " =", "='z'", ' k"=1', " a='\"'",
+               '"', "'", " x", "=", " c-id=''", "\n"]
+soup_tag = st.tuples(st.sampled_from(["p", "br", "I", "template"]), st.lists(st.sampled_from(ATTR_PIECES), max_size=5),
+                     st.sampled_from([">", "/>", " >"])).map(lambda t: "<" + t[0] + "".join(t[1]) + t[2])
+tag_soup = st.lists(soup_tag | st.sampled_from(["</p>", "</br>", "</i>", "text", " & ", "&amp;", "é"]),
+                    max_size=12).map("".join)
+
+
+def _outcome(fn, *args):
+    try:
+        return fn(*args)
+    except ValueError as e:
+        return ("ValueError", str(e))
+
+
+@settings(max_examples=800, deadline=None)
+@given(transform_text | tag_soup, st.booleans(), st.sampled_from([None, "c-id", "", "="]),
+       st.sampled_from([([], []), (["r"], []), (["c-id"], ["a", "c-id"]), (["é"], ["'"])]))
+def test_transform_agrees_with_reference_model(html, check, tracked, attrs):
+    root, all_ = attrs
+    got = _outcome(lambda: transform_html(html, root, all_, check_end_names=check,
+                                          track_added_attributes_for_tags_with_this_attribute=tracked))
+    want = _outcome(model_transform, html, root, all_, check, tracked)
+    assert got == want

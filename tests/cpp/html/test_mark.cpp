@@ -59,6 +59,7 @@ TEST(MarkHtml, Splices) {
       {"<![CDATA[<p>]]><p>", "<![CDATA[<p>]]><p a=\"\">"},
       {"<!doctype html><?x <p>?><p>", "<!doctype html><?x <p>?><p a=\"\">"},
       {"</div><p>", "</div><p>"},
+      {"</div><p><i>", "</div><p><i a=\"\">"},
       {"</br><p>", "</br><p a=\"\">"},
       {"</><p>", "</><p>"},
       {"<div class=\"a", "<div class=\"a a=\"\""},

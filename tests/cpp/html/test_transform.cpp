@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,8 @@ TEST(TransformHtml, WrittenForms) {
       {"<br></br>x", "<br r=\"\" a=\"\"/>x"},
       {"<p><br></p><i>", "<p r=\"\" a=\"\"><br a=\"\"/></p><i r=\"\" a=\"\">"},
       {"<br></p><i>", "<br r=\"\" a=\"\"/></p><i a=\"\">"},
+      // The 32-bit depth wraps: one level below the stray end tag is depth 0.
+      {"<br></p><p><i>", "<br r=\"\" a=\"\"/></p><p a=\"\"><i r=\"\" a=\"\">"},
       {"<!doctype html >", "<!DOCTYPE html >"},
       {"<!-- c --><![CDATA[<x>]]><?xml version=\"1\"?><?pi x?>",
        "<!-- c --><![CDATA[<x>]]><?xml version=\"1\"?><?pi x?>"},
@@ -87,16 +90,18 @@ TEST(TransformHtml, Tracking) {
       {"<div data-id>", {}, {"v"}, {}},
       {"<div data-id=5>", {}, {"v"}, {}},
       {"<div data-id=5 data-id=\"6\">", {}, {}, {}},
-      {"<div data-id data-id=\"6\">", {}, {}, {{"6", Added{}}}},
+      // A bare first occurrence makes every later one a repeat.
+      {"<div data-id data-id=\"6\">", {}, {}, {}},
       {"<div hidden x=1 data-id = 'a&amp;b'>", {}, {}, {{"a&amp;b", Added{}}}},
       {"<div data-id='a\"b'>", {}, {}, {{"a\"b", Added{}}}},
       {"<div x=\"data-id='no'\" data-id='yes'>", {}, {}, {{"yes", Added{}}}},
       {"<data-id data-id='n'>", {}, {}, {{"n", Added{}}}},
       {"<span>", {}, {"data-id"}, {{"", Added{"data-id"}}}},
       // The reader pairs the two quotes; by attribute rules the second one
-      // opens a value that the input never closes.
-      {"<p k\"=1 data-id=\">", {}, {"r"}, {}},
-      {"<p k\"=1 data-id=\">", {}, {"data-id"}, {}},
+      // opens a value that closes inside the appended attributes, which is
+      // what the written tag says too.
+      {"<p k\"=1 data-id=\">", {}, {"r"}, {{" r=", Added{"r"}}}},
+      {"<p k\"=1 data-id=\">", {}, {"data-id"}, {{" data-id=", Added{"data-id"}}}},
       {"<span data-id=\"in\">", {"data-id"}, {}, {{"in", Added{"data-id"}}}},
   };
   for (const Case& c : cases) {
@@ -108,6 +113,41 @@ TEST(TransformHtml, Tracking) {
       EXPECT_EQ(captured[i].value, c.captured[i].first) << c.input;
       EXPECT_EQ(captured[i].added, c.captured[i].second) << c.input;
     }
+  }
+}
+
+// The tracked-attribute scan on its own: tag text, tracked name, value or
+// nothing. Names begin with their first byte whatever it is, so an entry
+// never has an empty name; the first occurrence of the name decides.
+TEST(TransformHtml, TrackedAttributeScan) {
+  struct Case {
+    std::string_view tag;
+    std::string_view name;
+    std::optional<std::string_view> value;
+  };
+  const Case cases[] = {
+      {"p id=\"1\"", "id", "1"},
+      {"p id = '1'", "id", "1"},
+      {"p\tid\n=\r\"1\"", "id", "1"},
+      {"p id", "id", std::nullopt},
+      {"p id x=\"2\" id=\"1\"", "id", std::nullopt},
+      {"p id id=\"1\"", "id", std::nullopt},
+      {"p id=1 id=\"1\"", "id", std::nullopt},
+      {"p id=", "id", std::nullopt},
+      {"p id=\"1", "id", std::nullopt},
+      {"p x y=\"2\" id='1'", "id", "1"},
+      {"p x=a\"b id='1'", "id", "1"},
+      {"p a=\"1\"= id=\"3\"", "id", "3"},
+      {"p a=\"1\"=id=\"3\"", "id", std::nullopt},
+      {"p a=\"1\"=id=\"3\"", "=id", "3"},
+      {"p =\"x\"", "", std::nullopt},
+      {"p =\"x\" id='1'", "id", "1"},
+      {"p a=\"1\"id='2'", "id", "2"},
+      {"id id='1'", "id", "1"},
+  };
+  for (const Case& c : cases) {
+    const std::size_t name_len = std::min(c.tag.find_first_of(" \t\n\r"), c.tag.size());
+    EXPECT_EQ(find_xml_attribute(c.tag, name_len, c.name), c.value) << c.tag << " / " << c.name;
   }
 }
 
