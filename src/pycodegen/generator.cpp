@@ -126,7 +126,9 @@ public:
     T operator[](size_t i) const { return i < N ? inline_[i] : spill_[i - N]; }
 
 private:
-    std::array<T, N> inline_{};
+    // Left uninitialised: only the first size_ entries are ever read, and
+    // zeroing the array costs more than printing a short chain.
+    std::array<T, N> inline_;
     std::vector<T> spill_;
     size_t size_ = 0;
 };

@@ -84,6 +84,9 @@ size_t non_ascii_len(char32_t c, size_t utf8_len) {
 // Counts quotes and the escaped length (quotes as 1 each) of a string body.
 EscapeLayout scan_str(std::string_view text) {
     EscapeLayout layout;
+    // No character grows past ten bytes, so below this size the sum cannot
+    // overflow and the per-character check is skipped.
+    const bool small = text.size() <= std::numeric_limits<size_t>::max() / 16;
     size_t len = 0;
     bool overflow = false;
     for (size_t i = 0; i < text.size();) {
@@ -99,7 +102,7 @@ EscapeLayout scan_str(std::string_view text) {
             char32_t c = next_code_point(text, i);
             add = non_ascii_len(c, i - start);
         }
-        if (len > std::numeric_limits<size_t>::max() - add) overflow = true;
+        if (!small && len > std::numeric_limits<size_t>::max() - add) overflow = true;
         len += add;
     }
     if (!overflow) layout.body_len = len;

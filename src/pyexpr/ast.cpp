@@ -214,36 +214,120 @@ TextRange FStringValuePart::range() const {
 namespace {
 // Nesting beyond this depth is destroyed through the per-thread list.
 constexpr uint32_t kDropDepthLimit = 256;
-thread_local uint32_t t_drop_depth = 0;
-thread_local std::vector<ExprNode>* t_deferred = nullptr;
+// Every node's destruction touches the depth, so it lives in initial-exec TLS:
+// the module is a shared object, where the default model calls __tls_get_addr
+// on each access. It is a plain integer, so no initialisation guard either.
+[[gnu::tls_model("initial-exec")]] thread_local uint32_t t_drop_depth = 0;
+// Set once a node was deferred, so that the list itself (which needs a guarded
+// initialisation) is only touched by deep trees.
+[[gnu::tls_model("initial-exec")]] thread_local bool t_any_deferred = false;
+thread_local std::vector<ExprNode> t_deferred;
+
+[[gnu::noinline]] void defer_node(ExprNode& node) {
+    // Only the move may allocate; if it cannot, fall back to plain recursion.
+    try {
+        t_deferred.push_back(std::move(node));
+        t_any_deferred = true;
+    } catch (...) {
+    }
+}
+
+[[gnu::noinline]] void drain_deferred() {
+    // Held above zero so that the nodes destroyed here do not drain again.
+    ++t_drop_depth;
+    while (!t_deferred.empty()) {
+        ExprNode doomed = std::move(t_deferred.back());
+        t_deferred.pop_back();
+    }
+    t_any_deferred = false;
+    --t_drop_depth;
+}
 }  // namespace
 
-detail::DropDepthGuard::~DropDepthGuard() { --t_drop_depth; }
+// Runs after `node` is destroyed: the outermost node drains what was deferred.
+detail::DropDepthGuard::~DropDepthGuard() {
+    if (--t_drop_depth == 0 && t_any_deferred) drain_deferred();
+}
 
 Expr::~Expr() {
-    if (t_drop_depth == 0) {
-        ++t_drop_depth;
-        std::vector<ExprNode> deferred;
-        t_deferred = &deferred;
-        {
-            ExprNode doomed = std::move(node);
-        }
-        while (!deferred.empty()) {
-            ExprNode doomed = std::move(deferred.back());
-            deferred.pop_back();
-        }
-        t_deferred = nullptr;
-    } else if (t_drop_depth >= kDropDepthLimit) {
-        ++t_drop_depth;
-        // Only the move may allocate; if it cannot, fall back to plain recursion.
-        try {
-            t_deferred->push_back(std::move(node));
-        } catch (...) {
-        }
-    } else {
-        ++t_drop_depth;
-    }
+    if (t_drop_depth >= kDropDepthLimit) defer_node(node);
+    ++t_drop_depth;
     // drop_guard_ lowers the depth after `node` is gone.
+}
+
+// The block cache behind Box<Expr>.
+namespace {
+struct FreeBlock {
+    FreeBlock* next;
+};
+// Enough for the trees of ordinary expressions; beyond it blocks go back to
+// the general allocator, so a huge tree leaves no huge cache behind.
+constexpr uint32_t kMaxCachedBlocks = 8192;
+struct BlockCache {
+    FreeBlock* head;
+    uint32_t count;
+    bool registered;  // the releaser below is armed
+    bool closed;      // the thread is exiting: no more caching
+};
+[[gnu::tls_model("initial-exec")]] thread_local BlockCache t_blocks{nullptr, 0, false, false};
+
+// Returns the cached blocks when the thread ends.
+struct BlockCacheReleaser {
+    bool armed = false;
+    ~BlockCacheReleaser() {
+        BlockCache& cache = t_blocks;
+        cache.closed = true;
+        while (FreeBlock* block = cache.head) {
+            cache.head = block->next;
+            ::operator delete(block);
+        }
+        cache.count = 0;
+    }
+};
+thread_local BlockCacheReleaser t_releaser;
+
+// AddressSanitizer must see every node's memory freed, so it gets no cache.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kCacheBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kCacheBlocks = false;
+#else
+constexpr bool kCacheBlocks = true;
+#endif
+#else
+constexpr bool kCacheBlocks = true;
+#endif
+}  // namespace
+
+void* detail::allocate_expr_block() {
+    if constexpr (kCacheBlocks) {
+        BlockCache& cache = t_blocks;
+        if (FreeBlock* block = cache.head) {
+            cache.head = block->next;
+            --cache.count;
+            return block;
+        }
+    }
+    return ::operator new(sizeof(Expr));
+}
+
+void detail::free_expr_block(void* block) noexcept {
+    if constexpr (kCacheBlocks) {
+        BlockCache& cache = t_blocks;
+        if (cache.count < kMaxCachedBlocks && !cache.closed) {
+            if (!cache.registered) {
+                cache.registered = true;
+                t_releaser.armed = true;  // constructs it, which schedules its destructor
+            }
+            auto* free_block = static_cast<FreeBlock*>(block);
+            free_block->next = cache.head;
+            cache.head = free_block;
+            ++cache.count;
+            return;
+        }
+    }
+    ::operator delete(block);
 }
 
 TextRange Expr::range() const {

@@ -19,6 +19,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,18 +49,30 @@ struct NodeIndex {
     friend constexpr bool operator==(NodeIndex, NodeIndex) = default;
 };
 
+struct Expr;
+
+namespace detail {
+// Storage for Box<Expr>. Trees are built and dropped node by node, thousands
+// per expression; a per-thread list of free blocks of sizeof(Expr) serves that
+// pattern faster than the general allocator (whose small per-thread caches
+// overflow when a whole tree is freed at once).
+void* allocate_expr_block();
+void free_expr_block(void* block) noexcept;
+}  // namespace detail
+
 // Owning pointer with deep-copy semantics. May be empty (optional children).
 template <class T>
 class Box {
 public:
     Box() noexcept = default;
     Box(std::nullptr_t) noexcept {}  // NOLINT(google-explicit-constructor)
-    explicit Box(T value) : ptr_(new T(std::move(value))) {}
-    Box(const Box& other) : ptr_(other.ptr_ ? new T(*other.ptr_) : nullptr) {}
+    explicit Box(T&& value) : ptr_(create(std::move(value))) {}
+    explicit Box(const T& value) : ptr_(create(value)) {}
+    Box(const Box& other) : ptr_(other.ptr_ ? create(*other.ptr_) : nullptr) {}
     Box(Box&& other) noexcept : ptr_(other.ptr_) { other.ptr_ = nullptr; }
     Box& operator=(const Box& other) {
         if (this != &other) {
-            T* fresh = other.ptr_ ? new T(*other.ptr_) : nullptr;
+            T* fresh = other.ptr_ ? create(*other.ptr_) : nullptr;
             reset();
             ptr_ = fresh;
         }
@@ -72,12 +86,12 @@ public:
         }
         return *this;
     }
-    ~Box() { delete ptr_; }
+    ~Box() { destroy(ptr_); }
 
     template <class... Args>
     static Box make(Args&&... args) {
         Box b;
-        b.ptr_ = new T(std::forward<Args>(args)...);
+        b.ptr_ = create(std::forward<Args>(args)...);
         return b;
     }
 
@@ -93,7 +107,7 @@ public:
     void reset() noexcept {
         T* old = ptr_;
         ptr_ = nullptr;
-        delete old;
+        destroy(old);
     }
     // Moves the value out and leaves the box empty. The box must not be empty.
     T take() {
@@ -103,6 +117,35 @@ public:
     }
 
 private:
+    template <class... Args>
+    static T* create(Args&&... args) {
+        if constexpr (std::is_same_v<T, Expr>) {
+            void* block = detail::allocate_expr_block();
+            if constexpr (std::is_nothrow_constructible_v<T, Args&&...>) {
+                return ::new (block) T(std::forward<Args>(args)...);
+            } else {
+                try {
+                    return ::new (block) T(std::forward<Args>(args)...);
+                } catch (...) {
+                    detail::free_expr_block(block);
+                    throw;
+                }
+            }
+        } else {
+            return new T(std::forward<Args>(args)...);
+        }
+    }
+    static void destroy(T* p) noexcept {
+        if constexpr (std::is_same_v<T, Expr>) {
+            if (p != nullptr) {
+                p->~T();
+                detail::free_expr_block(p);
+            }
+        } else {
+            delete p;
+        }
+    }
+
     T* ptr_ = nullptr;
 };
 
@@ -145,9 +188,21 @@ std::optional<IpyEscapeKind> ipy_escape_kind_from_pair(char32_t first, char32_t 
 
 // An integer literal: a small value when it fits in 64 bits, else its text (the
 // decimal digits without underscores, or the whole 0x/0o/0b token as written).
+// The rare text is kept behind a pointer, so that the common small value moves
+// as two words (every sandbox call carries two integers).
 class IntValue {
 public:
     IntValue() = default;
+    IntValue(const IntValue& other)
+        : small_(other.small_), big_(other.big_ ? std::make_unique<std::string>(*other.big_) : nullptr) {}
+    IntValue(IntValue&&) noexcept = default;
+    IntValue& operator=(const IntValue& other) {
+        if (this != &other) *this = IntValue(other);
+        return *this;
+    }
+    IntValue& operator=(IntValue&&) noexcept = default;
+    ~IntValue() = default;
+
     static IntValue small(uint64_t value) {
         IntValue v;
         v.small_ = value;
@@ -155,22 +210,27 @@ public:
     }
     static IntValue big(std::string text) {
         IntValue v;
-        v.big_ = std::move(text);
-        v.is_big_ = true;
+        v.big_ = std::make_unique<std::string>(std::move(text));
         return v;
     }
-    bool is_small() const { return !is_big_; }
-    bool is_big() const { return is_big_; }
+    bool is_small() const { return big_ == nullptr; }
+    bool is_big() const { return big_ != nullptr; }
     uint64_t small_value() const { return small_; }
-    const std::string& big_text() const { return big_; }
+    // Empty for a small value.
+    const std::string& big_text() const {
+        static const std::string kNone;
+        return big_ ? *big_ : kNone;
+    }
     // Decimal value or the kept text.
-    std::string to_string() const { return is_big_ ? big_ : std::to_string(small_); }
-    friend bool operator==(const IntValue&, const IntValue&) = default;
+    std::string to_string() const { return big_ ? *big_ : std::to_string(small_); }
+    friend bool operator==(const IntValue& a, const IntValue& b) {
+        if (a.small_ != b.small_ || a.is_big() != b.is_big()) return false;
+        return !a.is_big() || *a.big_ == *b.big_;
+    }
 
 private:
     uint64_t small_ = 0;
-    std::string big_;
-    bool is_big_ = false;
+    std::unique_ptr<std::string> big_;
 };
 
 struct ComplexValue {
@@ -689,7 +749,9 @@ inline Expr::Expr() : node(ExprName{{}, {}, Name(), ExprContext::Invalid}) {}
 // ---------------------------------------------------------------------------
 // Construction helpers (ranges default to 0..0, node indexes to none)
 
-inline Box<Expr> boxed(Expr e) { return Box<Expr>(std::move(e)); }
+// By reference: a node moved through a by-value parameter would be moved twice.
+inline Box<Expr> boxed(Expr&& e) { return Box<Expr>(std::move(e)); }
+inline Box<Expr> boxed(const Expr& e) { return Box<Expr>(e); }
 
 Expr make_name(std::string_view id, TextRange range = {}, ExprContext ctx = ExprContext::Load);
 // A single, unprefixed, non-triple-quoted, single-quote-style string literal.

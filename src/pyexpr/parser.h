@@ -60,7 +60,7 @@ ExpressionParse parse_python_expression_full(std::string_view text);
 // The tree, or the first error of the merged list.
 class ExpressionResult {
 public:
-    explicit ExpressionResult(Expr expr) : value_(std::move(expr)) {}
+    explicit ExpressionResult(Expr&& expr) : value_(std::in_place_index<0>, std::move(expr)) {}
     explicit ExpressionResult(ParseError error) : value_(std::move(error)) {}
 
     bool ok() const { return value_.index() == 0; }

@@ -85,6 +85,7 @@ ParsedExpr Parser::missing_expression() {
 
 ParsedExpr Parser::parse_expression_list(ExpressionContext context) {
     const TextSize start = node_start();
+    // Every path returns `first`, so that it is built in the caller's slot.
     ParsedExpr first = parse_conditional_expression_or_higher(context);
     if (!at(TokenKind::Comma)) return first;
     bump(TokenKind::Comma);
@@ -96,15 +97,16 @@ ParsedExpr Parser::parse_expression_list(ExpressionContext context) {
         height = std::max(height, element.height);
         elts.push_back(std::move(element.expr));
     });
-    ExprTuple tuple{{}, node_range(start), std::move(elts), ExprContext::Load, false};
-    return ParsedExpr{Expr(std::move(tuple)), false, height_above(height)};
+    replace_node(first, ExprTuple{{}, node_range(start), std::move(elts), ExprContext::Load, false}, height_above(height));
+    return first;
 }
 
 ParsedExpr Parser::parse_conditional_expression_or_higher(ExpressionContext context) {
-    if (at(TokenKind::Lambda)) return parse_lambda_expr();
     const TextSize start = node_start();
-    ParsedExpr body = parse_binary_expression_or_higher(Precedence::Initial, context);
-    if (!at(TokenKind::If)) return body;
+    // Every path returns `body`, so that it is built in the caller's slot.
+    const bool is_lambda = at(TokenKind::Lambda);
+    ParsedExpr body = is_lambda ? parse_lambda_expr() : parse_binary_expression_or_higher(Precedence::Initial, context);
+    if (is_lambda || !at(TokenKind::If)) return body;
     bump(TokenKind::If);
     ParsedExpr test = parse_simple_expression(kDefaultContext);
     expect(TokenKind::Else);
@@ -117,7 +119,8 @@ ParsedExpr Parser::parse_conditional_expression_or_higher(ExpressionContext cont
     const uint32_t height = height_above(std::max({body.height, test.height, orelse.height}));
     ExprIf node{{}, node_range(start), boxed(std::move(test.expr)), boxed(std::move(body.expr)),
                 boxed(std::move(orelse.expr))};
-    return ParsedExpr{Expr(std::move(node)), false, height};
+    replace_node(body, std::move(node), height);
+    return body;
 }
 
 ParsedExpr Parser::parse_named_expression_or_higher(ExpressionContext context) {
@@ -132,7 +135,8 @@ ParsedExpr Parser::parse_named_expression_or_higher(ExpressionContext context) {
     ParsedExpr value = parse_conditional_expression_or_higher(kDefaultContext);
     const uint32_t height = height_above(std::max(target.height, value.height));
     ExprNamed node{{}, node_range(start), boxed(std::move(target.expr)), boxed(std::move(value.expr))};
-    return ParsedExpr{Expr(std::move(node)), false, height};
+    replace_node(target, std::move(node), height);
+    return target;
 }
 
 ParsedExpr Parser::parse_simple_expression(ExpressionContext context) {
@@ -164,10 +168,12 @@ ParsedExpr Parser::parse_expression_with_bitwise_or_precedence() {
 
 ParsedExpr Parser::parse_binary_expression_or_higher(Precedence precedence, ExpressionContext context) {
     DepthGuard guard(*this);
-    if (!guard.ok()) return ParsedExpr{Expr(ExprName{{}, missing_node_range(), Name(), ExprContext::Invalid}), false, 1};
-
     const TextSize start = node_start();
-    ParsedExpr left = parse_lhs_expression(precedence, context);
+    // Every path returns `left`, so that it is built in the caller's slot.
+    ParsedExpr left = guard.ok() ? parse_lhs_expression(precedence, context)
+                                 : ParsedExpr{Expr(ExprName{{}, missing_node_range(), Name(), ExprContext::Invalid}),
+                                              false, 1};
+    if (!guard.ok()) return left;
     uint32_t last_token_id = UINT32_MAX;
     while (check_progress(last_token_id)) {
         if (context.exclude_in() && at(TokenKind::In)) break;
@@ -194,8 +200,8 @@ ParsedExpr Parser::parse_binary_expression_or_higher(Precedence precedence, Expr
                     if (!eat(op_token)) break;
                 }
                 height = height_above(height);
-                left = ParsedExpr{Expr(ExprBoolOp{{}, node_range(start), static_cast<BoolOp>(info->op), std::move(values)}),
-                                  false, height};
+                replace_node(left, ExprBoolOp{{}, node_range(start), static_cast<BoolOp>(info->op), std::move(values)},
+                             height);
                 break;
             }
             case OperatorClass::Comparison: {
@@ -217,18 +223,20 @@ ParsedExpr Parser::parse_binary_expression_or_higher(Precedence precedence, Expr
                 // A loop stopped by the guard leaves an operator without its operand.
                 while (comparators.size() < ops.size()) comparators.emplace_back();
                 height = height_above(height);
-                left = ParsedExpr{Expr(ExprCompare{{}, node_range(start), boxed(std::move(left.expr)), std::move(ops),
-                                                   std::move(comparators)}),
-                                  false, height};
+                replace_node(left,
+                             ExprCompare{{}, node_range(start), boxed(std::move(left.expr)), std::move(ops),
+                                         std::move(comparators)},
+                             height);
                 break;
             }
             case OperatorClass::Binary: {
                 bump_any();
                 ParsedExpr right = parse_binary_expression_or_higher(info->level, context);
                 const uint32_t height = height_above(std::max(left.height, right.height));
-                left = ParsedExpr{Expr(ExprBinOp{{}, node_range(start), boxed(std::move(left.expr)),
-                                                 static_cast<Operator>(info->op), boxed(std::move(right.expr))}),
-                                  false, height};
+                replace_node(left,
+                             ExprBinOp{{}, node_range(start), boxed(std::move(left.expr)), static_cast<Operator>(info->op),
+                                       boxed(std::move(right.expr))},
+                             height);
                 break;
             }
         }
@@ -237,6 +245,20 @@ ParsedExpr Parser::parse_binary_expression_or_higher(Precedence precedence, Expr
 }
 
 ParsedExpr Parser::parse_lhs_expression(Precedence precedence, ExpressionContext context) {
+    switch (current_kind()) {
+        case TokenKind::Tilde:
+        case TokenKind::Not:
+        case TokenKind::Plus:
+        case TokenKind::Minus:
+        case TokenKind::Star:
+        case TokenKind::Await:
+        case TokenKind::Lambda:
+        case TokenKind::Yield: return parse_prefixed_expression(precedence, context);
+        default: return parse_primary_expression(node_start());
+    }
+}
+
+ParsedExpr Parser::parse_prefixed_expression(Precedence precedence, ExpressionContext context) {
     const TextSize start = node_start();
     switch (current_kind()) {
         case TokenKind::Tilde:
@@ -318,13 +340,7 @@ ParsedExpr Parser::parse_lhs_expression(Precedence precedence, ExpressionContext
             }
             return result;
         }
-        default: {
-            ParsedExpr atom = parse_atom();
-            const bool parenthesized = atom.is_parenthesized;
-            ParsedExpr result = parse_postfix_expression(std::move(atom), start);
-            result.is_parenthesized = parenthesized;
-            return result;
-        }
+        default: return parse_primary_expression(start);
     }
 }
 
@@ -340,15 +356,16 @@ ParsedExpr Parser::parse_atom() {
             const TokenKind kind = current_kind();
             TokenValue value = take_value();
             bump(kind);
-            NumberValue number;
+            ParsedExpr parsed{Expr(ExprNumberLiteral{{}, node_range(start), NumberValue()}), false, 1};
+            NumberValue& number = parsed.expr.as<ExprNumberLiteral>().value;
             if (auto* i = std::get_if<IntValue>(&value)) {
-                number = std::move(*i);
+                number.emplace<IntValue>(std::move(*i));
             } else if (auto* f = std::get_if<double>(&value)) {
-                number = *f;
+                number.emplace<double>(*f);
             } else if (auto* c = std::get_if<ComplexValue>(&value)) {
-                number = *c;
+                number.emplace<ComplexValue>(*c);
             }
-            return ParsedExpr{Expr(ExprNumberLiteral{{}, node_range(start), std::move(number)}), false, 1};
+            return parsed;
         }
         case TokenKind::True:
         case TokenKind::False: {
@@ -413,15 +430,22 @@ Identifier Parser::parse_identifier() {
 // ---------------------------------------------------------------------------
 // Postfix chain
 
-ParsedExpr Parser::parse_postfix_expression(ParsedExpr expr, TextSize start) {
+ParsedExpr Parser::parse_primary_expression(TextSize start) {
+    ParsedExpr result = parse_atom();
+    const bool parenthesized = result.is_parenthesized;
+    parse_postfix_expression(result, start);
+    result.is_parenthesized = parenthesized;
+    return result;
+}
+
+void Parser::parse_postfix_expression(ParsedExpr& expr, TextSize start) {
     for (;;) {
         switch (current_kind()) {
             case TokenKind::Lpar: {
                 auto [arguments, args_height] = parse_arguments();
                 const uint32_t height = height_above(std::max(expr.height, args_height + 1));
-                expr = ParsedExpr{
-                    Expr(ExprCall{{}, node_range(start), boxed(std::move(expr.expr)), std::move(arguments)}), false,
-                    height};
+                Box<Expr> func = boxed(std::move(expr.expr));
+                replace_node(expr, ExprCall{{}, node_range(start), std::move(func), std::move(arguments)}, height);
                 break;
             }
             case TokenKind::Lsqb: expr = parse_subscript_expression(std::move(expr), start); break;
@@ -429,12 +453,12 @@ ParsedExpr Parser::parse_postfix_expression(ParsedExpr expr, TextSize start) {
                 bump(TokenKind::Dot);
                 Identifier attr = parse_identifier();
                 const uint32_t height = height_above(expr.height);
-                expr = ParsedExpr{Expr(ExprAttribute{{}, node_range(start), boxed(std::move(expr.expr)),
-                                                     std::move(attr), ExprContext::Load}),
-                                  false, height};
+                Box<Expr> value = boxed(std::move(expr.expr));
+                replace_node(expr, ExprAttribute{{}, node_range(start), std::move(value), std::move(attr), ExprContext::Load},
+                             height);
                 break;
             }
-            default: return expr;
+            default: return;
         }
     }
 }

@@ -33,6 +33,16 @@ struct ParsedExpr {
     uint32_t height = 1;            // height of the tree in `expr`
 };
 
+// Makes `parsed` hold `node` (unparenthesized), built in place: `node` may own
+// what `parsed` held, moved out before. Cheaper than assigning a new ParsedExpr,
+// which moves the whole node once more.
+template <class Node>
+void replace_node(ParsedExpr& parsed, Node&& node, uint32_t height) {
+    parsed.expr.node.template emplace<std::decay_t<Node>>(std::forward<Node>(node));
+    parsed.is_parenthesized = false;
+    parsed.height = height;
+}
+
 // Flags passed down the expression rules; the default context has none.
 struct ExpressionContext {
     static constexpr uint8_t kExcludeIn = 1;          // `in` ends the expression (comprehension targets)
@@ -172,8 +182,14 @@ public:
     ParsedExpr parse_expression_with_bitwise_or_precedence();
     ParsedExpr parse_binary_expression_or_higher(Precedence precedence, ExpressionContext context);
     ParsedExpr parse_lhs_expression(Precedence precedence, ExpressionContext context);
+    // The prefix operators, `lambda` and `yield` of parse_lhs_expression. Out of
+    // line: their locals would otherwise take stack at every bracket level.
+    [[gnu::noinline]] ParsedExpr parse_prefixed_expression(Precedence precedence, ExpressionContext context);
     ParsedExpr parse_atom();
-    ParsedExpr parse_postfix_expression(ParsedExpr expr, TextSize start);
+    // An atom and its calls, subscripts and attribute accesses.
+    ParsedExpr parse_primary_expression(TextSize start);
+    // Applies the postfix suffixes at the current token to `expr`.
+    void parse_postfix_expression(ParsedExpr& expr, TextSize start);
     ParsedExpr parse_subscript_expression(ParsedExpr value, TextSize start);
     ParsedExpr parse_slice();
     ParsedExpr parse_name();

@@ -151,7 +151,10 @@ private:
         if (p_.at(TokenKind::Colon)) {
             const TextSize spec_start = p_.node_start();
             p_.bump(TokenKind::Colon);
-            ParsedElements spec = parse_elements(ListKind::FormatSpecElements);
+            // Replacement fields in format specs nest (`{x:{y:{z}}}`) by recursion
+            // that no expression rule guards.
+            DepthGuard guard(p_);
+            ParsedElements spec = guard.ok() ? parse_elements(ListKind::FormatSpecElements) : ParsedElements{};
             height = std::max(height, spec.height + 1);
             format_spec = InterpolatedStringFormatSpec{p_.node_range(spec_start), {}, std::move(spec.elements)};
         }

@@ -32,6 +32,6 @@ inline constexpr std::string_view kUnsupportedExpression =
     "Validation Error: Unsupported expression: {}";
 // A tree deeper than the rewriter is willing to recurse into.
 inline constexpr std::string_view kNestedTooDeeply =
-    "Validation Error: Expression is nested too deeply";
+    "Validation Error: Expression is too deeply nested";
 
 }  // namespace lumra::safe_eval::msg

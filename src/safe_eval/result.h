@@ -10,7 +10,9 @@ namespace lumra::safe_eval {
 template <class T>
 class Result {
 public:
-    Result(T value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+    // By reference: a tree moved through a by-value parameter would be moved twice.
+    Result(T&& value) : v_(std::in_place_index<0>, std::move(value)) {}  // NOLINT(google-explicit-constructor)
+    Result(const T& value) : v_(std::in_place_index<0>, value) {}       // NOLINT(google-explicit-constructor)
     static Result failure(std::string message) { return Result(std::in_place_index<1>, std::move(message)); }
 
     bool ok() const noexcept { return v_.index() == 0; }

@@ -24,18 +24,53 @@ using pyexpr::Keyword;
 using pyexpr::TextRange;
 using pyexpr::TextSize;
 
+namespace {
+
+std::size_t binder_index(RewriteState::Binder binder) { return static_cast<std::size_t>(binder); }
+
+}  // namespace
+
 bool RewriteState::is_bound_by(std::string_view name, Binder binder) const {
-    for (auto it = bound.rbegin(); it != bound.rend(); ++it) {
-        if (it->binder == binder && it->name == name) return true;
-    }
-    return false;
+    if (bound.empty()) return false;
+    const auto found = bound_counts.find(name);
+    if (found == bound_counts.end()) return false;
+    const auto& counts = found->second;
+    if (binder == Binder::Comprehension && counts[binder_index(Binder::PendingComprehension)] > 0) return true;
+    return counts[binder_index(binder)] > 0;
 }
 
 bool RewriteState::is_bound(std::string_view name) const {
-    for (auto it = bound.rbegin(); it != bound.rend(); ++it) {
-        if (it->name == name) return true;
+    if (bound.empty()) return false;
+    const auto found = bound_counts.find(name);
+    if (found == bound_counts.end()) return false;
+    const auto& counts = found->second;
+    return counts[binder_index(Binder::Comprehension)] > 0 || counts[binder_index(Binder::Lambda)] > 0;
+}
+
+void RewriteState::bind(std::string_view name, Binder binder) {
+    bound.push_back({name, binder});
+    ++bound_counts[name][binder_index(binder)];
+}
+
+void RewriteState::unbind_to(std::size_t mark) {
+    while (bound.size() > mark) {
+        const Bound& last = bound.back();
+        const auto found = bound_counts.find(last.name);
+        auto& counts = found->second;
+        --counts[binder_index(last.binder)];
+        if (counts[0] == 0 && counts[1] == 0 && counts[2] == 0) bound_counts.erase(found);
+        bound.pop_back();
     }
-    return false;
+}
+
+void RewriteState::activate_pending(std::size_t mark) {
+    for (std::size_t i = mark; i < bound.size(); ++i) {
+        if (bound[i].binder != Binder::PendingComprehension) continue;
+        auto& counts = bound_counts[bound[i].name];
+        --counts[binder_index(Binder::PendingComprehension)];
+        ++counts[binder_index(Binder::Comprehension)];
+        bound[i].binder = Binder::Comprehension;
+    }
 }
 
 namespace {
@@ -112,12 +147,27 @@ private:
             {}, range, pyexpr::StringLiteralValue{pyexpr::StringLiteral{range, {}, std::move(text), {}}}};
     }
 
+    // Appends a string literal built where it stands: a finished literal moved
+    // into the list would move its text (out of line) several times over.
+    static void append_string_literal(std::vector<Expr>& out, std::string_view text, TextRange range) {
+        auto& node = out.emplace_back().node.emplace<pyexpr::ExprStringLiteral>();
+        node.range = range;
+        auto& literal = std::get<pyexpr::StringLiteral>(node.value.inner);
+        literal.range = range;
+        literal.value.assign(text.data(), text.size());
+    }
+
     // Replaces `e` by `function(args..., keywords...)`.
     static void replace_by_sandbox_call(Expr& e, std::string_view function, std::vector<Expr> args,
                                         std::vector<Keyword> keywords, TextRange reduced) {
         auto func = Box<Expr>::make(pyexpr::ExprName{{}, reduced, pyexpr::Name(function), pyexpr::ExprContext::Load});
-        e.node.emplace<pyexpr::ExprCall>(pyexpr::ExprCall{
-            {}, reduced, std::move(func), pyexpr::Arguments{reduced, {}, std::move(args), std::move(keywords)}});
+        // Built in place: the old node's children were moved out into `args` already.
+        auto& call = e.node.emplace<pyexpr::ExprCall>();
+        call.range = reduced;
+        call.func = std::move(func);
+        call.arguments.range = reduced;
+        call.arguments.args = std::move(args);
+        call.arguments.keywords = std::move(keywords);
     }
 
     static Expr conversion_literal(pyexpr::ConversionFlag flag, TextRange range) {
@@ -207,10 +257,10 @@ private:
     bool name(Expr& e) {
         auto& n = e.as<pyexpr::ExprName>();
         if (st_.is_bound(n.id.view())) return true;
-        st_.used_names.push_back({n.id, n.range.start().raw, n.range.end().raw});
+        if (st_.record_names) st_.used_names.push_back({n.id, n.range.start().raw, n.range.end().raw});
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 1);
-        args.push_back(string_literal(n.id.str(), n.range));
+        append_string_literal(args, n.id.view(), n.range);
         replace_by_sandbox_call(e, "variable", std::move(args), {}, red);
         return true;
     }
@@ -232,10 +282,12 @@ private:
             set_error(fmt::format(fmt::runtime(msg::kRebindLambdaParameter), id));
             return true;
         }
-        st_.assigned_names.push_back({target->id, target->range.start().raw, target->range.end().raw});
+        if (st_.record_names) {
+            st_.assigned_names.push_back({target->id, target->range.start().raw, target->range.end().raw});
+        }
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 2);
-        args.push_back(string_literal(std::string(id), n.range));
+        append_string_literal(args, id, n.range);
         args.push_back(std::move(*n.value));
         replace_by_sandbox_call(e, "assign", std::move(args), {}, red);
         return true;
@@ -253,7 +305,7 @@ private:
             auto bind = [&](const pyexpr::Parameter& param) {
                 const std::string_view name = param.name.id.view();
                 if (is_sandbox_name(name)) set_error(fmt::format(fmt::runtime(msg::kBindsSandboxName), name));
-                st_.bound.push_back({name, RewriteState::Binder::Lambda});
+                st_.bind(name, RewriteState::Binder::Lambda);
             };
             for (auto& pd : p.posonlyargs) bind(pd.parameter);
             for (auto& pd : p.args) bind(pd.parameter);
@@ -262,7 +314,7 @@ private:
             if (p.kwarg) bind(*p.kwarg);
         }
         const bool ok = visit_optional(n.body);
-        st_.bound.erase(st_.bound.begin() + static_cast<std::ptrdiff_t>(mark), st_.bound.end());
+        st_.unbind_to(mark);
         return ok;
     }
 
@@ -302,18 +354,17 @@ private:
 
         // Python evaluates the first iterable in the enclosing scope, before any
         // target is bound: in `[x for x in x]` the last `x` is the outer one.
-        if (!visit(generators.front().iter)) return false;
-
         const std::size_t mark = st_.bound.size();
-        for (auto name : names) st_.bound.push_back({name, RewriteState::Binder::Comprehension});
-        bool ok = true;
+        for (auto name : names) st_.bind(name, RewriteState::Binder::PendingComprehension);
+        bool ok = visit(generators.front().iter);
+        st_.activate_pending(mark);
         for (std::size_t i = 0; ok && i < generators.size(); ++i) {
             auto& clause = generators[i];
             if (i > 0) ok = visit(clause.iter);
             if (ok) ok = visit_all(clause.ifs);
         }
         if (ok) ok = visit_element();
-        st_.bound.erase(st_.bound.begin() + static_cast<std::ptrdiff_t>(mark), st_.bound.end());
+        st_.unbind_to(mark);
         return ok;
     }
 
@@ -337,7 +388,7 @@ private:
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 2);
         args.push_back(std::move(*n.value));
-        args.push_back(string_literal(n.attr.id.str(), n.attr.range));
+        append_string_literal(args, n.attr.id.view(), n.attr.range);
         replace_by_sandbox_call(e, "attribute", std::move(args), {}, red);
         return true;
     }
@@ -438,7 +489,7 @@ private:
         }
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 1 + fields.size());
-        args.push_back(string_literal(std::move(text), n.range));
+        args.emplace_back(string_literal(std::move(text), n.range));
         for (auto& f : fields) args.push_back(std::move(f));
         replace_by_sandbox_call(e, "format", std::move(args), {}, red);
         return true;
@@ -450,7 +501,7 @@ private:
         for (auto& part : n.value.parts()) {
             for (auto& element : part.elements) {
                 if (const auto* literal = std::get_if<InterpolatedStringLiteralElement>(&element)) {
-                    items.push_back(string_literal(literal->value, literal->range));
+                    items.emplace_back(string_literal(literal->value, literal->range));
                     continue;
                 }
                 auto& field = std::get<InterpolatedElement>(element);
@@ -458,7 +509,7 @@ private:
                 const TextRange red = reduced(field.range);
                 auto args = leading_arguments(red, 4);
                 args.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));
-                args.push_back(string_literal(std::string(), field.range));
+                args.emplace_back(string_literal(std::string(), field.range));
                 args.push_back(conversion_literal(field.conversion, field.range));
                 args.emplace_back();
                 if (!spec_or_empty(field, /*method_call=*/true, args.back())) return false;

@@ -1,10 +1,13 @@
 // The walk that rewrites a parsed expression in place (used by transform_expression).
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "pyexpr/ast.h"
@@ -30,7 +33,10 @@ inline constexpr std::uint32_t kMaxRewriteDepth = 1500;
 // comprehensions are kept as one stack that grows on entry and shrinks on exit,
 // and every name read or assigned is appended to one list in walk order.
 struct RewriteState {
-    enum class Binder : std::uint8_t { Comprehension, Lambda };
+    // `PendingComprehension`: a target of the comprehension whose first iterable
+    // is being rewritten. That iterable runs outside the comprehension, so the
+    // name is not bound there, but `:=` may not rebind it either.
+    enum class Binder : std::uint8_t { Comprehension, Lambda, PendingComprehension };
     struct Bound {
         std::string_view name;  // points into the tree, which outlives the scope
         Binder binder;
@@ -42,14 +48,26 @@ struct RewriteState {
     std::optional<std::string> error;
     // A failure ends the walk at once and is reported whatever was recorded.
     std::optional<std::string> failure;
+    // Off for callers that only print the tree.
+    bool record_names = true;
     std::vector<RecordedName> assigned_names;
     std::vector<RecordedName> used_names;
     std::vector<Bound> bound;
     std::uint64_t prefix_len;
     std::uint32_t depth = 0;
 
+    // Per name, how many entries of `bound` bind it, indexed by Binder: a lookup
+    // must not scan the stack, which holds one entry per comprehension clause.
+    std::unordered_map<std::string_view, std::array<std::uint32_t, 3>> bound_counts;
+
     bool is_bound_by(std::string_view name, Binder binder) const;
     bool is_bound(std::string_view name) const;
+    // `bound` and `bound_counts` change only through these three.
+    void bind(std::string_view name, Binder binder);
+    // Drops the bindings made since `bound` had `mark` entries.
+    void unbind_to(std::size_t mark);
+    // Turns the pending bindings made since `mark` into comprehension bindings.
+    void activate_pending(std::size_t mark);
 };
 
 // Rewrites `expr` and everything below it. Returns false when the walk failed

@@ -63,10 +63,9 @@ Result<pyexpr::Expr> wrap_and_rewrite(std::string_view source, std::string& wrap
     auto parsed = parse_expression(wrapped, source, kPrefixLen);
     if (!parsed) return parsed;
     // The parse result is ours alone, so it is rewritten where it stands.
-    pyexpr::Expr expression = std::move(parsed).value();
-    if (!visit_expr(state, expression)) return Result<pyexpr::Expr>::failure(std::move(*state.failure));
+    if (!visit_expr(state, parsed.value())) return Result<pyexpr::Expr>::failure(std::move(*state.failure));
     if (state.error) return Result<pyexpr::Expr>::failure(std::move(*state.error));
-    return expression;
+    return parsed;
 }
 
 }  // namespace
@@ -74,6 +73,7 @@ Result<pyexpr::Expr> wrap_and_rewrite(std::string_view source, std::string& wrap
 Result<pyexpr::Expr> rewrite_expression(std::string_view source) {
     std::string wrapped;
     RewriteState state(kPrefixLen);
+    state.record_names = false;
     return wrap_and_rewrite(source, wrapped, state);
 }
 

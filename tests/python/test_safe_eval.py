@@ -70,6 +70,7 @@ REWRITES = [
     ("lambda *a, **k: a + k", "lambda *a, **k: a + k"),
     ("[y for x in xs if x]", f"[{v('y', 1, 2)} for x in {v('xs', 12, 14)} if x]"),
     ("[x for x in x]", f"[x for x in {v('x', 12, 13)}]"),
+    ("[x for x in (y := x)]", f"[x for x in assign(context, source, (13, 19), 'y', {v('x', 18, 19)})]"),
     ("{k: v for k, (v, w) in items}", f"{{k: v for k, (v, w) in {v('items', 23, 28)}}}"),
     ("lambda x: [x for y in z]", f"lambda x: [x for y in {v('z', 22, 23)}]"),
     # f-strings and t-strings.
@@ -136,6 +137,9 @@ ERRORS = [
     # Assignment expressions that rebind a bound name; the last recorded wins.
     ("[(x := 1) for x in xs]", "SyntaxError: assignment expression cannot rebind comprehension iteration variable 'x'"),
     ("lambda p: (p := 1)", "SyntaxError: assignment expression cannot rebind lambda parameter 'p'"),
+    # The first iterable is rewritten outside the comprehension, but `:=` there
+    # still may not rebind one of the comprehension's targets.
+    ("[x for x in (x := y)]", "SyntaxError: assignment expression cannot rebind comprehension iteration variable 'x'"),
     (
         "(lambda a: (a := 1)) + [(b := 2) for b in c]",
         "SyntaxError: assignment expression cannot rebind comprehension iteration variable 'b'",

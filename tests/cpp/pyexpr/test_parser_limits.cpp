@@ -52,6 +52,12 @@ TEST(ParserLimits, NestingDepthBoundary) {
         {"200 minus signs", repeat("-", 200) + "a", "ok"},
         {"201 minus signs", repeat("-", 201) + "a", "Expression is too deeply nested at byte range 201..202"},
         {"201 subscripts", nested("x[", "a", "]", 201), "Expression is too deeply nested at byte range 402..403"},
+        // Format specs nest replacement fields: `{x:{y:{z}}}` puts `z` three levels deep.
+        {"200 format specs", "f'{x:" + nested("{y:", "z", "}", 199) + "}'", "ok"},
+        {"201 format specs", "f'{x:" + nested("{y:", "z", "}", 200) + "}'",
+         "Expression is too deeply nested at byte range 603..604"},
+        {"201 t-string format specs", "t'{x:" + nested("{y:", "z", "}", 200) + "}'",
+         "Expression is too deeply nested at byte range 603..604"},
     };
     for (const LimitCase& c : cases) EXPECT_EQ(test::first_error(c.source), c.expected) << c.name;
 }
@@ -100,6 +106,8 @@ TEST(ParserLimits, HugeInputsEndInAnError) {
         {"dict values", nested("{1:", "a", "}", n), nullptr},
         {"generators", nested("(x for x in ", "a", ")", n), nullptr},
         {"f-string fields", nested("f'{", "a", "}'", 5000), nullptr},
+        {"format specs", "f'{x:" + nested("{y:", "z", "}", n) + "}'", nullptr},
+        {"f-strings in format specs", nested("f'{x:{", "y", "}}'", n), nullptr},
         {"named values", nested("(a:=", "a", ")", n), nullptr},
     };
     for (const LimitCase& c : cases) {

@@ -479,7 +479,7 @@ TEST(Rewrite, DeepTreesEndInAnErrorNotACrash) {
     EXPECT_EQ(shallow.used.size(), 1U);
     const Outcome deep = rewrite(chain(100000));
     EXPECT_FALSE(deep.completed);
-    EXPECT_EQ(deep.error, "Validation Error: Expression is nested too deeply");
+    EXPECT_EQ(deep.error, "Validation Error: Expression is too deeply nested");
 }
 
 }  // namespace

@@ -39,6 +39,15 @@ TEST(Transform, NamesInTheCallersCoordinates) {
          {T("a", 2, 3, 1, 3), T("e", 27, 28, 1, 28)}},
         {"lambda x: x + my_var", {T("my_var", 14, 20, 1, 15)}, {}},
         {"[x for x in x]", {T("x", 12, 13, 1, 13)}, {}},
+        // A name that is not a target may be assigned in the first iterable.
+        {"[x for x in (y := x)]", {T("x", 18, 19, 1, 19)}, {T("y", 13, 14, 1, 14)}},
+        // A name bound again in an inner scope stays bound until its outer binder
+        // ends, and is free again after that.
+        {"[[x for x in a] + [x] for x in b] + [x]", {T("a", 13, 14, 1, 14), T("b", 31, 32, 1, 32), T("x", 37, 38, 1, 38)},
+         {}},
+        {"[(lambda y: y) + y for y in z] + y", {T("z", 28, 29, 1, 29), T("y", 33, 34, 1, 34)}, {}},
+        {"[[y for y in x] for x in x]", {T("x", 25, 26, 1, 26)}, {}},
+        {"[x for x in y] + (x := 1)", {T("y", 12, 13, 1, 13)}, {T("x", 18, 19, 1, 19)}},
         {"1 + 'a'", {}, {}},
     };
     for (const auto& c : cases) {
@@ -95,6 +104,17 @@ TEST(Transform, ErrorsAreReturnedAlone) {
         {"x)", "Parse error: Unexpected token at the end of an expression at byte range 3..4"},
         {"lambda p: (p := 1) # c", "SyntaxError: assignment expression cannot rebind lambda parameter 'p'"},
         {"[x async for x in y]", "Validation Error: Async comprehensions are not allowed for security reasons"},
+        // The first iterable is rewritten outside the comprehension, yet `:=` there
+        // still may not rebind one of its targets.
+        {"[x for x in (x := y)]", "SyntaxError: assignment expression cannot rebind comprehension iteration variable 'x'"},
+        {"[x for x in (lambda: (x := 1))()]",
+         "SyntaxError: assignment expression cannot rebind comprehension iteration variable 'x'"},
+        {"[[(x := 1) for y in z] for x in w]",
+         "SyntaxError: assignment expression cannot rebind comprehension iteration variable 'x'"},
+        {"[lambda x: [(x := 1) for y in z] for y in w]",
+         "SyntaxError: assignment expression cannot rebind lambda parameter 'x'"},
+        {"[x for x, y in [(y := 1)]]",
+         "SyntaxError: assignment expression cannot rebind comprehension iteration variable 'y'"},
         {"[a for a.b in c]",
          "Validation Error: Unsupported target type in comprehension: Attribute(ExprAttribute { node_index: "
          "NodeIndex(None), range: 9..12, value: Name(ExprName { node_index: NodeIndex(None), range: 9..10, id: "
