@@ -1,46 +1,16 @@
 // Debug rendering of the expression tree in the derive style:
 // `Type { field: value, ... }`, variants as `Name(payload)`, lists as `[a, b]`,
 // optional values as `None` / `Some(x)`, ranges as `start..end`.
-#include <unicode/uchar.h>
 
 #include <charconv>
 #include <cmath>
 
 #include "pyexpr/ast.h"
-#include "pyexpr/utf8.h"
+#include "text/debug_escape.h"
 
 namespace lumra::pyexpr {
 
 namespace {
-
-// Characters the debug form writes as \u{...}: controls, format characters,
-// surrogates, private use, unassigned, separators other than the space, and
-// grapheme extenders.
-bool needs_unicode_escape(char32_t c) {
-    if (c < 0x80) return c < 0x20 || c == 0x7f;
-    switch (u_charType(static_cast<UChar32>(c))) {
-        case U_CONTROL_CHAR:
-        case U_FORMAT_CHAR:
-        case U_SURROGATE:
-        case U_PRIVATE_USE_CHAR:
-        case U_UNASSIGNED:
-        case U_LINE_SEPARATOR:
-        case U_PARAGRAPH_SEPARATOR:
-        case U_SPACE_SEPARATOR:
-            return true;
-        default:
-            break;
-    }
-    return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_GRAPHEME_EXTEND) != 0;
-}
-
-void write_hex_escape(std::string& out, char32_t c) {
-    char buf[16];
-    auto res = std::to_chars(buf, buf + sizeof buf, static_cast<uint32_t>(c), 16);
-    out += "\\u{";
-    out.append(buf, res.ptr);
-    out += '}';
-}
 
 void write_bool(std::string& out, bool v) { out += v ? "true" : "false"; }
 
@@ -430,31 +400,7 @@ struct NodeWriter {
 
 }  // namespace
 
-void debug_write_str(std::string& out, std::string_view text) {
-    out += '"';
-    size_t i = 0;
-    while (i < text.size()) {
-        const size_t start = i;
-        uint32_t len = 0;
-        const char32_t c = utf8::decode(text, i, len);
-        i += len;
-        switch (c) {
-            case '\0': out += "\\0"; continue;
-            case '\t': out += "\\t"; continue;
-            case '\r': out += "\\r"; continue;
-            case '\n': out += "\\n"; continue;
-            case '\\': out += "\\\\"; continue;
-            case '"': out += "\\\""; continue;
-            default: break;
-        }
-        if (needs_unicode_escape(c)) {
-            write_hex_escape(out, c);
-        } else {
-            out.append(text.substr(start, i - start));
-        }
-    }
-    out += '"';
-}
+void debug_write_str(std::string& out, std::string_view text) { text::append_debug_str(out, text); }
 
 void debug_write_float(std::string& out, double value) {
     if (std::isnan(value)) {

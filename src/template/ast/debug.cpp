@@ -1,10 +1,10 @@
 #include "template/ast/debug.h"
 
-#include <unicode/uchar.h>
-
 #include <array>
 #include <charconv>
 #include <cstdint>
+
+#include "text/debug_escape.h"
 
 namespace lumra::template_ast {
 
@@ -15,125 +15,6 @@ void append_u64(std::string& out, std::uint64_t v) {
   auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v);
   (void)ec;
   out.append(buf.data(), end);
-}
-
-void append_hex(std::string& out, std::uint32_t v) {
-  std::array<char, 16> buf;
-  auto [end, ec] = std::to_chars(buf.data(), buf.data() + buf.size(), v, 16);
-  (void)ec;
-  out.append(buf.data(), end);
-}
-
-void append_utf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-// Decodes one code point at `i` and advances past it. Bytes that do not form
-// well-formed UTF-8 decode as U+FFFD one at a time, so the output stays valid.
-char32_t next_code_point(std::string_view s, std::size_t& i) {
-  const auto b0 = static_cast<unsigned char>(s[i]);
-  if (b0 < 0x80) {
-    ++i;
-    return b0;
-  }
-  int len = 0;
-  char32_t cp = 0;
-  char32_t min = 0;
-  if ((b0 & 0xE0) == 0xC0) {
-    len = 2, cp = b0 & 0x1F, min = 0x80;
-  } else if ((b0 & 0xF0) == 0xE0) {
-    len = 3, cp = b0 & 0x0F, min = 0x800;
-  } else if ((b0 & 0xF8) == 0xF0) {
-    len = 4, cp = b0 & 0x07, min = 0x10000;
-  } else {
-    ++i;
-    return 0xFFFD;
-  }
-  if (i + len > s.size()) {
-    ++i;
-    return 0xFFFD;
-  }
-  for (int k = 1; k < len; ++k) {
-    const auto b = static_cast<unsigned char>(s[i + k]);
-    if ((b & 0xC0) != 0x80) {
-      ++i;
-      return 0xFFFD;
-    }
-    cp = (cp << 6) | (b & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-    ++i;
-    return 0xFFFD;
-  }
-  i += len;
-  return cp;
-}
-
-// Control, format, surrogate, private-use and unassigned code points and the
-// separators other than the ASCII space do not print as themselves.
-bool is_printable(char32_t c) {
-  if (c < 0x80) return c >= 0x20 && c < 0x7F;
-  switch (u_charType(static_cast<UChar32>(c))) {
-    case U_CONTROL_CHAR:
-    case U_FORMAT_CHAR:
-    case U_SURROGATE:
-    case U_PRIVATE_USE_CHAR:
-    case U_UNASSIGNED:
-    case U_SPACE_SEPARATOR:
-    case U_LINE_SEPARATOR:
-    case U_PARAGRAPH_SEPARATOR:
-      return false;
-    default:
-      return true;
-  }
-}
-
-bool is_grapheme_extend(char32_t c) {
-  return c >= 0x300 && u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_GRAPHEME_EXTEND);
-}
-
-// One character inside quotes; `quote` is the delimiter that must be escaped.
-void append_escaped(std::string& out, char32_t c, char quote) {
-  switch (c) {
-    case U'\0': out += "\\0"; return;
-    case U'\t': out += "\\t"; return;
-    case U'\r': out += "\\r"; return;
-    case U'\n': out += "\\n"; return;
-    case U'\\': out += "\\\\"; return;
-    default: break;
-  }
-  if (c == static_cast<char32_t>(quote)) {
-    out += '\\';
-    out += quote;
-    return;
-  }
-  if (c >= 0x80 && (is_grapheme_extend(c) || !is_printable(c))) {
-    out += "\\u{";
-    append_hex(out, static_cast<std::uint32_t>(c));
-    out += '}';
-    return;
-  }
-  if (c < 0x20 || c == 0x7F) {
-    out += "\\u{";
-    append_hex(out, static_cast<std::uint32_t>(c));
-    out += '}';
-    return;
-  }
-  append_utf8(out, c);
 }
 
 void append_line_col(std::string& out, const LineCol& lc) {
@@ -276,29 +157,9 @@ class TreePrinter {
 
 // --- escaping -----------------------------------------------------------
 
-void append_debug_str(std::string& out, std::string_view s) {
-  out += '"';
-  std::size_t i = 0;
-  while (i < s.size()) {
-    // Copy runs of plain printable ASCII at once.
-    std::size_t j = i;
-    while (j < s.size()) {
-      const auto b = static_cast<unsigned char>(s[j]);
-      if (b < 0x20 || b >= 0x7F || b == '"' || b == '\\') break;
-      ++j;
-    }
-    out.append(s.data() + i, j - i);
-    i = j;
-    if (i < s.size()) append_escaped(out, next_code_point(s, i), '"');
-  }
-  out += '"';
-}
+void append_debug_str(std::string& out, std::string_view s) { text::append_debug_str(out, s); }
 
-void append_debug_char(std::string& out, char32_t c) {
-  out += '\'';
-  append_escaped(out, c, '\'');
-  out += '\'';
-}
+void append_debug_char(std::string& out, char32_t c) { text::append_debug_char(out, c); }
 
 // --- debug forms --------------------------------------------------------
 

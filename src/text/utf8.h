@@ -1,0 +1,71 @@
+// Small UTF-8 helpers shared by the lexers, the string decoder and the debug
+// renderings of both syntax trees.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace lumra::text::utf8 {
+
+inline void append(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+inline constexpr bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Decodes the character at `i` and sets `len` to its byte length. A malformed
+// sequence decodes as U+FFFD of length 1, so callers always make progress.
+inline char32_t decode(std::string_view s, size_t i, uint32_t& len) {
+    const auto b0 = static_cast<unsigned char>(s[i]);
+    auto cont = [&](size_t k) -> int {
+        if (i + k >= s.size()) return -1;
+        const auto b = static_cast<unsigned char>(s[i + k]);
+        return is_continuation(b) ? (b & 0x3F) : -1;
+    };
+    len = 1;
+    if (b0 < 0x80) return b0;
+    if (b0 >= 0xC2 && b0 < 0xE0) {
+        const int c1 = cont(1);
+        if (c1 >= 0) {
+            len = 2;
+            return (char32_t(b0 & 0x1F) << 6) | char32_t(c1);
+        }
+    } else if (b0 >= 0xE0 && b0 < 0xF0) {
+        const int c1 = cont(1), c2 = cont(2);
+        if (c1 >= 0 && c2 >= 0) {
+            const char32_t c = (char32_t(b0 & 0x0F) << 12) | (char32_t(c1) << 6) | char32_t(c2);
+            if (c >= 0x800 && (c < 0xD800 || c > 0xDFFF)) {
+                len = 3;
+                return c;
+            }
+        }
+    } else if (b0 >= 0xF0 && b0 < 0xF5) {
+        const int c1 = cont(1), c2 = cont(2), c3 = cont(3);
+        if (c1 >= 0 && c2 >= 0 && c3 >= 0) {
+            const char32_t c =
+                (char32_t(b0 & 0x07) << 18) | (char32_t(c1) << 12) | (char32_t(c2) << 6) | char32_t(c3);
+            if (c >= 0x10000 && c <= 0x10FFFF) {
+                len = 4;
+                return c;
+            }
+        }
+    }
+    return 0xFFFD;
+}
+
+}  // namespace lumra::text::utf8
