@@ -83,6 +83,9 @@ public:
     const TokenValue& current_value() const { return value_; }
     // Moves the current value out, leaving std::monostate.
     TokenValue take_value() { return std::exchange(value_, TokenValue{}); }
+    // The current token's name, to be moved out before the next token; null
+    // when its value is no name.
+    Name* current_name() { return std::get_if<Name>(&value_); }
 
     std::string_view source() const { return source_; }
     // The current offset of the cursor (after the current token).

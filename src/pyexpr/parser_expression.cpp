@@ -404,10 +404,11 @@ Identifier Parser::parse_identifier() {
     const TextRange range = current_range();
     const TokenKind kind = current_kind();
     if (kind == TokenKind::Name) {
-        TokenValue value = take_value();
+        // Moved straight out of the lexer, which is about to overwrite it.
+        Name* name = tokens_.current_name();
+        Identifier identifier{name != nullptr ? std::move(*name) : Name(src_text(range)), range, {}};
         bump(TokenKind::Name);
-        Name* name = std::get_if<Name>(&value);
-        return Identifier{name != nullptr ? std::move(*name) : Name(src_text(range)), range, {}};
+        return identifier;
     }
     if (is_soft_keyword(kind)) {
         Name name(src_text(range));

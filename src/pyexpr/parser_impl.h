@@ -104,6 +104,7 @@ public:
     TextRange current_range() const { return stopped_ ? stop_range_ : lexer_.current_range(); }
     StringTokenFlags current_flags() const { return stopped_ ? StringTokenFlags() : lexer_.current_flags(); }
     TokenValue take_value() { return lexer_.take_value(); }
+    Name* current_name() { return stopped_ ? nullptr : lexer_.current_name(); }
 
     // Appends the current token (as `kind`) to the token list and moves on.
     void bump(TokenKind kind);
