@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Runs every fuzz harness for a bounded time: fuzz/run.sh BUILD_DIR SECONDS_EACH
+# Runs every fuzz harness for a bounded time: fuzz/run.sh BUILD_DIR SECONDS_EACH [NAME...]
+# (NAME as fuzz_pyexpr; default: every harness built).
 # Seeds come from fuzz/corpus/<name>; new inputs go to BUILD_DIR/corpus/<name> (not committed).
 set -euo pipefail
 build=$1; seconds=${2:-60}
+shift $(( $# < 2 ? $# : 2 ))
+only=" $* "
 here=$(cd "$(dirname "$0")" && pwd)
 status=0
 for bin in "$build"/fuzz/fuzz_*; do
   [ -x "$bin" ] || continue
   name=$(basename "$bin")
+  [ "$only" = "  " ] || [[ "$only" == *" $name "* ]] || continue
   work="$build/corpus/$name"; mkdir -p "$work"
   seeds="$here/corpus/${name#fuzz_}"; [ -d "$seeds" ] || seeds=
   dict="$here/dict/${name#fuzz_}.dict"; dictarg=(); [ -f "$dict" ] && dictarg=(-dict="$dict")
