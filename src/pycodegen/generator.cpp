@@ -666,7 +666,12 @@ void unparse_node(Generator& g, const Expr& expr, uint8_t level) {
                 g.write("()");
                 return;
             }
-            Parens parens(g, level > prec::kTuple);
+            // A bare tuple with a starred element is not an expression on its
+            // own ("a, *b"), so the whole expression keeps its parentheses.
+            const bool whole_starred =
+                level == 0 && std::any_of(node.elts.begin(), node.elts.end(),
+                                          [](const Expr& e) { return e.is<ExprStarred>(); });
+            Parens parens(g, level > prec::kTuple || whole_starred);
             write_comma_list(g, node.elts, prec::kItem);
             if (node.elts.size() == 1) g.write(',');
             parens.close();

@@ -652,7 +652,8 @@ template <class T, class... Ts>
 struct VariantIndex<T, std::variant<Ts...>> {
     static constexpr size_t value = [] {
         size_t i = 0;
-        ((std::is_same_v<T, Ts> ? false : (++i, true)) && ...);
+        // Counts the alternatives before the first match of T.
+        static_cast<void>(((std::is_same_v<T, Ts> ? false : (++i, true)) && ...));
         return i;
     }();
 };

@@ -13,10 +13,6 @@ namespace {
 
 using Kind = ParseErrorType::Kind;
 
-constexpr ExpressionContext with(ExpressionContext context, uint8_t bits) {
-    return ExpressionContext{static_cast<uint8_t>(context.bits | bits)};
-}
-
 enum class OperatorClass : uint8_t { Boolean, Comparison, Binary };
 
 struct OperatorInfo {
@@ -288,8 +284,11 @@ ParsedExpr Parser::parse_prefixed_expression(Precedence precedence, ExpressionCo
         }
         case TokenKind::Star: {
             bump(TokenKind::Star);
+            // The operand of `*` is never itself starred: `f(* *a)` is not `f(**a)`.
+            const ExpressionContext operand_context{
+                static_cast<uint8_t>(context.bits & ~ExpressionContext::kAllowStarred)};
             ParsedExpr value = context.starred_bitwise_or() ? parse_expression_with_bitwise_or_precedence()
-                                                            : parse_conditional_expression_or_higher(context);
+                                                            : parse_conditional_expression_or_higher(operand_context);
             const uint32_t height = height_above(value.height);
             const TextRange range = node_range(start);
             if (precedence > Precedence::Initial || !context.allow_starred()) {

@@ -19,6 +19,8 @@ REWRITES = [
     ("1 + 2.5 * -3", "1 + 2.5 * -3"),
     # A tuple at the top level prints bare.
     ("('a', b'x', None, True, ...)", "'a', b'x', None, True, ..."),
+    # ... unless it holds a starred element: "a, *b" alone is not an expression.
+    ("(a, *b)", f"({v('a', 1, 2)}, *{v('b', 5, 6)})"),
     ("not a < b", f"not {v('a', 4, 5)} < {v('b', 8, 9)}"),
     ("x if y else z", f"{v('x', 0, 1)} if {v('y', 5, 6)} else {v('z', 12, 13)}"),
     ("", "()"),

@@ -122,7 +122,12 @@ TEST(Precedence, TuplesAndLevels) {
         {"call argument", call(name("f"), {tuple({name("a"), name("b")})}), 0, "f((a, b))"},
         {"list item", list({tuple({num(1)}), num(2)}), 0, "[(1,), 2]"},
         {"nested", tuple({tuple({num(1), num(2)}), num(3)}), 0, "(1, 2), 3"},
-        {"starred element", tuple({starred(name("a")), name("b")}), 0, "*a, b"},
+        // "*a, b" alone is not an expression.
+        {"starred element", tuple({starred(name("a")), name("b")}), 0, "(*a, b)"},
+        {"starred last", tuple({name("a"), starred(name("b"))}), 0, "(a, *b)"},
+        {"starred as yield value", ExprYield{{}, {}, boxed(tuple({name("a"), starred(name("b"))}))}, 0,
+         "yield a, *b"},
+        {"starred in nested tuple", tuple({tuple({starred(name("a"))}), name("b")}), 0, "(*a,), b"},
         {"starred of or", starred(boolop(BoolOp::Or, {name("a"), name("b")})), 0, "*(a or b)"},
         {"level 0 never wraps", named("x", num(1)), 0, "x := 1"},
         {"level 1", named("x", num(1)), 1, "x := 1"},
