@@ -14,7 +14,11 @@
 #include "module/refs.h"
 #include "module/template_functions.h"
 
-extern "C" const char* __asan_default_options() { return "detect_leaks=0"; }
+// The embedded interpreter is never finalized, so what it allocates for itself
+// stays allocated at exit. Visible by name: the sanitizer runtime looks it up.
+extern "C" __attribute__((visibility("default"))) const char* __asan_default_options() {
+  return "detect_leaks=0";
+}
 
 namespace lumra::py {
 namespace {
