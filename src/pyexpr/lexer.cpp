@@ -614,17 +614,24 @@ TokenKind Lexer::lex_decimal_number(uint32_t start, char first) {
 // ---------------------------------------------------------------------------
 // Strings
 
-TokenKind Lexer::lex_string(uint32_t start, StringTokenFlags flags) {
-    // The cursor is on the opening quote.
+// Consumes the opening quote (one, or three for a triple-quoted string) at the
+// cursor and returns the prefix flags with the quote style and tripleness added.
+uint16_t Lexer::lex_opening_quote(StringTokenFlags flags) {
     const unsigned char quote = peek();
     uint16_t bits = flags.bits;
     if (quote == '"') bits |= StringTokenFlags::kDoubleQuotes;
     ++pos_;
-    const bool triple = has(1) && peek() == quote && peek(1) == quote;
-    if (triple) {
+    if (has(1) && peek() == quote && peek(1) == quote) {
         bits |= StringTokenFlags::kTripleQuoted;
         pos_ += 2;
     }
+    return bits;
+}
+
+TokenKind Lexer::lex_string(uint32_t start, StringTokenFlags flags) {
+    const unsigned char quote = peek();
+    uint16_t bits = lex_opening_quote(flags);
+    const bool triple = (bits & StringTokenFlags::kTripleQuoted) != 0;
     const uint32_t body_start = pos_;
     uint32_t body_end = 0;
     bool closed = false;
@@ -680,14 +687,7 @@ TokenKind Lexer::lex_string(uint32_t start, StringTokenFlags flags) {
 }
 
 TokenKind Lexer::lex_interpolated_string_start(uint32_t start, StringTokenFlags flags) {
-    const unsigned char quote = peek();
-    uint16_t bits = flags.bits;
-    if (quote == '"') bits |= StringTokenFlags::kDoubleQuotes;
-    ++pos_;
-    if (has(1) && peek() == quote && peek(1) == quote) {
-        bits |= StringTokenFlags::kTripleQuoted;
-        pos_ += 2;
-    }
+    const uint16_t bits = lex_opening_quote(flags);
     flags_ = StringTokenFlags(bits);
     fstrings_.push_back(InterpolatedContext{flags_, nesting_, 0});
     range_ = token_range(start);

@@ -144,6 +144,7 @@ private:
     TokenKind lex_number(uint32_t start, char first);
     TokenKind lex_radix_number(uint32_t start, unsigned radix);
     TokenKind lex_decimal_number(uint32_t start, char first);
+    uint16_t lex_opening_quote(StringTokenFlags flags);
     TokenKind lex_string(uint32_t start, StringTokenFlags flags);
     TokenKind lex_interpolated_string_start(uint32_t start, StringTokenFlags flags);
     std::optional<TokenKind> lex_interpolated_string_part();
