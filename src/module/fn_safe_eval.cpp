@@ -6,8 +6,6 @@
 #include "module/binder.h"
 #include "module/convert.h"
 #include "module/functions.h"
-#include "pycodegen/generator.h"
-#include "safe_eval/messages.h"
 #include "safe_eval/transform.h"
 
 namespace lumra::py {
@@ -18,17 +16,10 @@ PyObject* safe_eval(PyObject* /*module*/, PyObject* const* args, Py_ssize_t narg
   return entry([&]() -> OwnedRef {
     auto a = sig.bind(args, nargs, kwnames);
     std::string_view source = a.convert(0, as_utf8);
-    // The names and comments that transform_expression also reports are of no use here.
-    auto result = lumra::safe_eval::rewrite_expression(source);
+    // Printed straight from the parsed tree: the rewritten tree is never built.
+    auto result = lumra::safe_eval::sandbox_source(source);
     if (!result) raise(PyExc_SyntaxError, result.error());
-    codegen::Generator generator("    ");
-    // Every name becomes a call of some forty characters: the text grows about
-    // tenfold, and one allocation up front spares the regrowths.
-    generator.reserve_more(source.size() * 10 + 128);
-    codegen::unparse_expr(generator, result.value(), 0);
-    // The rewriter refuses trees deep enough for this; kept as a guard all the same.
-    if (generator.too_deep()) raise(PyExc_SyntaxError, lumra::safe_eval::msg::kNestedTooDeeply);
-    return to_py(generator.text());
+    return to_py(result.value());
   });
 }
 

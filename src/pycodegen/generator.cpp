@@ -31,7 +31,7 @@ constexpr uint8_t kSubscriptKey = 13;
 constexpr uint8_t kSliceBound = 21;
 constexpr uint8_t kTuple = 19;
 constexpr uint8_t kCompTarget = 19;
-constexpr uint8_t kItem = 21;
+constexpr uint8_t kItem = kItemLevel;
 constexpr uint8_t kLambda = 27;
 constexpr uint8_t kIf = 27;
 constexpr uint8_t kIfOperand = 28;
@@ -150,6 +150,15 @@ bool is_int_literal(const Expr& e) {
 // ---------------------------------------------------------------------------
 // Literals
 
+void write_quoted_str(Generator& g, std::string_view value, QuoteStyle preferred, bool triple_quoted) {
+    EscapeLayout layout = str_escape_layout(value, preferred);
+    std::string_view quote = quote_text(layout.quote, triple_quoted);
+    g.reserve_more(layout.body_len.value_or(value.size()) + 2 * quote.size());
+    g.write(quote);
+    write_str_body(layout, value, g);
+    g.write(quote);
+}
+
 void write_string_literal(Generator& g, const StringLiteral& part) {
     const StringLiteralFlags& flags = part.flags;
     if (flags.prefix.is_raw()) {
@@ -162,12 +171,7 @@ void write_string_literal(Generator& g, const StringLiteral& part) {
         return;
     }
     if (flags.prefix.kind == StrPrefix::Kind::Unicode) g.write('u');
-    EscapeLayout layout = str_escape_layout(part.value, flags.quote_style);
-    std::string_view quote = quote_text(layout.quote, flags.triple_quoted);
-    g.reserve_more(layout.body_len.value_or(part.value.size()) + 2 * quote.size());
-    g.write(quote);
-    write_str_body(layout, part.value, g);
-    g.write(quote);
+    write_quoted_str(g, part.value, flags.quote_style, flags.triple_quoted);
 }
 
 bool is_valid_utf8(std::string_view bytes) {
@@ -340,6 +344,8 @@ void unparse_binop(Generator& g, const ExprBinOp& node, uint8_t level) {
     parens.close();
 }
 
+}  // namespace
+
 void unparse_arguments(Generator& g, const Arguments& arguments) {
     // Positional and keyword arguments print in source order, merged by the
     // starts of their ranges; a positional argument goes first on a tie.
@@ -367,6 +373,12 @@ void unparse_arguments(Generator& g, const Arguments& arguments) {
         }
     }
 }
+
+void write_str_literal(Generator& g, std::string_view value) {
+    write_quoted_str(g, value, StringLiteralFlags{}.quote_style, false);
+}
+
+namespace {
 
 bool is_postfix(const Expr& e) { return e.is<ExprAttribute>() || e.is<ExprCall>() || e.is<ExprSubscript>(); }
 
@@ -701,7 +713,7 @@ void unparse_node(Generator& g, const Expr& expr, uint8_t level) {
 
 void unparse_expr(Generator& g, const Expr& expr, uint8_t level) {
     if (!g.enter()) return;
-    unparse_node(g, expr, level);
+    if (g.hook() == nullptr || !g.hook()->print(g, expr, level)) unparse_node(g, expr, level);
     g.leave();
 }
 

@@ -30,6 +30,22 @@ constexpr std::string_view line_ending_text(LineEnding ending) {
 // `too_deep()` reports it. The parser keeps its trees about half as tall.
 inline constexpr uint32_t kMaxPrintDepth = 2000;
 
+class Generator;
+
+// Lets a caller print some nodes its own way: `print` is asked first for every
+// node; when it returns true the node is printed, otherwise the usual form is
+// written (and its children are offered to the hook in turn).
+class PrintHook {
+public:
+    virtual bool print(Generator& g, const pyexpr::Expr& expr, uint8_t level) = 0;
+
+protected:
+    ~PrintHook() = default;
+};
+
+// The level of a call argument, list element or tuple item.
+inline constexpr uint8_t kItemLevel = 21;
+
 // One printing job: the text buffer and the layout settings.
 class Generator {
 public:
@@ -89,11 +105,15 @@ public:
     void set_source(std::string_view source) { source_ = source; }
     std::string_view source() const { return source_; }
 
+    void set_hook(PrintHook* hook) { hook_ = hook; }
+    PrintHook* hook() const { return hook_; }
+
     // A generator for a nested printing job with the same settings.
     Generator fresh() const {
         Generator g(indent_unit_, line_ending_);
         g.depth_ = depth_;
         g.source_ = source_;
+        g.hook_ = hook_;
         return g;
     }
     // Carries a nested job's depth failure back.
@@ -109,6 +129,7 @@ private:
     std::string out_;
     std::string_view indent_unit_;
     std::string_view source_;
+    PrintHook* hook_ = nullptr;
     LineEnding line_ending_;
     uint32_t pending_line_breaks_ = 0;
     uint32_t depth_ = 0;
@@ -122,6 +143,12 @@ void unparse_expr(Generator& g, const pyexpr::Expr& expr, uint8_t level);
 
 // Appends the " for ... in ... if ..." clauses of a comprehension.
 void unparse_comprehension(Generator& g, const std::vector<pyexpr::Comprehension>& clauses);
+
+// Appends a call's arguments, positional and keyword in source order.
+void unparse_arguments(Generator& g, const pyexpr::Arguments& arguments);
+
+// Appends a plain string literal with the quotes and escapes of Python's repr.
+void write_str_literal(Generator& g, std::string_view value);
 
 // Appends a lambda's parameter list.
 void unparse_parameters(Generator& g, const pyexpr::Parameters& parameters);

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "safe_eval/messages.h"
+#include "safe_eval/sandbox_calls.h"
 
 namespace lumra::safe_eval {
 
@@ -75,26 +76,6 @@ void RewriteState::activate_pending(std::size_t mark) {
 
 namespace {
 
-// Literal text that goes into a `str.format` template: braces are doubled so that
-// the text can never introduce a replacement field of its own.
-void append_format_literal(std::string& out, std::string_view text) {
-    for (char c : text) {
-        out.push_back(c);
-        if (c == '{' || c == '}') out.push_back(c);
-    }
-}
-
-// The names every sandbox call refers to. Binding one of them inside the
-// expression would hand the rewritten calls in that scope a value of the
-// expression's choosing (a forged `context`, say) instead of the sandbox's own.
-bool is_sandbox_name(std::string_view name) {
-    static constexpr std::string_view kNames[] = {"context", "source",  "variable", "call",     "attribute",    "subscript",
-                                                  "slice",   "assign",  "format",   "template", "interpolation"};
-    for (auto reserved : kNames)
-        if (name == reserved) return true;
-    return false;
-}
-
 class Rewriter {
 public:
     explicit Rewriter(RewriteState& state) : st_(state) {}
@@ -118,10 +99,7 @@ private:
 
     // ----- building sandbox calls
 
-    TextSize shift(TextSize offset) const {
-        return offset.raw > st_.prefix_len ? TextSize(static_cast<std::uint32_t>(offset.raw - st_.prefix_len)) : TextSize(0);
-    }
-    TextRange reduced(TextRange r) const { return TextRange(shift(r.start()), shift(r.end())); }
+    TextRange reduced(TextRange r) const { return reduced_range(r, st_.prefix_len); }
 
     // `context`, `source` and `(start, end)`, with room for `extra` more arguments.
     // Nodes are built in place: moving a tree node is not free.
@@ -171,13 +149,8 @@ private:
     }
 
     static Expr conversion_literal(pyexpr::ConversionFlag flag, TextRange range) {
-        switch (flag) {
-            case pyexpr::ConversionFlag::Ascii: return string_literal("a", range);
-            case pyexpr::ConversionFlag::Repr: return string_literal("r", range);
-            case pyexpr::ConversionFlag::Str: return string_literal("s", range);
-            case pyexpr::ConversionFlag::None: break;
-        }
-        return pyexpr::make_none_literal(range);
+        const std::string_view letter = conversion_letter(flag);
+        return letter.empty() ? pyexpr::make_none_literal(range) : string_literal(std::string(letter), range);
     }
 
     // ----- the walk
@@ -256,8 +229,12 @@ private:
 
     bool name(Expr& e) {
         auto& n = e.as<pyexpr::ExprName>();
-        if (st_.is_bound(n.id.view())) return true;
+        if (st_.is_bound(n.id.view())) {
+            if (!st_.build_tree) st_.kept_names.push_back(&e);
+            return true;
+        }
         if (st_.record_names) st_.used_names.push_back({n.id, n.range.start().raw, n.range.end().raw});
+        if (!st_.build_tree) return true;
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 1);
         append_string_literal(args, n.id.view(), n.range);
@@ -285,6 +262,7 @@ private:
         if (st_.record_names) {
             st_.assigned_names.push_back({target->id, target->range.start().raw, target->range.end().raw});
         }
+        if (!st_.build_tree) return true;
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 2);
         append_string_literal(args, id, n.range);
@@ -322,6 +300,7 @@ private:
     bool collect_targets(const Expr& target, std::vector<std::string_view>& names) {
         if (const auto* name = target.as_if<pyexpr::ExprName>()) {
             names.push_back(name->id.view());
+            if (!st_.build_tree) st_.kept_names.push_back(&target);
             return true;
         }
         if (const auto* tuple = target.as_if<pyexpr::ExprTuple>()) {
@@ -373,6 +352,7 @@ private:
         if (!visit_optional(n.func) || !visit_all(n.arguments.args)) return false;
         for (auto& kw : n.arguments.keywords)
             if (!visit(kw.value)) return false;
+        if (!st_.build_tree) return true;
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 1 + n.arguments.args.size());
         args.push_back(std::move(*n.func));
@@ -385,6 +365,7 @@ private:
     bool attribute(Expr& e) {
         auto& n = e.as<pyexpr::ExprAttribute>();
         if (!visit_optional(n.value)) return false;
+        if (!st_.build_tree) return true;
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 2);
         args.push_back(std::move(*n.value));
@@ -396,6 +377,7 @@ private:
     bool subscript(Expr& e) {
         auto& n = e.as<pyexpr::ExprSubscript>();
         if (!visit_optional(n.value) || !visit_optional(n.slice)) return false;
+        if (!st_.build_tree) return true;
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 2);
         args.push_back(std::move(*n.value));
@@ -407,6 +389,7 @@ private:
     bool slice(Expr& e) {
         auto& n = e.as<pyexpr::ExprSlice>();
         if (!visit_optional(n.lower) || !visit_optional(n.upper) || !visit_optional(n.step)) return false;
+        if (!st_.build_tree) return true;
         const TextRange red = reduced(n.range);
         auto args = leading_arguments(red, 3);
         for (auto* part : {&n.lower, &n.upper, &n.step})
@@ -419,25 +402,17 @@ private:
     // when it holds replacement fields of its own. `method_call` builds the t-string
     // form instead: text.format(nested values...).
     bool format_spec(InterpolatedStringFormatSpec& spec, bool method_call, Expr& out) {
-        bool has_fields = false;
-        for (const auto& element : spec.elements) has_fields = has_fields || element.is_interpolation();
-        std::string text;
+        const bool has_fields = spec_has_fields(spec);
+        std::string text = spec_text(spec, has_fields);
         std::vector<Expr> values;
         if (has_fields && !method_call) values.emplace_back();  // room for the text, filled below
         for (auto& element : spec.elements) {
-            if (const auto* literal = std::get_if<InterpolatedStringLiteralElement>(&element)) {
-                if (has_fields) {
-                    append_format_literal(text, literal->value);
-                } else {
-                    text += literal->value;
-                }
-                continue;
-            }
             // A nested field contributes its value only: its own conversion and
             // spec are not carried.
-            auto& field = std::get<InterpolatedElement>(element);
+            auto* field_ptr = std::get_if<InterpolatedElement>(&element);
+            if (field_ptr == nullptr) continue;
+            auto& field = *field_ptr;
             if (!visit_optional(field.expression)) return false;
-            text += "{}";
             values.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));
         }
         if (!has_fields) {
@@ -461,23 +436,42 @@ private:
         return format_spec(*field.format_spec, method_call, out);
     }
 
+    // The check-only walk of an f-string's or t-string's fields: each field's
+    // expression, then the fields nested in its spec, as the rewrite visits them.
+    bool visit_fields(std::vector<InterpolatedStringElement>& elements) {
+        for (auto& element : elements) {
+            auto* field = std::get_if<InterpolatedElement>(&element);
+            if (field == nullptr) continue;
+            if (!visit_optional(field->expression)) return false;
+            if (field->format_spec) {
+                for (auto& nested : field->format_spec->elements) {
+                    auto* inner = std::get_if<InterpolatedElement>(&nested);
+                    if (inner != nullptr && !visit_optional(inner->expression)) return false;
+                }
+            }
+        }
+        return true;
+    }
+
     bool fstring(Expr& e) {
         auto& n = e.as<pyexpr::ExprFString>();
-        std::string text;
+        if (!st_.build_tree) {
+            for (auto& part : n.value.parts()) {
+                auto* fstring = std::get_if<pyexpr::FString>(&part);
+                if (fstring != nullptr && !visit_fields(fstring->elements)) return false;
+            }
+            return true;
+        }
+        std::string text = format_text(n.value);
         std::vector<Expr> fields;
         for (auto& part : n.value.parts()) {
-            if (const auto* literal = std::get_if<pyexpr::StringLiteral>(&part)) {
-                append_format_literal(text, literal->value);
-                continue;
-            }
-            for (auto& element : std::get<pyexpr::FString>(part).elements) {
-                if (const auto* literal = std::get_if<InterpolatedStringLiteralElement>(&element)) {
-                    append_format_literal(text, literal->value);
-                    continue;
-                }
-                auto& field = std::get<InterpolatedElement>(element);
+            auto* fstring = std::get_if<pyexpr::FString>(&part);
+            if (fstring == nullptr) continue;
+            for (auto& element : fstring->elements) {
+                auto* field_ptr = std::get_if<InterpolatedElement>(&element);
+                if (field_ptr == nullptr) continue;
+                auto& field = *field_ptr;
                 if (!visit_optional(field.expression)) return false;
-                text += "{}";
                 std::vector<Expr> triple;
                 triple.reserve(3);
                 triple.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));
@@ -497,6 +491,11 @@ private:
 
     bool tstring(Expr& e) {
         auto& n = e.as<pyexpr::ExprTString>();
+        if (!st_.build_tree) {
+            for (auto& part : n.value.parts())
+                if (!visit_fields(part.elements)) return false;
+            return true;
+        }
         std::vector<Expr> items;
         for (auto& part : n.value.parts()) {
             for (auto& element : part.elements) {

@@ -50,6 +50,12 @@ struct RewriteState {
     std::optional<std::string> failure;
     // Off for callers that only print the tree.
     bool record_names = true;
+    // Off for a check-only walk: the tree is left as parsed, the same errors are
+    // found, and `kept_names` lists the name nodes the rewrite leaves alone
+    // (names bound by an enclosing lambda or comprehension, and comprehension
+    // targets), so that a printer can apply the rewrite as it prints.
+    bool build_tree = true;
+    std::vector<const pyexpr::Expr*> kept_names;
     std::vector<RecordedName> assigned_names;
     std::vector<RecordedName> used_names;
     std::vector<Bound> bound;

@@ -6,7 +6,9 @@
 
 #include "pyexpr/line_index.h"
 #include "safe_eval/comments.h"
+#include "safe_eval/messages.h"
 #include "safe_eval/rewrite.h"
+#include "safe_eval/sandbox_print.h"
 
 namespace lumra::safe_eval {
 
@@ -75,6 +77,20 @@ Result<pyexpr::Expr> rewrite_expression(std::string_view source) {
     RewriteState state(kPrefixLen);
     state.record_names = false;
     return wrap_and_rewrite(source, wrapped, state);
+}
+
+Result<std::string> sandbox_source(std::string_view source) {
+    std::string wrapped;
+    RewriteState state(kPrefixLen);
+    state.record_names = false;
+    state.build_tree = false;
+    auto checked = wrap_and_rewrite(source, wrapped, state);
+    if (!checked) return Result<std::string>::failure(std::move(checked).error());
+    // Every name becomes a call of some forty characters: the text grows about
+    // tenfold, and one allocation up front spares the regrowths.
+    auto text = print_sandboxed(checked.value(), std::move(state.kept_names), kPrefixLen, source.size() * 10 + 128);
+    if (!text) return Result<std::string>::failure(std::string(msg::kNestedTooDeeply));
+    return std::move(*text);
 }
 
 Result<TransformResult> transform_expression(std::string_view source) {

@@ -64,6 +64,11 @@ Result<TransformResult> transform_expression(std::string_view source);
 // (safe_eval): the same tree and the same errors as transform_expression.
 Result<pyexpr::Expr> rewrite_expression(std::string_view source);
 
+// safe_eval's text: the rewrite printed at the lowest level with a four-space
+// indent unit. The same text and errors as printing rewrite_expression's tree,
+// without building the rewritten tree.
+Result<std::string> sandbox_source(std::string_view source);
+
 // Parses `text`, which holds `source` at byte `prefix_len`. On failure the parser's
 // first error becomes "Parse error: {message}" with every "byte range s..e" shifted
 // onto `source` (saturating at 0) and followed by ": 'snippet'" when the range is a

@@ -1,0 +1,121 @@
+// The sandbox printer must give, byte for byte, what printing the rewritten
+// tree gives, and fail with the same messages. Checked on forms chosen for the
+// printer's own decisions (argument order, tuples, specs, kept names, depth)
+// and, when it has been extracted, on the standard-library corpus.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "pycodegen/generator.h"
+#include "safe_eval/transform.h"
+
+namespace lumra::safe_eval {
+namespace {
+
+// Printing the rewritten tree: the reference the printer is held to.
+Result<std::string> through_tree(std::string_view source) {
+    auto rewritten = rewrite_expression(source);
+    if (!rewritten) return Result<std::string>::failure(std::move(rewritten).error());
+    auto text = codegen::expression_to_source(rewritten.value());
+    if (!text) return Result<std::string>::failure("too deep to print");
+    return std::move(*text);
+}
+
+// Empty when both agree; otherwise what differs.
+std::string disagreement(std::string_view source) {
+    const auto direct = sandbox_source(source);
+    const auto reference = through_tree(source);
+    if (direct.ok() != reference.ok()) {
+        return "one failed: direct " + (direct ? direct.value() : "error " + direct.error()) + " / tree " +
+               (reference ? reference.value() : "error " + reference.error());
+    }
+    if (!direct) return direct.error() == reference.error() ? "" : direct.error() + " / " + reference.error();
+    return direct.value() == reference.value() ? "" : direct.value() + "\n  vs tree\n" + reference.value();
+}
+
+TEST(SandboxPrint, MatchesThePrintedRewrite) {
+    const char* const cases[] = {
+        // names, kept and replaced
+        "x", "x + 1", "lambda x: x + y", "lambda x, *a, y=z, **k: (x, a, y, k, w)", "lambda: lambda x: x",
+        "[x for x in x]", "[x for x in y if x for y in x]", "{k: v for k, v in items}", "{(a, b) for (a, b) in c}",
+        "(x for x in range(3))", "[[x for x in y] for y in x]", "[(lambda y: x + y) for x in z]",
+        // calls: keyword and positional order, unpacking, lone generators
+        "f()", "f(a)", "f(a, b=1)", "f(a=1, *b)", "f(*a, **k)", "f(**k)", "f(x for x in y)", "f(a)(b)(c)",
+        "f(a, key=lambda v: v[0])", "obj.method(1, *rest, flag=True, **options)",
+        // attributes, subscripts, slices
+        "a.b.c", "(1).real", "1.5.real", "a[b]", "a[1:2]", "a[::]", "a[1:2, ::3]", "a[b, c]", "a[(b, c)]",
+        "a[*b]", "a[b:c, *d]", "x[y][z].w", "'abc'[0]",
+        // assignment expressions
+        "(y := f(x))", "[y := 1, y ** 2]", "(a := (b := c))", "f(x := 1)",
+        // operators keep their parentheses around replaced operands
+        "-x ** 2", "(a + b) * c", "not a or b and c", "a if b else c", "a < b <= c", "await_ + 1",
+        "*a, b", "(*a, b)", "{**a, 'b': c}", "{*a, b}",
+        // f-strings
+        "f'{x}'", "f'{x!r}'", "f'{x!a:>10}'", "f'{x:{w}}'", "f'{x:{w}.{p}f}'", "f'{{}} {x}'", "f'a' 'b' f'{c}'",
+        "f'{x=}'", "f'{x = !r:^{w}}'", "f'{f\"{y}\"}'", "f'{(lambda: 1)()}'", "f'{a, b}'", "f'{x:{{}}}'",
+        "f'{x:{a}{b}}'", "f'{x:{y:{z}}}'", "f'{\"}\"}'", "f'\\N{BULLET} {x}'", "f''",
+        // t-strings
+        "t'{x}'", "t'a{x!r:>{w}}b'", "t'{x:{(y for y in z)}}'", "t'{x:{a}{b}}'", "t'{x:plain}'", "t'' t'{y}'",
+        "t'{x=}'", "t'{t\"{y}\"}'",
+        // string literals stay as written by the generator
+        "'it''s'", "\"a\\nb\"", "r'\\d+'", "b'x'", "'café'", "'\\u00e9' + caf\u00e9",
+        // errors: the same message either way
+        "(", "x +", "lambda context: context", "[source for source in y]", "(x := 1 for x in y)",
+        "[(x := 1) for x in y]", "lambda a: (a := 1)", "await x", "[x async for x in y]", "[1 for a.b in c]",
+        "(a.b := 1)",
+    };
+    for (const char* source : cases) {
+        EXPECT_EQ(disagreement(source), "") << "for " << source;
+    }
+}
+
+TEST(SandboxPrint, DeepNestingFailsTheSameWay) {
+    // Up to and past the parser's and the rewriter's limits.
+    for (int depth : {50, 190, 210, 400, 1200}) {
+        const auto n = static_cast<std::size_t>(depth);
+        std::string chain = "a";
+        for (int i = 0; i < depth; ++i) chain += ".b";
+        std::string nested_f = "x";
+        for (int i = 0; i < depth / 20; ++i) nested_f = "f'{" + nested_f + ":{w}}'";
+        for (const std::string& source :
+             {chain, std::string(n, '[') + "x" + std::string(n, ']'), std::string(n, '-') + "x", nested_f}) {
+            EXPECT_EQ(disagreement(source), "") << "at depth " << depth << ": " << source.substr(0, 40);
+        }
+    }
+}
+
+std::filesystem::path corpus_path() {
+    if (const char* env = std::getenv("LUMRA_PYEXPR_CORPUS")) return env;
+    return std::filesystem::path(__FILE__).parent_path() / ".." / ".." / ".." / "build" / "corpus" /
+           "stdlib_exprs.txt";
+}
+
+TEST(SandboxPrint, MatchesThePrintedRewriteOnTheCorpus) {
+    std::ifstream in(corpus_path(), std::ios::binary);
+    if (!in) GTEST_SKIP() << "no expression corpus at " << corpus_path() << " (make test extracts it)";
+    std::stringstream buf;
+    buf << in.rdbuf();
+    const std::string data = buf.str();
+    std::size_t checked = 0;
+    std::size_t failures = 0;
+    for (std::size_t start = 0; start < data.size();) {
+        std::size_t end = data.find('\0', start);
+        if (end == std::string::npos) end = data.size();
+        const std::string_view source(data.data() + start, end - start);
+        start = end + 1;
+        if (source.empty()) continue;
+        ++checked;
+        const std::string diff = disagreement(source);
+        if (!diff.empty() && ++failures <= 5) ADD_FAILURE() << "for " << source << ":\n  " << diff;
+    }
+    EXPECT_EQ(failures, 0u);
+    EXPECT_GT(checked, 1000u);
+}
+
+}  // namespace
+}  // namespace lumra::safe_eval
