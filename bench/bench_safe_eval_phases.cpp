@@ -3,19 +3,14 @@
 // sandbox_source (what safe_eval runs), which prints the rewrite without
 // building it.
 //
-// The corpus is bench/extract_stdlib_exprs.py's output (NUL-separated texts),
-// read from $LUMRA_PYEXPR_CORPUS or build/corpus/stdlib_exprs.txt. Only the
-// expressions the rewriter accepts are timed, so every phase sees the same set.
+// Over the benchmark corpus (corpus.h); only the expressions the rewriter
+// accepts are timed, so every phase sees the same set.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "corpus.h"
 #include "pycodegen/generator.h"
 #include "safe_eval/transform.h"
 
@@ -23,34 +18,9 @@ namespace {
 
 namespace se = lumra::safe_eval;
 
-std::filesystem::path corpus_path() {
-    if (const char* env = std::getenv("LUMRA_PYEXPR_CORPUS")) return env;
-    return std::filesystem::path(__FILE__).parent_path().parent_path() / "build" / "corpus" / "stdlib_exprs.txt";
-}
-
 const std::vector<std::string>& corpus() {
     static const std::vector<std::string> texts = [] {
-        std::vector<std::string> all;
-        std::ifstream in(corpus_path(), std::ios::binary);
-        if (in) {
-            std::stringstream buf;
-            buf << in.rdbuf();
-            const std::string data = buf.str();
-            std::size_t start = 0;
-            while (start < data.size()) {
-                std::size_t end = data.find('\0', start);
-                if (end == std::string::npos) end = data.size();
-                if (end > start) all.push_back(data.substr(start, end - start));
-                start = end + 1;
-            }
-        }
-        if (all.empty()) {
-            std::fprintf(stderr, "corpus %s not found; run bench/extract_stdlib_exprs.py. Using a small sample.\n",
-                         corpus_path().c_str());
-            all = {"a + b * c", "f(x, *args, key=value, **kw)", "[x for x in range(10) if x % 2]",
-                   "{'a': 1, \"b\": 2.5e3}", "f'{name!r:>{width}} and {{braces}}'", "lambda x, y=1: x if y else None",
-                   "obj.attr[1:2, ::3]", "not a in b is not c"};
-        }
+        std::vector<std::string> all = lumra::bench::read_corpus();
         std::vector<std::string> accepted;
         for (auto& text : all)
             if (se::rewrite_expression(text)) accepted.push_back(std::move(text));
