@@ -23,6 +23,8 @@ function(lumra_area_tests name)
   endif()
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  # Helpers shared by the test folders ("support/...").
+  target_include_directories(${name} PRIVATE "${CMAKE_CURRENT_SOURCE_DIR}/..")
   target_compile_definitions(${name} PRIVATE
     LUMRA_TEST_DATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/data")
   include(GoogleTest)

@@ -2,37 +2,20 @@
 // over random input (always terminates, stays in bounds, consistent ranges).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 
 #include "pyexpr/lexer.h"
+#include "support/records.h"
 
 namespace lumra::pyexpr {
 namespace {
 
 std::vector<std::string> load_corpus() {
-    std::filesystem::path path;
-    if (const char* env = std::getenv("LUMRA_PYEXPR_CORPUS")) {
-        path = env;
-    } else {
-        path = std::filesystem::path(__FILE__).parent_path() / "../../../build/corpus/stdlib_exprs.txt";
-    }
-    std::ifstream in(path, std::ios::binary);
     std::vector<std::string> out;
-    if (!in) return out;
-    std::stringstream buf;
-    buf << in.rdbuf();
-    const std::string data = buf.str();
-    size_t start = 0;
-    while (start < data.size()) {
-        size_t end = data.find('\0', start);
-        if (end == std::string::npos) end = data.size();
-        out.push_back(data.substr(start, end - start));
-        start = end + 1;
-    }
+    const auto data = test_support::read_file(test_support::expression_corpus_path());
+    if (!data) return out;
+    for (const std::string_view text : test_support::nul_fields(*data)) out.emplace_back(text);
     return out;
 }
 
@@ -183,21 +166,15 @@ namespace lumra::pyexpr {
 namespace {
 
 TEST(LexerCorpusTest, TokenStreamsMatchCPythonTokenize) {
-    std::ifstream in(std::string(LUMRA_TEST_DATA_DIR) + "/token_streams.bin", std::ios::binary);
-    ASSERT_TRUE(in) << "missing data/token_streams.bin";
-    std::stringstream buf;
-    buf << in.rdbuf();
-    const std::string data = buf.str();
-    size_t pos = 0;
+    const auto data = test_support::read_file(std::string(LUMRA_TEST_DATA_DIR) + "/token_streams.bin");
+    ASSERT_TRUE(data) << "missing data/token_streams.bin";
+    const auto fields = test_support::nul_fields(*data);
+    ASSERT_EQ(fields.size() % 2, 0u);
     size_t checked = 0;
     size_t failures = 0;
-    while (pos < data.size()) {
-        const size_t source_end = data.find('\0', pos);
-        const size_t tokens_end = data.find('\0', source_end + 1);
-        ASSERT_NE(tokens_end, std::string::npos);
-        const std::string_view source(data.data() + pos, source_end - pos);
-        const std::string_view expected(data.data() + source_end + 1, tokens_end - source_end - 1);
-        pos = tokens_end + 1;
+    for (size_t i = 0; i < fields.size(); i += 2) {
+        const std::string_view source = fields[i];
+        const std::string_view expected = fields[i + 1];
 
         Lexer lexer(source);
         std::string got;

@@ -173,10 +173,8 @@ TEST(StringDecodeTest, ErrorMessages) {
 // Differential check against CPython: data/string_literals.bin holds string,
 // bytes and field-free f-string literals of the standard library with the
 // values CPython gives them (see data/make_string_literals.py).
-#include <fstream>
-#include <sstream>
-
 #include "pyexpr/lexer.h"
+#include "support/records.h"
 
 namespace lumra::pyexpr {
 namespace {
@@ -209,21 +207,13 @@ std::string decode_literal(std::string_view text) {
 }
 
 TEST(StringDecodeTest, MatchesCPythonOnStandardLibraryLiterals) {
-    std::ifstream in(std::string(LUMRA_TEST_DATA_DIR) + "/string_literals.bin", std::ios::binary);
-    ASSERT_TRUE(in) << "missing data/string_literals.bin";
-    std::stringstream buf;
-    buf << in.rdbuf();
-    const std::string data = buf.str();
-    size_t pos = 0;
+    const auto data = test_support::read_file(std::string(LUMRA_TEST_DATA_DIR) + "/string_literals.bin");
+    ASSERT_TRUE(data) << "missing data/string_literals.bin";
+    const auto fields = test_support::nul_fields(*data);
+    ASSERT_EQ(fields.size() % 2, 0u);
     size_t checked = 0;
-    while (pos < data.size()) {
-        const size_t text_end = data.find('\0', pos);
-        const size_t value_end = data.find('\0', text_end + 1);
-        ASSERT_NE(value_end, std::string::npos);
-        const std::string_view text(data.data() + pos, text_end - pos);
-        const std::string_view expected(data.data() + text_end + 1, value_end - text_end - 1);
-        EXPECT_EQ(decode_literal(text), expected) << text;
-        pos = value_end + 1;
+    for (size_t i = 0; i < fields.size(); i += 2) {
+        EXPECT_EQ(decode_literal(fields[i]), fields[i + 1]) << fields[i];
         ++checked;
     }
     EXPECT_GT(checked, 1000u);

@@ -4,15 +4,12 @@
 // and, when it has been extracted, on the standard-library corpus.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "pycodegen/generator.h"
 #include "safe_eval/transform.h"
+#include "support/records.h"
 
 namespace lumra::safe_eval {
 namespace {
@@ -89,12 +86,6 @@ TEST(SandboxPrint, DeepNestingFailsTheSameWay) {
     }
 }
 
-std::filesystem::path corpus_path() {
-    if (const char* env = std::getenv("LUMRA_PYEXPR_CORPUS")) return env;
-    return std::filesystem::path(__FILE__).parent_path() / ".." / ".." / ".." / "build" / "corpus" /
-           "stdlib_exprs.txt";
-}
-
 // Under the address sanitizer every expression costs some thirty times more:
 // a sample keeps the run short.
 #if defined(__SANITIZE_ADDRESS__)
@@ -104,19 +95,12 @@ constexpr std::size_t kCorpusStride = 1;
 #endif
 
 TEST(SandboxPrint, MatchesThePrintedRewriteOnTheCorpus) {
-    std::ifstream in(corpus_path(), std::ios::binary);
-    if (!in) GTEST_SKIP() << "no expression corpus at " << corpus_path() << " (make test extracts it)";
-    std::stringstream buf;
-    buf << in.rdbuf();
-    const std::string data = buf.str();
+    const auto data = test_support::read_file(test_support::expression_corpus_path());
+    if (!data) GTEST_SKIP() << "no expression corpus at " << test_support::expression_corpus_path() << " (make test extracts it)";
     std::size_t seen = 0;
     std::size_t checked = 0;
     std::size_t failures = 0;
-    for (std::size_t start = 0; start < data.size();) {
-        std::size_t end = data.find('\0', start);
-        if (end == std::string::npos) end = data.size();
-        const std::string_view source(data.data() + start, end - start);
-        start = end + 1;
+    for (const std::string_view source : test_support::nul_fields(*data)) {
         if (source.empty() || seen++ % kCorpusStride != 0) continue;
         ++checked;
         const std::string diff = disagreement(source);
