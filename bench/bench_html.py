@@ -16,11 +16,17 @@ from lumra_core._rust import html_transform
 WORDS = ("lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod tempor "
          "incididunt ut labore et dolore magna aliqua").split()
 NON_ASCII = ["café", "naïve", "Zürich", "—", "…", "€5", "日本語"]
+# Words that keep a page in one str kind: Latin-1, or UCS-4 with an emoji.
+LATIN_1 = ["café", "naïve", "Zürich", "½", "«»"]
+UCS_4 = NON_ASCII + ["👍", "🎉"]
 
 
 def make_page(target_bytes, non_ascii, seed=7):
     rng = random.Random(seed)
-    words = WORDS + (NON_ASCII if non_ascii else [])
+    if isinstance(non_ascii, list):
+        words = WORDS + non_ascii
+    else:
+        words = WORDS + (NON_ASCII if non_ascii else [])
     out = ["<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Bench</title>"
            "<style>.card{color:red}</style></head><body>"]
     size = 0
@@ -96,6 +102,16 @@ def main():
         print(f"  HTMLParser pass  {t_parser * 1e3:8.2f} ms  {mb / t_parser:8.0f} MB/s")
         print(f"  transform_html   {t_transform * 1e3:8.2f} ms  {mb / t_transform:8.0f} MB/s"
               f"   speed-up over HTMLParser {t_parser / t_transform:.0f}x (target >= 30x)")
+    # mark_html reads each str kind in place; the page above is UCS-2.
+    for label, words in (("Latin-1 str", LATIN_1), ("UCS-4 str", UCS_4)):
+        page = make_page(size, words)
+        mb = len(page.encode()) / 1e6
+        t_encode = best_of(lambda s: s.encode("utf-8"), page, 40)
+        t_mark = best_of(lambda s: html_transform.mark_html(s, ["data-cid-c1"], "c-render-id"), page, 40)
+        print(f"{label}: {mb:.2f} MB")
+        print(f"  encode('utf-8')  {t_encode * 1e3:8.2f} ms  {mb / t_encode:8.0f} MB/s")
+        print(f"  mark_html        {t_mark * 1e3:8.2f} ms  {mb / t_mark:8.0f} MB/s"
+              f"   ratio to encode {t_mark / t_encode:.2f}x")
 
 
 if __name__ == "__main__":

@@ -8,9 +8,13 @@
 //   lie inside their pieces (on character boundaries for UTF-8 input);
 // - the marked HTML with the splices taken out is the input, byte for byte;
 // - the result equals that of a plain, literal re-reading of the scanning
-//   rules written below (differential check against the optimised scanner).
+//   rules written below (differential check against the optimised scanner);
+// - the same text as 16- and 32-bit units gives the same plan, with every
+//   byte above 127 widened to a unit above 255 whose low bits are markup
+//   (such a unit is text, as the byte was).
 
 #include <algorithm>
+#include <optional>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -281,6 +285,40 @@ void check_splices_removed(const MarkOutput& out, const MarkPlan& plan, std::str
   FUZZ_CHECK(stripped == html);
 }
 
+template <class Unit>
+std::basic_string<Unit> widen(std::string_view html, std::uint32_t high) {
+  std::basic_string<Unit> out(html.size(), Unit{});
+  for (std::size_t i = 0; i < html.size(); ++i) {
+    const auto b = static_cast<unsigned char>(html[i]);
+    out[i] = static_cast<Unit>(b < 0x80 ? b : high + (b & 0x7F));
+  }
+  return out;
+}
+
+bool same_piece(const MarkPiece& a, const MarkPiece& b) {
+  return a.begin == b.begin && a.end == b.end && a.first_splice == b.first_splice &&
+         a.splice_count == b.splice_count;
+}
+
+template <class Unit>
+void check_same_plan(const MarkPlan& bytes, std::string_view html, std::string_view attr, std::uint32_t high) {
+  const std::basic_string<Unit> units = widen<Unit>(html, high);
+  const std::basic_string<Unit> attr_units = widen<Unit>(attr, high);
+  const BasicMarkPlan<Unit> wide =
+      plan_unit_marks<Unit>(units, std::optional<std::basic_string_view<Unit>>(attr_units));
+  FUZZ_CHECK(wide.splices == bytes.splices);
+  FUZZ_CHECK(wide.segments.size() == bytes.segments.size());
+  for (std::size_t i = 0; i < bytes.segments.size(); ++i) FUZZ_CHECK(same_piece(wide.segments[i], bytes.segments[i]));
+  FUZZ_CHECK(wide.placeholders.size() == bytes.placeholders.size());
+  for (std::size_t i = 0; i < bytes.placeholders.size(); ++i) {
+    const auto& w = wide.placeholders[i];
+    const auto& b = bytes.placeholders[i];
+    FUZZ_CHECK(same_piece(w.html, b.html) && w.root == b.root && w.id.size() == b.id.size());
+    FUZZ_CHECK(w.id.empty() || w.id.data() - units.data() == b.id.data() - html.data());
+  }
+  FUZZ_CHECK(!wide.has_surrogates);
+}
+
 const std::array<std::vector<std::string>, 4> kRootAttributes = {
     std::vector<std::string>{},
     std::vector<std::string>{"a"},
@@ -309,6 +347,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const std::string& s : out.segments) FUZZ_CHECK(lumra::fuzz::is_valid_utf8(s));
     for (const auto& p : out.placeholders) FUZZ_CHECK(lumra::fuzz::is_valid_utf8(p.html));
   }
+
+  check_same_plan<char16_t>(plan, html, attr, 0x100);
+  check_same_plan<char16_t>(plan, html, attr, 0xFF00);
+  check_same_plan<char32_t>(plan, html, attr, 0x10000);
 
   const RefResult ref = reference_mark(html, splice, attr);
   FUZZ_CHECK(out.segments == ref.segments);

@@ -278,12 +278,22 @@ FRAGMENTS = [
     "<template c-id>", "<script>", "</script>", "<!--", "-->", "<![CDATA[", "]]>", "<!DOCTYPE html>", "<?x?>",
     "&amp;", "&", "<", ">", "/", "=", "\"", "'", " ", "\n", "\f", "text", "é", "€", "😀", "<TEMPLATE C-ID=x>",
     "<a href=/x/>", "<>", "</>",
+    # Units whose low byte (or low 16 bits) is markup, and placeholder
+    # attributes that only some str kinds can hold.
+    "\u013c", "\u3e3e", "\u0122", "\uff1c", "\u012f", "\u0120", "\U0001003c", "\U0001003e", "ÿ", "日本",
+    "<template c-ïd='ü'>", "<TEMPLATE C-ÏD=x>", "<template c-€=€>", "<template c-😀=😀>",
 ]
 html_text = st.lists(st.sampled_from(FRAGMENTS) | st.text(max_size=5), max_size=40).map("".join)
 
+# The same documents stored as each str kind (ASCII, Latin-1, UCS-2, UCS-4):
+# one character of the kind goes in at some position.
+KIND_MARKS = ["", "ÿ", "€", "😀"]
+any_kind_text = st.tuples(html_text, st.sampled_from(KIND_MARKS), st.integers(min_value=0, max_value=300)).map(
+    lambda t: t[0][:t[2]] + t[1] + t[0][t[2]:])
+
 
 @settings(max_examples=400, deadline=None)
-@given(html_text, st.sampled_from([[], ["a"], ["☃", "\x01m"]]))
+@given(any_kind_text, st.sampled_from([[], ["a"], ["☃", "\x01m"]]))
 def test_mark_removing_splices_gives_input(html, root):
     splice = "".join(f' {name}=""' for name in root)
     segments, placeholders = mark_html(html, root, "c-id")
@@ -473,9 +483,70 @@ def model_mark(s, root, attr):
 
 
 @settings(max_examples=600, deadline=None)
-@given(html_text, st.sampled_from([[], ["a"], ["☃", "b"]]))
-def test_mark_agrees_with_reference_model(html, root):
-    assert mark_html(html, root, "c-id") == model_mark(html, root, "c-id")
+@given(any_kind_text, st.sampled_from([[], ["a"], ["☃", "b"], ["é"], ["😀"]]),
+       st.sampled_from(["c-id", "C-Id", "c-ïd", "c-€", "c-😀", ""]))
+def test_mark_agrees_with_reference_model(html, root, attr):
+    assert mark_html(html, root, attr) == model_mark(html, root, attr)
+
+
+@pytest.mark.parametrize("mark", KIND_MARKS)
+@pytest.mark.parametrize("pad", [0, 5, 63, 64, 200])
+def test_mark_each_kind_like_the_model_around_block_edges(mark, pad):
+    doc = ("<div class='a' id=x><template c-id=\"é€\"> </template><p title='a>b'>日本</p>"
+           "<script>a<b</script><template c-id=q></template><!-- x --><br/>ļ㸾Ģ＜\U0001003c</div><i>")
+    for cut in range(0, len(doc) + 1, 3):
+        html = "x" * pad + mark + doc[:cut]
+        assert mark_html(html, ["a", "ä"], "c-id") == model_mark(html, ["a", "ä"], "c-id")
+
+
+@pytest.mark.parametrize(
+    "html, attr, id_",
+    [
+        ("<template c-ïd='€'></template>", "c-ïd", "€"),  # Latin-1 name, UCS-2 input
+        ("<template C-ÏD=x></template>", "c-ïd", None),  # only ASCII letters fold
+        ("<template c-€=😀></template>", "c-€", "😀"),
+        ("<template c-€=1></template>é", "c-€", "1"),
+        ("<template c-😀=1></template>€", "c-😀", "1"),
+        ("<template c-x=1></template>é", "c-😀", None),  # the input's kind cannot hold the name
+        ("<template c-x=1></template>", "c-€", None),
+        ("<template c-\xac=1></template>", "c-€", None),  # U+20AC is not U+00AC
+        ("<template c-\uf600=1></template>", "c-😀", None),  # U+1F600 is not U+F600
+        ("<template c-\u013c=1></template>", "c-<", None),
+    ],
+)
+def test_mark_non_ascii_placeholder_attributes(html, attr, id_):
+    segments, placeholders = mark_html(html, [], attr)
+    if id_ is None:
+        assert placeholders == []
+    else:
+        assert [p[0] for p in placeholders] == [id_]
+        assert all(type(p[0]) is str for p in placeholders)
+
+
+@pytest.mark.parametrize(
+    "html",
+    ["\ud800<p>", "<p>€\udfff", "😀<p>\ud800", "a" * 100 + "€\udbff", "é" * 70 + "\udc00" + "€" * 3,
+     "😀" * 40 + "\ud83d"],
+)
+def test_mark_lone_surrogate_in_any_kind_raises(html):
+    with pytest.raises(UnicodeEncodeError):
+        mark_html(html, [], "id")
+    # It is the first argument's error, before the others are looked at.
+    with pytest.raises(UnicodeEncodeError):
+        mark_html(html, "not a list", None)
+
+
+def test_mark_pieces_are_compact_strs_of_their_own_kind():
+    # A piece of a UCS-2 input that only holds ASCII must still compare,
+    # hash and index like any ASCII str.
+    segments, placeholders = mark_html("€<template c-id=1></template>ascii<i>", ["a"], "c-id")
+    assert segments == ["€", 'ascii<i a="">']
+    assert hash(segments[1]) == hash('ascii<i a="">')
+    assert {segments[1]: 1}['ascii<i a="">'] == 1
+    assert placeholders == [("1", '<template c-id=1 a=""></template>', ["a"])]
+    segments, _ = mark_html("€<template c-id=1></template>\x80", [], "c-id")
+    assert segments == ["€", "\x80"]
+    assert not segments[1].isascii()
 
 
 # A slow, direct transcription of the reader and the per-tag step of
