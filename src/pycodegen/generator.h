@@ -84,10 +84,12 @@ public:
             too_deep_ = true;
             return false;
         }
-        ++depth_;
+        if (++depth_ > max_depth_) max_depth_ = depth_;
         return true;
     }
     void leave() { --depth_; }
+    // The deepest nesting reached so far (including nested jobs absorbed).
+    uint32_t max_depth() const { return max_depth_; }
 
     // Inside an f-string or t-string replacement field, outside any bracket, a
     // bare ':' would start the format spec, so a lambda there needs parentheses.
@@ -117,7 +119,10 @@ public:
         return g;
     }
     // Carries a nested job's depth failure back.
-    void absorb_failure(const Generator& nested) { too_deep_ = too_deep_ || nested.too_deep_; }
+    void absorb_failure(const Generator& nested) {
+        too_deep_ = too_deep_ || nested.too_deep_;
+        if (nested.max_depth_ > max_depth_) max_depth_ = nested.max_depth_;
+    }
 
 private:
     void flush_line_breaks() {
@@ -133,6 +138,7 @@ private:
     LineEnding line_ending_;
     uint32_t pending_line_breaks_ = 0;
     uint32_t depth_ = 0;
+    uint32_t max_depth_ = 0;
     bool too_deep_ = false;
     bool colon_ends_field_ = false;
 };

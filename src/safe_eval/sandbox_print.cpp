@@ -243,6 +243,46 @@ private:
 
 }  // namespace
 
+std::size_t max_open_brackets(std::string_view source) {
+    std::size_t open = 0;
+    std::size_t most = 0;
+    const std::size_t n = source.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = source[i];
+        switch (c) {
+            case '(':
+            case '[':
+            case '{':
+                most = std::max(most, ++open);
+                break;
+            case ')':
+            case ']':
+            case '}':
+                if (open > 0) --open;
+                break;
+            case '\'':
+            case '"': {
+                // A string literal: a backslash always takes the next byte
+                // along, raw strings included, so it never closes one.
+                const bool triple = i + 2 < n && source[i + 1] == c && source[i + 2] == c;
+                i += triple ? 3 : 1;
+                for (; i < n; ++i) {
+                    if (source[i] == '\\') {
+                        ++i;
+                    } else if (source[i] == c &&
+                               (!triple || (i + 2 < n && source[i + 1] == c && source[i + 2] == c))) {
+                        if (triple) i += 2;
+                        break;
+                    }
+                }
+                break;
+            }
+            default: break;
+        }
+    }
+    return most;
+}
+
 std::optional<std::string> print_sandboxed(const Expr& tree, std::vector<const Expr*> kept_names,
                                            std::uint64_t prefix_len, std::size_t size_hint) {
     SandboxPrinter printer(std::move(kept_names), prefix_len);
@@ -251,6 +291,15 @@ std::optional<std::string> print_sandboxed(const Expr& tree, std::vector<const E
     generator.reserve_more(size_hint);
     codegen::unparse_expr(generator, tree, 0);
     if (generator.too_deep()) return std::nullopt;
+    // A rewritten chain (`a.b.c...`) nests one call per link, so a chain the
+    // parser takes can print deeper than Python compiles. A printing level
+    // keeps a bracket or two open below it (the standard-library corpus never
+    // has more open than levels plus one), so shallow text needs no count.
+    constexpr std::uint32_t kMaxBracketsPerLevel = 4;
+    if (generator.max_depth() * kMaxBracketsPerLevel > kMaxOpenBrackets &&
+        max_open_brackets(generator.text()) > kMaxOpenBrackets) {
+        return std::nullopt;
+    }
     return generator.take();
 }
 

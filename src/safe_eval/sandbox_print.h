@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "pyexpr/ast.h"
@@ -14,8 +15,17 @@ namespace lumra::safe_eval {
 
 // `tree` must have passed the check-only walk, which listed in `kept_names`
 // the name nodes that stay as they are. `size_hint` sizes the buffer. Empty
-// when the tree is nested too deeply to print.
+// when the tree is nested too deeply to print, or its text too deeply for
+// Python to compile (more than kMaxOpenBrackets open at once).
 std::optional<std::string> print_sandboxed(const pyexpr::Expr& tree, std::vector<const pyexpr::Expr*> kept_names,
                                            std::uint64_t prefix_len, std::size_t size_hint);
+
+// CPython's tokenizer refuses source with more brackets open at once than
+// this ("too many nested parentheses").
+inline constexpr std::size_t kMaxOpenBrackets = 200;
+
+// The most brackets ((, [, {) open at once in printed source, string literals
+// skipped.
+std::size_t max_open_brackets(std::string_view source);
 
 }  // namespace lumra::safe_eval

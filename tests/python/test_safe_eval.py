@@ -186,3 +186,32 @@ def test_deep_nesting_is_an_error_not_a_crash():
         safe_eval("(" * 10000 + "x" + ")" * 10000)
     with pytest.raises(SyntaxError):
         safe_eval("+".join(["a"] * 20000))
+
+
+# Each link of a chain becomes one more call around the last, so a chain the
+# parser takes can print deeper than Python compiles (200 open brackets).
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda n: "x" + ".a" * n,
+        lambda n: "x" + "[0]" * n,
+        lambda n: "f" + "()" * n,
+        lambda n: "x" + ".a()" * (n // 2),
+        lambda n: "f(" * 30 + "x" + ".a" * (n - 30) + ")" * 30,
+        lambda n: "'(' + x" + ".a" * n,
+    ],
+    ids=["attributes", "subscripts", "calls", "methods", "inside calls", "after a string"],
+)
+def test_output_python_cannot_compile_is_refused(make):
+    results = {}
+    for n in range(185, 215):
+        try:
+            results[n] = safe_eval(make(n))
+        except SyntaxError as error:
+            assert str(error) == "Validation Error: Expression is too deeply nested"
+            results[n] = None
+            continue
+        compile(results[n], "<safe_eval>", "eval")
+    # Both sides of the limit are reached.
+    assert results[185] is not None
+    assert results[214] is None

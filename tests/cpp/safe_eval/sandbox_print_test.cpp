@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pycodegen/generator.h"
+#include "safe_eval/sandbox_print.h"
 #include "safe_eval/transform.h"
 #include "support/records.h"
 
@@ -20,7 +21,16 @@ Result<std::string> through_tree(std::string_view source) {
     if (!rewritten) return Result<std::string>::failure(std::move(rewritten).error());
     auto text = codegen::expression_to_source(rewritten.value());
     if (!text) return Result<std::string>::failure("too deep to print");
+    // Text Python would not compile is refused either way.
+    if (max_open_brackets(*text) > kMaxOpenBrackets) {
+        return Result<std::string>::failure("Validation Error: Expression is too deeply nested");
+    }
     return std::move(*text);
+}
+
+std::string shortened(std::string text) {
+    if (text.size() > 300) text = text.substr(0, 300) + "...";
+    return text;
 }
 
 // Empty when both agree; otherwise what differs.
@@ -28,8 +38,8 @@ std::string disagreement(std::string_view source) {
     const auto direct = sandbox_source(source);
     const auto reference = through_tree(source);
     if (direct.ok() != reference.ok()) {
-        return "one failed: direct " + (direct ? direct.value() : "error " + direct.error()) + " / tree " +
-               (reference ? reference.value() : "error " + reference.error());
+        return "one failed: direct " + shortened(direct ? direct.value() : "error " + direct.error()) + " / tree " +
+               shortened(reference ? reference.value() : "error " + reference.error());
     }
     if (!direct) return direct.error() == reference.error() ? "" : direct.error() + " / " + reference.error();
     return direct.value() == reference.value() ? "" : direct.value() + "\n  vs tree\n" + reference.value();
@@ -108,6 +118,34 @@ TEST(SandboxPrint, MatchesThePrintedRewriteOnTheCorpus) {
     }
     EXPECT_EQ(failures, 0u);
     EXPECT_GT(checked, 1000u);
+}
+
+}  // namespace
+}  // namespace lumra::safe_eval
+
+namespace lumra::safe_eval {
+namespace {
+
+TEST(SandboxPrint, CountsOpenBracketsOutsideStrings) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"", 0},
+        {"x", 0},
+        {"f(a, [b, {c}])", 3},
+        {"f(a)(b)[c]", 1},
+        {"'((('", 0},
+        {"\"[[[\" + (x)", 1},
+        {"'\\'((' + (x)", 1},
+        {"r'\\'((' + (x)", 1},
+        {"'''a ' (( '''", 0},
+        {"\"\"\"a \"\" [[ \"\"\"(x)", 1},
+        {"'' + (('x'))", 2},
+        {"b'(' ((", 2},
+        {"'unterminated ((", 0},
+        {"))((", 2},
+    };
+    for (const auto& [source, expected] : cases) {
+        EXPECT_EQ(max_open_brackets(source), expected) << source;
+    }
 }
 
 }  // namespace
