@@ -20,26 +20,15 @@ enum CharClass : std::uint8_t {
   kXmlSpace = 1 << 0,    // space, tab, LF, CR (the XML reader's whitespace)
   kHtmlSpace = 1 << 1,   // the same plus form feed (the marking scanner's whitespace)
   kAsciiAlpha = 1 << 2,  // A-Z, a-z
-  // Bytes that end a start-tag name or an attribute name in the marking
-  // scanner: whitespace, '/', '>' (and '=' for attribute names).
-  kTagNameEnd = 1 << 3,
-  kAttrNameEnd = 1 << 4,
-  // Bytes that end an unquoted attribute value: whitespace and '>'.
-  kUnquotedEnd = 1 << 5,
 };
 
 namespace detail {
 constexpr std::array<std::uint8_t, 256> make_char_classes() {
   std::array<std::uint8_t, 256> table{};
   for (unsigned char c : {' ', '\t', '\n', '\r'}) table[c] |= kXmlSpace;
-  for (unsigned char c : {' ', '\t', '\n', '\f', '\r'}) {
-    table[c] |= kHtmlSpace | kTagNameEnd | kAttrNameEnd | kUnquotedEnd;
-  }
+  for (unsigned char c : {' ', '\t', '\n', '\f', '\r'}) table[c] |= kHtmlSpace;
   for (int c = 'a'; c <= 'z'; ++c) table[c] |= kAsciiAlpha;
   for (int c = 'A'; c <= 'Z'; ++c) table[c] |= kAsciiAlpha;
-  table['/'] |= kTagNameEnd | kAttrNameEnd;
-  table['>'] |= kTagNameEnd | kAttrNameEnd | kUnquotedEnd;
-  table['='] |= kAttrNameEnd;
   return table;
 }
 }  // namespace detail
