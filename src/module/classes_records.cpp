@@ -57,8 +57,7 @@ std::optional<bool> optional_bool_arg(PyObject* obj) {
 }
 
 char32_t char_arg(PyObject* obj) {
-  if (!PyUnicode_Check(obj)) raise_cast_error(obj, "str");
-  as_utf8(obj);  // a lone surrogate is not a character: UnicodeEncodeError
+  as_utf8(obj);  // a str; a lone surrogate is not a character (UnicodeEncodeError)
   if (PyUnicode_GET_LENGTH(obj) != 1) raise(PyExc_ValueError, "expected a string of length 1");
   return static_cast<char32_t>(PyUnicode_READ_CHAR(obj, 0));
 }

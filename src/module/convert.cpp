@@ -8,8 +8,13 @@ void raise_cast_error(PyObject* obj, std::string_view expected) {
   raise(PyExc_TypeError, fmt::format("'{}' object cannot be cast as '{}'", type_qualname(obj), expected));
 }
 
-std::string_view as_utf8(PyObject* obj) {
+PyObject* as_str(PyObject* obj) {
   if (!PyUnicode_Check(obj)) raise_cast_error(obj, "str");
+  return obj;
+}
+
+std::string_view as_utf8(PyObject* obj) {
+  as_str(obj);
   Py_ssize_t size = 0;
   const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
   if (data == nullptr) throw PyErrAlreadySet{};

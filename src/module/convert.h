@@ -30,6 +30,10 @@ namespace lumra::py {
 
 // ---- Python -> native ------------------------------------------------------
 
+// The object itself when it is a str (or subclass), for callers that read its
+// storage in place; else the cast error naming 'str'.
+PyObject* as_str(PyObject* obj);
+
 // UTF-8 text of a str (or subclass). The view lives as long as `obj`. A lone
 // surrogate raises the interpreter's UnicodeEncodeError.
 std::string_view as_utf8(PyObject* obj);

@@ -69,12 +69,6 @@ void refuse_lone_surrogates(PyObject* text) {
   }
 }
 
-// The `html` argument of mark_html: a str (or subclass), scanned in place.
-PyObject* as_str(PyObject* obj) {
-  if (!PyUnicode_Check(obj)) raise_cast_error(obj, "str");
-  return obj;
-}
-
 // Code units of a str's own storage: bytes for ASCII and Latin-1 strs.
 template <class Unit>
 std::basic_string_view<Unit> units_of(PyObject* str) {
