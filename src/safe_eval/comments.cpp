@@ -40,29 +40,31 @@ std::vector<CommentSpan> scan_comments(std::string_view text) {
             i = end;
             continue;
         }
-        // A quote opens a string; three in a row open a triple-quoted one.
-        const char quote = static_cast<char>(b);
-        std::size_t count = 1;
-        if (i + 2 < n && text[i + 1] == quote && text[i + 2] == quote) count = 3;
-        i += count;
-        while (i < n) {
-            const char c = text[i];
-            if (c == '\\' && i + 1 < n) {
-                i += 2;
-                continue;
-            }
-            if (c == quote) {
-                std::size_t run = 0;
-                while (run < count && i + run < n && text[i + run] == quote) ++run;
-                if (run == count) {
-                    i += count;
-                    break;
-                }
-            }
-            ++i;
-        }
+        i = string_literal_end(text, i);
     }
     return out;
+}
+
+std::size_t string_literal_end(std::string_view text, std::size_t quote_at) {
+    const std::size_t n = text.size();
+    const char quote = text[quote_at];
+    std::size_t count = 1;
+    if (quote_at + 2 < n && text[quote_at + 1] == quote && text[quote_at + 2] == quote) count = 3;
+    std::size_t i = quote_at + count;
+    while (i < n) {
+        const char c = text[i];
+        if (c == '\\' && i + 1 < n) {
+            i += 2;
+            continue;
+        }
+        if (c == quote) {
+            std::size_t run = 0;
+            while (run < count && i + run < n && text[i + run] == quote) ++run;
+            if (run == count) return i + count;
+        }
+        ++i;
+    }
+    return n;
 }
 
 }  // namespace lumra::safe_eval

@@ -1,6 +1,7 @@
 // Finds the `#` comments of a Python expression text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -19,5 +20,11 @@ struct CommentSpan {
 // opens or closes a string, a backslash inside a string always escapes the next byte.
 // A string still open at the end of the text is left open without complaint.
 std::vector<CommentSpan> scan_comments(std::string_view text);
+
+// Offset just past the string literal whose opening quote is at `quote_at`
+// (three in a row open a triple-quoted one), or text.size() when it is left
+// open: the same rules as scan_comments (no prefixes; a backslash always takes
+// the next byte along, so in raw strings too it never closes one).
+std::size_t string_literal_end(std::string_view text, std::size_t quote_at);
 
 }  // namespace lumra::safe_eval

@@ -8,6 +8,7 @@
 #include <charconv>
 
 #include "pycodegen/generator.h"
+#include "safe_eval/comments.h"
 #include "safe_eval/sandbox_calls.h"
 
 namespace lumra::safe_eval {
@@ -246,39 +247,22 @@ private:
 std::size_t max_open_brackets(std::string_view source) {
     std::size_t open = 0;
     std::size_t most = 0;
-    const std::size_t n = source.size();
-    for (std::size_t i = 0; i < n; ++i) {
-        const char c = source[i];
-        switch (c) {
+    std::size_t i = 0;
+    while (i < source.size()) {
+        switch (source[i]) {
             case '(':
             case '[':
-            case '{':
-                most = std::max(most, ++open);
-                break;
+            case '{': most = std::max(most, ++open); break;
             case ')':
             case ']':
             case '}':
                 if (open > 0) --open;
                 break;
             case '\'':
-            case '"': {
-                // A string literal: a backslash always takes the next byte
-                // along, raw strings included, so it never closes one.
-                const bool triple = i + 2 < n && source[i + 1] == c && source[i + 2] == c;
-                i += triple ? 3 : 1;
-                for (; i < n; ++i) {
-                    if (source[i] == '\\') {
-                        ++i;
-                    } else if (source[i] == c &&
-                               (!triple || (i + 2 < n && source[i + 1] == c && source[i + 2] == c))) {
-                        if (triple) i += 2;
-                        break;
-                    }
-                }
-                break;
-            }
+            case '"': i = string_literal_end(source, i); continue;
             default: break;
         }
+        ++i;
     }
     return most;
 }
