@@ -445,15 +445,9 @@ PyType_Spec text_spec = value_spec<ast::Text>("builtins.Text", text_slots);
 
 // ---- class objects ----------------------------------------------------------
 
-PyTypeObject* token_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&token_spec, nullptr, "Token"); });
-}
+PyTypeObject* token_type() { return lazy_class<token_spec>("Token"); }
 
-PyTypeObject* comment_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&comment_spec, nullptr, "Comment"); });
-}
+PyTypeObject* comment_type() { return lazy_class<comment_spec>("Comment"); }
 
 PyTypeObject* html_attr_kind_type() {
   static PyTypeObject* type = nullptr;
@@ -474,39 +468,18 @@ PyTypeObject* html_attr_kind_type() {
   });
 }
 
-PyTypeObject* fill_data_field_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&fill_data_field_spec, nullptr, "FillDataField"); });
-}
+PyTypeObject* fill_data_field_type() { return lazy_class<fill_data_field_spec>("FillDataField"); }
 
-PyTypeObject* fill_data_pattern_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&fill_data_pattern_spec, nullptr, "FillDataPattern"); });
-}
+PyTypeObject* fill_data_pattern_type() { return lazy_class<fill_data_pattern_spec>("FillDataPattern"); }
 
-PyTypeObject* html_attr_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&html_attr_spec, nullptr, "HtmlAttr"); });
-}
+PyTypeObject* html_attr_type() { return lazy_class<html_attr_spec>("HtmlAttr"); }
 
-PyTypeObject* html_start_tag_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&html_start_tag_spec, nullptr, "HtmlStartTag"); });
-}
+PyTypeObject* html_start_tag_type() { return lazy_class<html_start_tag_spec>("HtmlStartTag"); }
 
-PyTypeObject* html_end_tag_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&html_end_tag_spec, nullptr, "HtmlEndTag"); });
-}
+PyTypeObject* html_end_tag_type() { return lazy_class<html_end_tag_spec>("HtmlEndTag"); }
 
-PyTypeObject* expr_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&expr_spec, nullptr, "Expr"); });
-}
+PyTypeObject* expr_type() { return lazy_class<expr_spec>("Expr"); }
 
-PyTypeObject* text_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&text_spec, nullptr, "Text"); });
-}
+PyTypeObject* text_type() { return lazy_class<text_spec>("Text"); }
 
 }  // namespace lumra::py

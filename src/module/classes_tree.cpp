@@ -481,14 +481,8 @@ PyTypeObject* template_element_variant_type(const ast::TemplateElement& element)
   return classes.text;
 }
 
-PyTypeObject* static_named_slot_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&slot_spec, nullptr, "StaticNamedSlot"); });
-}
+PyTypeObject* static_named_slot_type() { return lazy_class<slot_spec>("StaticNamedSlot"); }
 
-PyTypeObject* template_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&template_spec, nullptr, "Template"); });
-}
+PyTypeObject* template_type() { return lazy_class<template_spec>("Template"); }
 
 }  // namespace lumra::py

@@ -134,6 +134,13 @@ PyTypeObject* lazy_type(PyTypeObject*& slot, Create&& create) {
   return slot;
 }
 
+// The class of a plain record, made from `Spec` on first use.
+template <PyType_Spec& Spec>
+PyTypeObject* lazy_class(const char* class_name) {
+  static PyTypeObject* type = nullptr;
+  return lazy_type(type, [class_name] { return create_class(&Spec, nullptr, class_name); });
+}
+
 // ---- slot helpers ----------------------------------------------------------
 
 // tp_richcompare for value equality: == compares the native values when the

@@ -116,9 +116,6 @@ PyType_Spec tag_rules_spec = {
 
 }  // namespace
 
-PyTypeObject* tag_rules_type() {
-  static PyTypeObject* type = nullptr;
-  return lazy_type(type, [] { return create_class(&tag_rules_spec, nullptr, "TagRules"); });
-}
+PyTypeObject* tag_rules_type() { return lazy_class<tag_rules_spec>("TagRules"); }
 
 }  // namespace lumra::py
