@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "template/ast/names.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -56,17 +58,14 @@ constexpr bool ascii_iequal(std::string_view a, std::string_view b) {
   return true;
 }
 
-// The 14 void element names, in the order of the module's HTML_VOID_ELEMENTS.
-inline constexpr std::array<std::string_view, 14> kVoidElements = {
-    "area", "base", "br",   "col",   "embed",  "hr",    "img",
-    "input", "link", "meta", "param", "source", "track", "wbr",
-};
+// The 14 void element names, as in the module's HTML_VOID_ELEMENTS.
+using template_ast::kHtmlVoidElements;
 
 // A void element name under ASCII case folding ("BR" and "Br" are void).
 constexpr bool is_void_name(std::string_view name) {
   // Every void name has 2 to 6 bytes; most tag names are rejected here.
   if (name.size() < 2 || name.size() > 6) return false;
-  for (std::string_view v : kVoidElements) {
+  for (std::string_view v : kHtmlVoidElements) {
     if (ascii_iequal(name, v)) return true;
   }
   return false;

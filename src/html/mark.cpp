@@ -110,7 +110,7 @@ constexpr KnownNames make_known_names() {
     if (slot.size != 0) names.perfect = false;
     slot = KnownName{pack(name), static_cast<std::uint8_t>(name.size()), kind};
   };
-  for (std::string_view name : kVoidElements) add(name, NameKind::kVoid);
+  for (std::string_view name : kHtmlVoidElements) add(name, NameKind::kVoid);
   for (std::string_view name : {"script", "style", "textarea", "title"}) add(name, NameKind::kRawText);
   add("template", NameKind::kTemplate);
   return names;

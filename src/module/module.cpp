@@ -1,5 +1,6 @@
 // Module entry point: PyInit__rust builds the module once per process and
 // hands the same object to every later import.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
@@ -10,14 +11,10 @@
 #include "module/functions.h"
 #include "module/refs.h"
 #include "module/tag_rules_class.h"
+#include "template/ast/names.h"
 
 namespace lumra::py {
 namespace {
-
-constexpr const char* kHtmlVoidElements[] = {"area", "base", "br",   "col",   "embed",  "hr",    "img",
-                                             "input", "link", "meta", "param", "source", "track", "wbr"};
-constexpr const char* kReservedTagNames[] = {"c-if",  "c-elif", "c-else", "c-for",
-                                             "c-empty", "c-raw", "c-fill", "c-slot"};
 
 PyModuleDef rust_module_def = {
     .m_base = PyModuleDef_HEAD_INIT,
@@ -78,10 +75,10 @@ void add_class(PyObject* module, const char* name, PyTypeObject* type) {
 }
 
 template <std::size_t N>
-void add_frozenset(PyObject* module, const char* name, const char* const (&items)[N]) {
+void add_frozenset(PyObject* module, const char* name, const std::array<std::string_view, N>& items) {
   OwnedRef set = OwnedRef::steal(PyFrozenSet_New(nullptr));
-  for (const char* item : items) {
-    OwnedRef s = OwnedRef::steal(PyUnicode_FromString(item));
+  for (std::string_view item : items) {
+    OwnedRef s = OwnedRef::steal(PyUnicode_FromStringAndSize(item.data(), static_cast<Py_ssize_t>(item.size())));
     check(PySet_Add(set.get(), s.get()));
   }
   add_named(module, name, set.get());
@@ -116,8 +113,8 @@ void build_module(PyObject* m) {
   add_class(t, "StaticNamedSlot", static_named_slot_type());
   add_class(t, "Template", template_type());
   add_class(t, "TagRules", tag_rules_type());
-  add_frozenset(t, "HTML_VOID_ELEMENTS", kHtmlVoidElements);
-  add_frozenset(t, "RESERVED_TAG_NAMES", kReservedTagNames);
+  add_frozenset(t, "HTML_VOID_ELEMENTS", template_ast::kHtmlVoidElements);
+  add_frozenset(t, "RESERVED_TAG_NAMES", template_ast::kReservedTagNames);
 }
 
 // The interpreter that first imported the module; -1 until then.

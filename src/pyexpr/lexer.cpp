@@ -8,7 +8,6 @@
 // continuations; the end of input; one token by its first character.
 #include "pyexpr/lexer.h"
 
-#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
@@ -18,6 +17,7 @@
 #include <limits>
 
 #include "pyexpr/utf8.h"
+#include "text/unicode.h"
 
 namespace lumra::pyexpr {
 
@@ -123,17 +123,6 @@ TokenKind keyword_kind(std::string_view w) {
         case 'T': return pick({{"True", K::True}});
         default: return K::Name;
     }
-}
-
-std::string nfkc(std::string_view text) {
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::Normalizer2* norm = icu::Normalizer2::getNFKCInstance(status);
-    if (U_FAILURE(status)) return std::string(text);
-    std::string out;
-    icu::StringByteSink<std::string> sink(&out);
-    norm->normalizeUTF8(0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), sink, nullptr, status);
-    if (U_FAILURE(status)) return std::string(text);
-    return out;
 }
 
 // Parses decimal float text (digits, point, exponent; no underscores). Values
@@ -475,7 +464,7 @@ TokenKind Lexer::lex_identifier(uint32_t start) {
         if (kw != TokenKind::Name) return kw;
         value_ = Name(text);
     } else {
-        value_ = Name(nfkc(text));
+        value_ = Name(lumra::text::nfkc(text));
     }
     return TokenKind::Name;
 }

@@ -1,5 +1,9 @@
 #include "template/compiler/backend.h"
 
+#include <utility>
+
+#include "template/compiler/python_backend.h"
+
 namespace lumra::template_compiler {
 namespace {
 
@@ -22,18 +26,14 @@ class UnsupportedBackend final : public LanguageBackend {
   const char* generate_msg_;
 };
 
-// The Python backend's services are later additions; until then each
-// operation says so instead of producing a result.
 class PythonBackend final : public LanguageBackend {
  public:
-  ParseExpressionResult parse_expression(std::string_view) const override {
-    return std::string("Python expression parsing is not available in this build");
+  ParseExpressionResult parse_expression(std::string_view text) const override { return python_parse_expression(text); }
+  LoopVariablesResult extract_loop_variables(std::string_view each) const override {
+    return python_extract_loop_variables(each);
   }
-  LoopVariablesResult extract_loop_variables(std::string_view) const override {
-    return std::string("Python for-loop variable extraction is not available in this build");
-  }
-  GenerateResult generate_code(std::vector<IrNode>) const override {
-    return CompileError{CompileError::Kind::Unavailable, "Python code generation is not available in this build"};
+  GenerateResult generate_code(std::vector<IrNode> nodes) const override {
+    return wrap_generate_template(std::move(nodes));
   }
 };
 

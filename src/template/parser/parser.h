@@ -7,7 +7,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <variant>
+#include <vector>
 
 #include "template/ast/ast.h"
 #include "template/ast/tag_rules.h"
@@ -19,17 +22,35 @@ namespace lumra::template_parser {
 // Caller's rules by tag name.
 using UserRules = std::map<std::string, template_ast::TagRules, std::less<>>;
 
+// The variables introduced inside template-valued attribute values, keyed by
+// the attribute's span (start_index, end_index). One registry serves a root
+// parse and every template nested in its attribute values.
+struct AttributeSpanHash {
+  std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& span) const noexcept {
+    return std::hash<std::uint64_t>{}(span.first * 0x9E3779B97F4A7C15ull ^ span.second);
+  }
+};
+using AttributeVariables =
+    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::vector<template_ast::Token>, AttributeSpanHash>;
+
 // What one parse reads. The caller fills the first three members; the rest
-// belong to the parser (nested templates in attribute values shift their
-// positions through the offsets).
+// belong to the parser. A template nested in an attribute value is parsed with
+// a copy that shares the four shared members and shifts positions through the
+// three offsets.
 struct ParserContext {
   std::shared_ptr<const UserRules> user_rules;
   std::shared_ptr<const template_compiler::LanguageBackend> backend;
+  // The whole input of parse_template: every error position refers to it.
   std::shared_ptr<const std::string> source;
+  std::shared_ptr<AttributeVariables> attribute_variables = std::make_shared<AttributeVariables>();
 
+  // Lines added to every token's line; columns added to a token on the parsed
+  // text's first line; bytes added to every offset. All 0 at the top level.
   std::uint64_t line_offset = 0;
   std::uint64_t column_offset = 0;
   std::uint64_t index_offset = 0;
+  // Templates nested in attribute values around this parse.
+  std::uint32_t nesting = 0;
 };
 
 class TemplateParseError {
@@ -59,6 +80,11 @@ class TemplateParseError {
   // The rendered layout for a grammar error, otherwise the message.
   std::string text() const {
     if (const auto* g = grammar_error()) return g->render();
+    return std::get<std::string>(detail_);
+  }
+  // The message alone (a grammar error's custom message or rule lists).
+  std::string message() const {
+    if (const auto* g = grammar_error()) return g->message();
     return std::get<std::string>(detail_);
   }
 

@@ -1,0 +1,24 @@
+// Bindings of the special tags: the loop clauses of <c-for each> and of
+// `c-for` attributes, the `cond` of <c-if>/<c-elif>, the `data` and
+// `fallback` of <c-fill>, and the refusal of `c-bind` on control flow.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "template/ast/ast.h"
+#include "template/parser/errors.h"
+#include "template/parser/parser.h"
+
+namespace lumra::template_parser {
+
+// Finishes the attributes whose meaning depends on the tag (in place) and
+// returns the variables the tag introduces for its body. `tag_start` and
+// `tag_end` span the start tag in the whole input.
+Parsed<std::vector<template_ast::Token>> resolve_tag_bindings(std::string_view name, std::uint64_t tag_start,
+                                                              std::uint64_t tag_end,
+                                                              std::vector<template_ast::HtmlAttr>& attrs,
+                                                              const ParserContext& context);
+
+}  // namespace lumra::template_parser

@@ -1,0 +1,33 @@
+// Template expressions `{{ ... }}` and every other expression text (attribute
+// values, `cond`), parsed by the context's backend and moved onto whole-input
+// positions.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "template/ast/ast.h"
+#include "template/parser/errors.h"
+#include "template/parser/parser.h"
+
+namespace lumra::template_parser {
+
+struct RebasedExpression {
+  std::vector<template_ast::Token> used_variables;
+  std::vector<template_ast::Comment> comments;
+};
+
+// A span in the text the grammar ran over (shifted by the context's
+// index_offset before use).
+using GrammarSpan = std::pair<std::uint64_t, std::uint64_t>;
+
+// Parses `expression_token.content` with the backend; the used variables and
+// comments come back on the whole input. A failure reads "Failed to parse
+// expression: {}" at `error_span`, or at the token's span when absent.
+Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& expression_token,
+                                                   std::optional<GrammarSpan> error_span,
+                                                   const ParserContext& context);
+
+}  // namespace lumra::template_parser

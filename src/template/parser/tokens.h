@@ -1,0 +1,86 @@
+// Tokens: pieces of the template text with whole-input positions.
+//
+// A grammar run covers either the whole input or the text of one attribute
+// value (a nested template, a <c-fill> binding). Its pairs have offsets in
+// that text; `Offsets` shifts them onto the whole input:
+//   start_index, end_index += index;  column += column on the text's first
+//   line only;  line += line.
+// Lines end at LF only; columns count characters (bytes that are not UTF-8
+// continuation bytes), both from 1.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "template/ast/ast.h"
+#include "template/grammar/pairs.h"
+#include "template/parser/errors.h"
+#include "template/parser/parser.h"
+
+namespace lumra::template_parser {
+
+struct Offsets {
+  std::uint64_t index = 0;
+  std::uint64_t line = 0;
+  std::uint64_t column = 0;
+};
+
+inline Offsets offsets_of(const ParserContext& context) {
+  return {context.index_offset, context.line_offset, context.column_offset};
+}
+
+// The offsets that put a text parsed on its own at the place of `token`.
+inline Offsets offsets_at(const template_ast::Token& token) {
+  return {token.start_index, token.line_col.line > 0 ? token.line_col.line - 1 : 0,
+          token.line_col.column > 0 ? token.line_col.column - 1 : 0};
+}
+
+// Moves a token positioned in a text onto the whole input.
+void shift_token(template_ast::Token& token, const Offsets& by);
+
+// Line and column of offsets of one text from a running cursor: a query costs
+// the distance from the previous one (plus a bisection when it changes line),
+// so a walk that moves forward through a one-line megabyte stays linear.
+class LineColCursor {
+ public:
+  LineColCursor(std::string_view text, const std::vector<std::uint32_t>& line_starts)
+      : text_(text), line_starts_(&line_starts) {}
+  template_ast::LineCol at(std::size_t offset);
+
+ private:
+  std::string_view text_;
+  const std::vector<std::uint32_t>* line_starts_;
+  std::size_t offset_ = 0;
+  std::uint64_t line_ = 1;
+  std::uint64_t column_ = 1;
+};
+
+// Makes the tokens of the pairs of one grammar run. Holds a cursor: keep one
+// per run and make tokens roughly in text order.
+class PairTokens {
+ public:
+  PairTokens(const grammar::ParseTree& tree, Offsets offsets)
+      : cursor_(tree.input(), tree.line_starts()), offsets_(offsets) {}
+
+  // The pair's text and its position in the text the grammar ran over.
+  template_ast::Token token_from_pair(grammar::Pair pair);
+  // The same, shifted onto the whole input.
+  template_ast::Token token_with_offset(grammar::Pair pair);
+  const Offsets& offsets() const noexcept { return offsets_; }
+
+ private:
+  LineColCursor cursor_;
+  Offsets offsets_;
+};
+
+// The sub-token for bytes `from` .. content length + `end_delta`; the token
+// unchanged when that range is impossible or splits a character.
+template_ast::Token token_slice(template_ast::Token token, std::int64_t from, std::int64_t end_delta);
+
+// A `{# ... #}` pair as a Comment (whole token and the text inside).
+Parsed<template_ast::Comment> comment_from_pair(PairTokens& tokens, const ParserContext& context,
+                                                grammar::Pair pair);
+
+}  // namespace lumra::template_parser

@@ -1,0 +1,44 @@
+// The walk over the grammar's records of one text, with the stack of elements
+// whose end tag has not been met yet.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "template/ast/ast.h"
+#include "template/grammar/pairs.h"
+#include "template/parser/collector.h"
+#include "template/parser/errors.h"
+#include "template/parser/parser.h"
+#include "template/parser/tokens.h"
+
+namespace lumra::template_parser {
+
+// Open elements allowed at once; the next start tag is refused with a
+// positioned error, so no later walk over the tree can exhaust the stack.
+inline constexpr std::size_t kMaxOpenElements = 512;
+
+// One grammar run over one text (the whole input or a nested template): the
+// context and the tokens of its pairs.
+struct TextParse {
+  ParserContext& context;
+  PairTokens tokens;
+};
+
+// A start tag whose end tag has not been met.
+struct OpenElement {
+  template_ast::HtmlStartTag start_tag;
+  // What lies between the start tag and its end tag.
+  Collector body;
+  // Variables the start tag introduces for its body.
+  std::vector<template_ast::Token> introduced_variables;
+  // Slots found in the templates nested in the start tag's attribute values.
+  std::vector<template_ast::StaticNamedSlot> tag_slots;
+};
+
+// Where finished pieces go: the innermost open element's body, or the top level.
+inline Collector& current_collector(std::vector<OpenElement>& stack, Collector& top) {
+  return stack.empty() ? top : stack.back().body;
+}
+
+}  // namespace lumra::template_parser
