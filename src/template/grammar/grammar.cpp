@@ -68,7 +68,7 @@ constexpr auto kCompound = RuleKind::compound_atomic;
 
 class TemplateRecogniser : public PegState {
  public:
-  explicit TemplateRecogniser(std::string_view input) noexcept : PegState(input) {}
+  TemplateRecogniser(std::string_view input, bool track_attempts) : PegState(input, track_attempts) {}
 
   // template = template_element* ~ EOI
   bool template_() {
@@ -262,7 +262,7 @@ class TemplateRecogniser : public PegState {
   // goes straight to the end instead of trying each `</c-raw` again.
   bool html_raw_content() {
     return rule<kAtomic>(Rule::html_raw_content, [this] {
-      if (pos_ >= no_raw_end_from_ && furthest() == n_) {
+      if (pos_ >= no_raw_end_from_ && (!tracks_attempts() || furthest() == n_)) {
         pos_ = n_;
         return true;
       }
@@ -713,19 +713,24 @@ GrammarResult template_grammar_parse(Rule start, std::string_view input) {
                               rule_name(start)));
   }
 
-  TemplateRecogniser recogniser(input);
-  const bool matched =
-      start == Rule::template_ ? recogniser.template_() : recogniser.fill_data_pattern();
-  if (recogniser.fatal()) {
-    return GrammarError::at_pos(input, recogniser.fatal_pos(),
-                                std::move(recogniser.fatal_message()));
+  // Most inputs parse: the first run keeps no account of failed attempts,
+  // and only a failure runs again with it to say what was expected where.
+  for (const bool track_attempts : {false, true}) {
+    TemplateRecogniser recogniser(input, track_attempts);
+    const bool matched =
+        start == Rule::template_ ? recogniser.template_() : recogniser.fill_data_pattern();
+    if (recogniser.fatal()) {
+      return GrammarError::at_pos(input, recogniser.fatal_pos(),
+                                  std::move(recogniser.fatal_message()));
+    }
+    if (matched) return ParseTree(input, std::move(recogniser.records()));
+    if (track_attempts) {
+      return GrammarError::from_attempts(input, recogniser.furthest(),
+                                         std::move(recogniser.expected()),
+                                         std::move(recogniser.unexpected()));
+    }
   }
-  if (!matched) {
-    return GrammarError::from_attempts(input, recogniser.furthest(),
-                                       std::move(recogniser.expected()),
-                                       std::move(recogniser.unexpected()));
-  }
-  return ParseTree(input, std::move(recogniser.records()));
+  return GrammarError::at_pos(input, 0, "Internal error: the template grammar ended without a result");
 }
 
 }  // namespace lumra::grammar
