@@ -49,6 +49,9 @@ inline constexpr std::string_view kMismatchedTags = "Mismatched tags: expected c
 inline constexpr std::string_view kUnclosedTag = "Unclosed tag <{}>: expected </{}> before end of template";
 // The 513th open element; {} is the bound.
 inline constexpr std::string_view kNestingTooDeep = "Template nesting is too deep (more than {} levels)";
+// Templates nested in attribute values inside one another; {} is the bound.
+inline constexpr std::string_view kNestedTemplatesTooDeep =
+    "Templates nested in attribute values are too deep (more than {} levels)";
 
 // --- Comments ---------------------------------------------------------------------
 
