@@ -146,7 +146,7 @@ class Walk {
     std::size_t begin;
     std::size_t next;
     std::size_t end;
-    std::string_view closing;  // empty for the list's own elements
+    std::optional<std::string_view> closing;  // none for the list's own elements
   };
 
   // Pass 1 over one element list: its stream items, appended to items_.
@@ -164,7 +164,6 @@ class Walk {
 };
 
 Status Walk::add_stream(std::span<const tast::TemplateElement> elements) {
-  items_.reserve(items_.size() + elements.size());
   for (const tast::TemplateElement& e : elements) {
     StreamItem item;
     if (const tast::Node* node = e.node()) {
@@ -192,12 +191,12 @@ Lowered<std::vector<IrNode>> Walk::lower_list(std::span<const tast::TemplateElem
   std::vector<Frame> frames;
   const std::size_t base = items_.size();
   if (auto error = add_stream(elements)) return std::move(*error);
-  frames.push_back(Frame{base, base, items_.size(), {}});
+  frames.push_back(Frame{base, base, items_.size(), std::nullopt});
 
   while (!frames.empty()) {
     Frame& frame = frames.back();
     if (frame.next == frame.end) {
-      if (!frame.closing.empty()) close_element_tag(frame.closing, out);
+      if (frame.closing) close_element_tag(*frame.closing, out);
       items_.resize(frame.begin);
       frames.pop_back();
       continue;
