@@ -19,8 +19,9 @@ Usage: PYTHONPATH=build/<dir>/python python bench/bench_parse_template.py [--siz
 import argparse
 import random
 import sys
-import time
 from html.parser import HTMLParser
+
+from bench_html import best_of  # best time over fresh copies of the text
 
 WORDS = ("lorem ipsum dolor sit amet consectetur adipiscing elit sed do eiusmod tempor "
          "incididunt ut labore et dolore magna aliqua café naïve Zürich — 日本語").split()
@@ -74,19 +75,8 @@ def make_template(target_bytes, dynamic, seed=7):
     return "".join(out)
 
 
-def best_of(fn, text, repeat):
-    """Best time of fn over fresh copies of `text` (a str caches its UTF-8
-    form; a real caller hands over a new string each time)."""
-    best = float("inf")
-    for _ in range(repeat):
-        fresh = text[:1] + text[1:]
-        start = time.perf_counter()
-        fn(fresh)
-        best = min(best, time.perf_counter() - start)
-    return best
-
-
 def html_parser_pass(text):
+    # The plain scanner, without handlers of our own that would slow it down.
     parser = HTMLParser(convert_charrefs=False)
     parser.feed(text)
     parser.close()
