@@ -108,53 +108,25 @@ TEST(Bindings, IntroducedVariablesAndAttributeChanges) {
   for (const auto& [source, expected] : cases) EXPECT_EQ(bindings_of(source), expected) << source;
 }
 
+// Refusals by span and the start of their message (whole texts are tested
+// through parse_template in Python).
 TEST(Bindings, Refusals) {
-  const std::string spread = "'c-bind' is not supported directly on '<{}>'. Put the spread on an element or component "
-                             "inside it, or write control flow on the spread host (for example, '<div c-if=\"...\" "
-                             "c-bind=\"...\">').";
-  const std::string twice_in_fill = "Cannot define variable '{}' more than once in a <c-fill> data binding.";
-  const std::string not_identifier = "<c-fill> data bindings require valid Python identifiers, got {}.";
-  const std::string last = "The '**rest' binding must be the last item in a <c-fill> data binding.";
-  const std::string invalid = "Invalid <c-fill> data binding. Use a variable name or one-level destructuring such as "
-                              "'{ root_attrs, table_attrs as inner_table_attrs, **rest }'.";
-  auto with = [](std::string text, const std::string& arg) { return text.replace(text.find("{}"), 2, arg); };
   const std::pair<std::string, std::string> cases[] = {
-      {R"(<c-if cond="x" c-bind="attrs">)", "error@15: " + with(spread, "c-if")},
-      {R"(<c-raw c-bind="a" c-bind="b">)", "error@7: " + with(spread, "c-raw")},
-      {R"(<c-for each="x in xs" c-bind="a">)", "error@22: " + with(spread, "c-for")},
-      {R"(<c-for>)", "error@0: Tag '<c-for>' must have an 'each' attribute."},
+      {R"(<c-raw c-bind="a" c-bind="b">)", "error@7: 'c-bind' is not supported directly on '<c-raw>'."},
+      {R"(<c-empty class="x" c-bind="b">)", "error@19: 'c-bind' is not supported directly on '<c-empty>'."},
       {R"(<c-for each>)", "error@7: Tag '<c-for>' attribute 'each' must have a value."},
-      {R"(<c-for each="a, (b, a) in pairs">)",
-       "error@20: Cannot define variable 'a' more than once in a '<c-for>' clause. Use a distinct name for each loop "
-       "target."},
-      {"<c-for each=\"\xef\xac\x81le, file in xs\">",
-       "error@20: Cannot define variable 'file' more than once in a '<c-for>' clause. Use a distinct name for each "
-       "loop target."},
-      {R"(<c-for each="x in a) + (b">)",
-       "error@13: Failed to parse 'each' attribute: Tag '<c-for>' 'each' attribute must be a comprehension "
-       "expression (e.g., 'target in iterable' or 'x in range(3) for y in range(2) if x > y')."},
+      {"<c-for each=\"\xef\xac\x81le, file in xs\">", "error@20: Cannot define variable 'file' more than once"},
+      {R"(<c-for each="x in a) + (b">)", "error@13: Failed to parse 'each' attribute: Tag '<c-for>' 'each' attribute "
+                                         "must be a comprehension expression"},
       {R"(<c-if cond="x +">)", "error@12: Failed to parse expression: Parse error: Expected an expression at byte "
                                 "range 4..5"},
-      {R"(<c-fill data="{ a, a as b }">)",
-       "error@19: Cannot read slot-data field 'a' more than once in a <c-fill> data binding."},
-      {R"(<c-fill data="{ a as x, b as x }">)", "error@29: " + with(twice_in_fill, "x")},
-      {R"(<c-fill data="{ a, **a }">)", "error@21: " + with(twice_in_fill, "a")},
-      {R"(<c-fill data="{ **rest, a }">)", "error@18: " + last},
-      {R"(<c-fill data="{ **r, **s }">)", "error@18: " + last},
-      {R"(<c-fill data="None">)", "error@14: " + with(not_identifier, "None")},
-      {R"(<c-fill data="{ class }">)", "error@16: " + with(not_identifier, "class")},
-      {R"(<c-fill data="{ a as True }">)", "error@21: " + with(not_identifier, "True")},
-      {R"(<c-fill data="{ x.y }">)", "error@14: " + invalid},
-      {R"(<c-fill data="">)", "error@14: " + invalid},
+      {R"(<c-fill data="{ a, **a }">)", "error@21: Cannot define variable 'a' more than once in a <c-fill>"},
+      {R"(<c-fill data="{ **r, **s }">)", "error@18: The '**rest' binding must be the last item"},
+      {R"(<c-fill data="{ a as True }">)", "error@21: <c-fill> data bindings require valid Python identifiers, got "
+                                           "True."},
+      {R"(<c-fill data="">)", "error@14: Invalid <c-fill> data binding."},
   };
-  for (const auto& [source, expected] : cases) EXPECT_EQ(bindings_of(source), expected) << source;
-
-  // Other languages: loops fail with the backend's message; the identifier
-  // check stays with Python.
-  EXPECT_EQ(bindings_of(R"(<c-for each="x in xs">)", 1),
-            "error@13: Failed to parse 'each' attribute: PHP foreach loop variable extraction is not yet implemented");
-  EXPECT_EQ(bindings_of(R"(<c-fill data="d">)", 3), "d@14:1.15 | {d}");
-  EXPECT_EQ(bindings_of(R"(<c-fill data="None">)", 3), "error@14: " + with(not_identifier, "None"));
+  for (const auto& [source, expected] : cases) EXPECT_EQ(bindings_of(source).substr(0, expected.size()), expected) << source;
 }
 
 }  // namespace
