@@ -51,8 +51,6 @@ void raise_compile_error(const tc::CompileError& error) {
       raise(PyExc_SyntaxError, fmt::format("Compile error: {}", error.message));
     case tc::CompileError::Kind::Value:
       raise(PyExc_ValueError, fmt::format("Compile error: {}", error.message));
-    case tc::CompileError::Kind::Unavailable:
-      raise(PyExc_NotImplementedError, error.message);
   }
   internal_fault("Internal error: unknown compile error kind");
 }

@@ -332,5 +332,5 @@ def test_syntax_tree_deep():
     assert out["element repr"] == N and out["node repr"] == N, out
     assert out["body is one level less"] and out["after release"], out
     compiled = out["compile"]
-    assert compiled.get("result") == "str" or compiled["error"] in {"ValueError", "SyntaxError",
-                                                                     "NotImplementedError"}, compiled
+    # Plain elements nest without brackets in the generated code: any depth compiles.
+    assert compiled.get("result") == "str", compiled

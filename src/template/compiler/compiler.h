@@ -12,8 +12,9 @@ namespace lumra::template_compiler {
 
 using CompileResult = std::variant<std::vector<IrNode>, CompileError>;
 
-// Reads `tmpl` only (callers pass their own copy when the tree must not be
-// shared); consults the built-in tag rules for the control-flow tags.
+// The value tree of the template's elements, or the first error. Reads
+// `tmpl` only, at any depth, and consults the built-in tag rules for the
+// control-flow tags. The tree is never deeper than kMaxBracketDepth.
 CompileResult compile_elements(const template_ast::Template& tmpl);
 
 }  // namespace lumra::template_compiler

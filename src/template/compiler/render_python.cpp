@@ -1,10 +1,144 @@
+// The value tree as Python source: one output buffer, written depth-first.
+//
+// Template text goes out in triple-quoted strings and names in double-quoted
+// ones, escaped so that no text can end its literal or break the source:
+// whatever a template holds, the generated function compiles and runs only
+// the calls the compiler wrote.
+#include "template/compiler/render_python.h"
+
+#include <algorithm>
+
 #include "template/compiler/python_backend.h"
 
 namespace lumra::template_compiler {
+namespace {
 
-// Stand-in until the value tree and its rendering land.
-GenerateResult wrap_generate_template(std::vector<IrNode>) {
-  return CompileError{CompileError::Kind::Unavailable, "Python code generation is not available in this build"};
+class PythonWriter {
+ public:
+  explicit PythonWriter(std::string& out) : out_(out) {}
+
+  void value(const IrNode& node) {
+    switch (node.kind()) {
+      case IrNode::Kind::Raw:
+        out_.append(node.text());
+        break;
+      case IrNode::Kind::Str:
+        out_.append(R"(""")");
+        escaped(node.text(), false);
+        out_.append(R"(""")");
+        break;
+      case IrNode::Kind::QuotedStr:
+        out_.push_back('"');
+        escaped(node.text(), true);
+        out_.push_back('"');
+        break;
+      case IrNode::Kind::Int:
+        append_decimal(node.number());
+        break;
+      case IrNode::Kind::Bool:
+        out_.append(node.flag() ? "True" : "False");
+        break;
+      case IrNode::Kind::Tuple:
+        sequence(node.items(), '(', ')', true);
+        break;
+      case IrNode::Kind::List:
+        sequence(node.items(), '[', ']', true);
+        break;
+      case IrNode::Kind::Call:
+        out_.append(node.text());
+        sequence(node.items(), '(', ')', false);
+        break;
+    }
+  }
+
+  // Items joined by ", "; a tuple or list ends with a comma ("(x,)").
+  void sequence(std::span<const IrNode> items, char open, char close, bool trailing_comma) {
+    out_.push_back(open);
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i > 0) out_.append(", ");
+      value(items[i]);
+    }
+    if (trailing_comma && !items.empty()) out_.push_back(',');
+    out_.push_back(close);
+  }
+
+ private:
+  // Backslash, double quote, carriage return (which the tokenizer reads as a
+  // line end) and NUL (which compile() refuses) are escaped; in a one-line
+  // literal the line feed too. Every other character stands as itself.
+  void escaped(std::string_view text, bool one_line) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char* escape = nullptr;
+      switch (text[i]) {
+        case '\\':
+          escape = R"(\\)";
+          break;
+        case '"':
+          escape = R"(\")";
+          break;
+        case '\r':
+          escape = R"(\r)";
+          break;
+        case '\0':
+          escape = R"(\x00)";
+          break;
+        case '\n':
+          if (one_line) escape = R"(\n)";
+          break;
+        default:
+          break;
+      }
+      if (escape == nullptr) continue;
+      out_.append(text.substr(run, i - run));
+      out_.append(escape);
+      run = i + 1;
+    }
+    out_.append(text.substr(run));
+  }
+
+  void append_decimal(std::uint64_t n) {
+    char digits[20];
+    std::size_t len = 0;
+    do {
+      digits[len++] = static_cast<char>('0' + n % 10);
+      n /= 10;
+    } while (n != 0);
+    std::reverse(digits, digits + len);
+    out_.append(digits, len);
+  }
+
+  std::string& out_;
+};
+
+}  // namespace
+
+std::vector<std::string> python_render_values(std::span<const IrNode> nodes) {
+  std::vector<std::string> texts;
+  texts.reserve(nodes.size());
+  for (const IrNode& node : nodes) {
+    std::string& text = texts.emplace_back();
+    PythonWriter(text).value(node);
+  }
+  return texts;
+}
+
+std::string python_literal_list(std::span<const IrNode> nodes) {
+  std::string out;
+  PythonWriter(out).sequence(nodes, '[', ']', true);
+  return out;
+}
+
+GenerateResult wrap_generate_template(std::vector<IrNode> nodes) {
+  // The writer recurses once per bracket: a tree that was not built by the
+  // compiler is held to the same bound.
+  for (const IrNode& node : nodes) {
+    if (node.depth() + 1 > kMaxBracketDepth) return nested_too_deeply();
+  }
+  std::string out = "def generate_template():\n    body = ";
+  PythonWriter(out).sequence(nodes, '[', ']', true);
+  out.append("\n    return body\n");
+  return out;
 }
 
 }  // namespace lumra::template_compiler

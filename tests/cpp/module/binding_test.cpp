@@ -104,7 +104,6 @@ TEST(ErrorMapping, CompileErrors) {
       {K::Value, "Go code generation is not yet implemented", "ValueError",
        "Compile error: Go code generation is not yet implemented"},
       {K::Value, "Internal error: bad shape", "ValueError", "Compile error: Internal error: bad shape"},
-      {K::Unavailable, "not built", "NotImplementedError", "not built"},
   };
   for (const auto& c : cases) {
     Raised r = raised_by([&] { raise_compile_error(tc::CompileError{c.kind, c.message}); });

@@ -1,0 +1,142 @@
+// Attributes as data for the runtime: StaticHtmlAttr, ExprHtmlAttr and
+// TemplateHtmlAttr calls, the FillDataBinding of a <c-fill> `data` value, and
+// the variable-name tuples that every runtime node receives.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "template/ast/names.h"
+#include "template/compiler/lowering.h"
+#include "template/compiler/messages.h"
+#include "text/unicode.h"
+
+namespace lumra::template_compiler {
+
+IrNode span_tuple(std::uint64_t start, std::uint64_t end) {
+  std::vector<IrNode> items;
+  items.reserve(2);
+  items.push_back(IrNode::integer(start));
+  items.push_back(IrNode::integer(end));
+  return IrNode::tuple(std::move(items));
+}
+
+namespace {
+
+// The token contents as written (not normalised, duplicates kept).
+IrNode names_as_written(std::span<const tast::Token> tokens) {
+  std::vector<IrNode> items;
+  items.reserve(tokens.size());
+  for (const tast::Token& t : tokens) items.push_back(IrNode::quoted(t.content));
+  return IrNode::tuple(std::move(items));
+}
+
+IrNode fill_data_binding(const tast::FillDataPattern& pattern) {
+  std::vector<IrNode> fields;
+  fields.reserve(pattern.fields.size());
+  for (const tast::FillDataField& f : pattern.fields) {
+    std::vector<IrNode> pair;
+    pair.reserve(2);
+    pair.push_back(IrNode::quoted(f.source.content));
+    pair.push_back(IrNode::quoted(text::nfkc(f.target.content)));
+    fields.push_back(IrNode::tuple(std::move(pair)));
+  }
+  std::vector<IrNode> args;
+  args.reserve(2);
+  args.push_back(IrNode::tuple(std::move(fields)));
+  args.push_back(IrNode::quoted(pattern.rest ? text::nfkc(pattern.rest->content) : std::string()));
+  return IrNode::call(rt::kFillDataBinding, std::move(args));
+}
+
+IrNode attribute_value(const tast::HtmlAttr& attr) {
+  if (attr.fill_data_pattern) {
+    const tast::FillDataPattern& pattern = *attr.fill_data_pattern;
+    if (pattern.whole) return IrNode::str(text::nfkc(pattern.whole->content));
+    return fill_data_binding(pattern);
+  }
+  if (attr.kind == tast::HtmlAttrKind::Template) {
+    if (!attr.inner_value) return IrNode::str(std::string());
+    const std::string_view value = attr.inner_value->content;
+    if (auto fragment = tast::strip_fragment_delimiters(value)) return IrNode::str(std::string(fragment->inner));
+    return IrNode::str(std::string(value));
+  }
+  if (!attr.inner_value || attr.inner_value->content.empty()) return IrNode::boolean(true);
+  return IrNode::str(attr.inner_value->content);
+}
+
+}  // namespace
+
+IrNode make_expr_node(std::uint64_t start, std::uint64_t end, std::string_view value,
+                      std::span<const tast::Token> used_variables) {
+  std::vector<IrNode> args;
+  args.reserve(4);
+  args.push_back(IrNode::raw(rt::kSource));
+  args.push_back(span_tuple(start, end));
+  args.push_back(IrNode::str(std::string(value)));
+  args.push_back(names_as_written(used_variables));
+  return IrNode::call(rt::kExprNode, std::move(args));
+}
+
+std::optional<std::string_view> attribute_class(tast::HtmlAttrKind kind) {
+  switch (kind) {
+    case tast::HtmlAttrKind::Static:
+      return rt::kStaticHtmlAttr;
+    case tast::HtmlAttrKind::Expression:
+      return rt::kExprHtmlAttr;
+    case tast::HtmlAttrKind::Template:
+      return rt::kTemplateHtmlAttr;
+    case tast::HtmlAttrKind::Meta:
+      break;
+  }
+  return std::nullopt;
+}
+
+IrNode compile_attribute(std::string_view class_name, const tast::HtmlAttr& attr) {
+  std::vector<IrNode> args;
+  args.reserve(5);
+  args.push_back(IrNode::raw(rt::kSource));
+  args.push_back(span_tuple(attr.token.start_index, attr.token.end_index));
+  args.push_back(IrNode::str(attr.key.content));
+  args.push_back(attribute_value(attr));
+  args.push_back(names_as_written(attr.used_variables));
+  return IrNode::call(class_name, std::move(args));
+}
+
+Lowered<IrNode> compile_ordinary_attributes(std::span<const tast::HtmlAttr> attrs) {
+  std::vector<IrNode> calls;
+  calls.reserve(attrs.size());
+  for (const tast::HtmlAttr& attr : attrs) {
+    const auto class_name = attribute_class(attr.kind);
+    if (!class_name) return value_error(fmt::format(msg::kMetaAttributeAsOrdinary, attr.key.content));
+    calls.push_back(compile_attribute(*class_name, attr));
+  }
+  return IrNode::tuple(std::move(calls));
+}
+
+void NameList::add(std::string name) {
+  // Lists are short: a scan beats hashing until they are not.
+  constexpr std::size_t kScanLimit = 16;
+  if (names_.size() < kScanLimit) {
+    if (std::find(names_.begin(), names_.end(), name) == names_.end()) names_.push_back(std::move(name));
+    return;
+  }
+  if (seen_.empty()) seen_.insert(names_.begin(), names_.end());
+  if (seen_.insert(name).second) names_.push_back(std::move(name));
+}
+
+IrNode NameList::take_tuple() {
+  std::vector<IrNode> items;
+  items.reserve(names_.size());
+  for (std::string& name : names_) items.push_back(IrNode::quoted(std::move(name)));
+  names_.clear();
+  seen_.clear();
+  return IrNode::tuple(std::move(items));
+}
+
+IrNode unique_variable_names(std::span<const tast::Token> tokens) {
+  NameList names;
+  for (const tast::Token& t : tokens) names.add(text::nfkc(t.content));
+  return names.take_tuple();
+}
+
+}  // namespace lumra::template_compiler

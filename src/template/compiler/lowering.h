@@ -1,0 +1,149 @@
+// What the passes (compile.cpp) share with the lowering files: the list
+// being built, the element stream, and the builders of attribute, element,
+// component and control-flow values.
+//
+// The walk over the tree is compile.cpp's alone. The builders here never
+// compile a body themselves: the walk lowers a body first and hands them the
+// result, so the only recursion is the walk's, bounded by the bracket depth.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "template/ast/ast.h"
+#include "template/compiler/errors.h"
+#include "template/compiler/ir.h"
+
+namespace lumra::template_compiler {
+
+namespace tast = template_ast;
+
+template <class T>
+using Lowered = std::variant<T, CompileError>;
+
+// Names of the generated code. Static text: written unescaped.
+namespace rt {
+inline constexpr std::string_view kSource = "source";
+inline constexpr std::string_view kExprNode = "ExprNode";
+inline constexpr std::string_view kStaticHtmlAttr = "StaticHtmlAttr";
+inline constexpr std::string_view kExprHtmlAttr = "ExprHtmlAttr";
+inline constexpr std::string_view kTemplateHtmlAttr = "TemplateHtmlAttr";
+inline constexpr std::string_view kFillDataBinding = "FillDataBinding";
+inline constexpr std::string_view kElementAttrsNode = "ElementAttrsNode";
+inline constexpr std::string_view kComponentNode = "ComponentNode";
+inline constexpr std::string_view kSlotNode = "SlotNode";
+inline constexpr std::string_view kFillNode = "FillNode";
+inline constexpr std::string_view kIfNode = "IfNode";
+inline constexpr std::string_view kForNode = "ForNode";
+}  // namespace rt
+
+// One list of the value tree as it is filled, at its bracket depth (the
+// top-level list is at 1). Adjacent Str pieces merge into one, as do
+// adjacent QuotedStr pieces, so static text is merged once, where it lands.
+class Pieces {
+ public:
+  explicit Pieces(std::uint32_t level) : level_(level) {}
+
+  std::uint32_t level() const noexcept { return level_; }
+  // Appends static text (a Str piece).
+  void text(std::string_view text);
+  // Fails when the value would open brackets past kMaxBracketDepth.
+  Status push(IrNode node);
+  std::vector<IrNode> take() { return std::move(items_); }
+
+ private:
+  std::uint32_t level_;
+  std::vector<IrNode> items_;
+};
+
+// One element of a list after the control-flow attributes are wrapped:
+// exactly one pointer is set.
+struct StreamItem {
+  const tast::Node* node = nullptr;
+  const tast::Expr* expr = nullptr;
+  const tast::Text* text = nullptr;
+};
+
+// The span of a whole element: start tag start to end tag end (start tag end
+// for a self-closing node).
+std::pair<std::uint64_t, std::uint64_t> element_span(const tast::Node& node);
+
+// --- attributes.cpp ---
+
+IrNode span_tuple(std::uint64_t start, std::uint64_t end);
+// ExprNode(source, (start, end,), """value""", ("name", ...)).
+IrNode make_expr_node(std::uint64_t start, std::uint64_t end, std::string_view value,
+                      std::span<const tast::Token> used_variables);
+// StaticHtmlAttr / ExprHtmlAttr / TemplateHtmlAttr by kind; none for Meta.
+std::optional<std::string_view> attribute_class(tast::HtmlAttrKind kind);
+IrNode compile_attribute(std::string_view class_name, const tast::HtmlAttr& attr);
+// A Tuple of one call per attribute, or the error of the first Meta one.
+Lowered<IrNode> compile_ordinary_attributes(std::span<const tast::HtmlAttr> attrs);
+
+// Distinct names in order of first occurrence, compared as added (the caller
+// normalises or not).
+class NameList {
+ public:
+  void add(std::string name);
+  std::size_t size() const noexcept { return names_.size(); }
+  // A Tuple of one QuotedStr per name.
+  IrNode take_tuple();
+
+ private:
+  std::vector<std::string> names_;
+  std::unordered_set<std::string> seen_;  // filled once the list is long
+};
+
+// The NFKC forms of the tokens' contents, each once, as a Tuple of QuotedStr.
+IrNode unique_variable_names(std::span<const tast::Token> tokens);
+
+// --- elements.cpp ---
+
+// The start of a plain element: "<name", its attributes and metadata, then
+// ">" (the body and end tag follow), "/>" (void) or "></name>".
+Status open_element_tag(const tast::Node& node, Pieces& out);
+void close_element_tag(std::string_view name, Pieces& out);
+
+// --- components.cpp ---
+
+Status check_is_attributes(const tast::Node& node);
+std::optional<std::string_view> static_is_value(const tast::Node& node);
+void remove_is_attributes(std::vector<tast::HtmlAttr>& attrs);
+bool has_significant_content(std::span<const tast::TemplateElement> elements);
+// The tag name a static `is` gives a <c-element>: an ASCII letter, then ASCII
+// letters, digits, '-', '.' and '_'.
+Status check_element_name(std::string_view name);
+// ComponentNode(...) of a component whose body is already lowered.
+Lowered<IrNode> compile_component(const tast::Node& node, std::vector<IrNode> body);
+// SlotNode(...) or FillNode(...) with the lowered attributes and body.
+IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs,
+                            std::vector<IrNode> body);
+
+// --- control_flow.cpp ---
+
+struct ControlGroup {
+  std::string_view class_name;
+  std::string_view first_tag;
+  std::span<const std::string_view> continuation_tags;
+};
+// The group a tag name starts ("c-if", "c-for"), or null.
+const ControlGroup* control_group_of(std::string_view tag);
+
+// Takes from items[next...] the members that continue a group and every run
+// of whitespace-only texts between them. Returns the range of the texts after
+// the last member, which stay the caller's; `next` moves past that range.
+std::pair<std::size_t, std::size_t> collect_chain_members(std::span<const StreamItem> items, std::size_t& next,
+                                                          const ControlGroup& group,
+                                                          std::vector<const tast::Node*>& members);
+// One branch: (span, attributes, body, introduced variables).
+IrNode control_branch(const tast::Node& node, IrNode attrs, std::vector<IrNode> body);
+
+}  // namespace lumra::template_compiler

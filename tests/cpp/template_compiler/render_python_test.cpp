@@ -1,0 +1,96 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "template/compiler/python_backend.h"
+#include "template/compiler/render_python.h"
+
+namespace lumra::template_compiler {
+namespace {
+
+using V = std::vector<IrNode>;
+
+std::string render(const IrNode& node) { return python_render_values(std::span<const IrNode>(&node, 1)).at(0); }
+
+TEST(RenderPython, Values) {
+  const struct {
+    IrNode node;
+    std::string text;
+  } cases[] = {
+      {IrNode::raw("source"), "source"},
+      {IrNode::str("<p>"), R"("""<p>""")"},
+      {IrNode::str("a\\b\"c"), R"("""a\\b\"c""")"},
+      {IrNode::str("\r\n"), "\"\"\"\\r\n\"\"\""},
+      {IrNode::str("ends with \""), R"("""ends with \"""")"},
+      {IrNode::str(std::string("a\0b", 3)), R"("""a\x00b""")"},
+      {IrNode::str("tab\t é ☃"), "\"\"\"tab\t é ☃\"\"\""},
+      {IrNode::quoted("x"), R"("x")"},
+      {IrNode::quoted("a\"b\\c\nd\re"), R"("a\"b\\c\nd\re")"},
+      {IrNode::quoted(std::string("\0", 1)), R"("\x00")"},
+      {IrNode::integer(0), "0"},
+      {IrNode::integer(std::numeric_limits<std::uint64_t>::max()), "18446744073709551615"},
+      {IrNode::boolean(true), "True"},
+      {IrNode::boolean(false), "False"},
+      {IrNode::tuple(V{}), "()"},
+      {IrNode::tuple([] { V v; v.push_back(IrNode::integer(5)); return v; }()), "(5,)"},
+      {IrNode::list([] { V v; v.push_back(IrNode::list({})); return v; }()), "[[],]"},
+      {IrNode::call("IfNode", {}), "IfNode()"},
+      {IrNode::call("f", [] {
+         V v;
+         v.push_back(IrNode::raw("source"));
+         v.push_back(IrNode::tuple([] { V t; t.push_back(IrNode::integer(1)); t.push_back(IrNode::integer(2)); return t; }()));
+         return v;
+       }()),
+       "f(source, (1, 2,))"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(render(c.node), c.text);
+}
+
+TEST(RenderPython, GenerateTemplateFrame) {
+  auto empty = wrap_generate_template({});
+  ASSERT_TRUE(std::holds_alternative<std::string>(empty));
+  EXPECT_EQ(std::get<std::string>(empty), "def generate_template():\n    body = []\n    return body\n");
+  V one;
+  one.push_back(IrNode::str("<p>"));
+  EXPECT_EQ(python_literal_list(one), R"(["""<p>""",])");
+  auto wrapped = wrap_generate_template(std::move(one));
+  EXPECT_EQ(std::get<std::string>(wrapped), "def generate_template():\n    body = [\"\"\"<p>\"\"\",]\n    return body\n");
+}
+
+// Depth is counted as values are built; the renderer refuses what Python
+// could not compile, whoever built it.
+TEST(RenderPython, BracketDepth) {
+  IrNode node = IrNode::integer(1);
+  EXPECT_EQ(node.depth(), 0u);
+  for (std::uint32_t d = 1; d < kMaxBracketDepth; ++d) {
+    V v;
+    v.push_back(std::move(node));
+    node = (d % 3 == 0) ? IrNode::call("f", std::move(v)) : IrNode::tuple(std::move(v));
+    ASSERT_EQ(node.depth(), d);
+  }
+  V fits;
+  fits.push_back(node);
+  auto ok = wrap_generate_template(std::move(fits));
+  ASSERT_TRUE(std::holds_alternative<std::string>(ok));
+  const std::string& text = std::get<std::string>(ok);
+  // The body list and every level of the value: the deepest accepted source
+  // (and the parentheses of "generate_template()").
+  EXPECT_EQ(std::count(text.begin(), text.end(), '[') + std::count(text.begin(), text.end(), '('),
+            kMaxBracketDepth + 1);
+
+  V deeper;
+  deeper.push_back(std::move(node));
+  V too_deep;
+  too_deep.push_back(IrNode::list(std::move(deeper)));
+  auto refused = wrap_generate_template(std::move(too_deep));
+  ASSERT_TRUE(std::holds_alternative<CompileError>(refused));
+  EXPECT_EQ(std::get<CompileError>(refused).kind, CompileError::Kind::Value);
+  EXPECT_NE(std::get<CompileError>(refused).message.find("nested too deeply"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lumra::template_compiler
