@@ -2,6 +2,7 @@
 filed, and the messages of the element stack."""
 
 import re
+import unicodedata
 
 import pytest
 
@@ -93,19 +94,13 @@ class TestTree:
 
 
 class TestPositions:
+    # The property test below checks every token of random trees; these are
+    # the long line and the spellings it does not generate.
     @pytest.mark.parametrize("source,pick,expected", [
-        # Columns count characters, offsets bytes.
-        ("éb<i></i>", lambda t: t.elements[1][0].start_tag.name, ("i", 4, 5, 1, 4)),
         ("日本" * 5000 + "<p x='é'></p>", lambda t: t.elements[1][0].start_tag.attrs[0].inner_value,
          ("é", 30006, 30008, 1, 10007)),
-        # Only LF ends a line: CRLF moves to the next line, a lone CR is a character.
-        ("a\r\n<b></b>", lambda t: t.elements[1][0].start_tag.token, ("<b>", 3, 6, 2, 1)),
         ("a\r<b></b>", lambda t: t.elements[1][0].start_tag.token, ("<b>", 2, 5, 1, 3)),
-        ("<p\n  title='x'></p>", lambda t: first_node(t).start_tag.attrs[0].inner_value, ("x", 12, 13, 2, 10)),
-        ("<p>\n\tz</p>", lambda t: first_node(t).body.elements[0][0].token, ("\n\tz", 3, 6, 1, 4)),
-        ("{#é#}", lambda t: t.comments[0].value, ("é", 2, 4, 1, 3)),
         ("{##}", lambda t: t.comments[0].value, ("", 2, 2, 1, 3)),
-        ("x\n<!--\nc-->", lambda t: t.comments[0].value, ("\nc", 6, 8, 2, 5)),
     ])
     def test_token(self, source, pick, expected):
         assert tok(pick(parse(source))) == expected
@@ -136,11 +131,6 @@ class TestComments:
         assert [c.value.content for c in node.comments] == node_comments
         assert [c.value.content for c in node.start_tag.comments] == tag_comments
         assert [c.value.content for c in t.comments] == node_comments
-
-    def test_comment_tokens(self):
-        c = parse("<p {# n #}></p>").elements[0][0].start_tag.comments[0]
-        assert tok(c.token) == ("{# n #}", 3, 10, 1, 4)
-        assert tok(c.value) == (" n ", 5, 8, 1, 6)
 
 
 class TestStackErrors:
@@ -288,3 +278,106 @@ class TestAttributeKinds:
     def test_nested_positions_two_levels_deep(self):
         (a,) = attrs_of("<a c-x='\n  <b c-y=\"<i>{{ z }}</i>\">{{ w }}</b>'></a>")
         assert [tok(v) for v in a.used_variables] == [("w", 38, 39, 2, 30), ("z", 25, 26, 2, 17)]
+
+
+# ---- random trees: every token is a piece of the input, every list of used variables follows its rule ----
+
+from hypothesis import given, settings, strategies as st  # noqa: E402
+
+TEXTS = st.sampled_from(["a", "é b", "\n", "\r\n", "日本", " ", "x\ty", "<3", "}"])
+EXPRS = st.sampled_from(["{{ x }}", "{{a+b}}", "{{ f(é_1) # c\n }}", "{{ a +\n  b }}", "{{ 'é' }}"])
+COMMENTS = st.sampled_from(["{# n #}", "{##}", "<!-- h\n -->", "<!DOCTYPE html>"])
+ATTRS = st.sampled_from(["", " class='a b'", " c-for='v in vs' c-title='v'", ' c-if="x > 1"', "\n  title=t", " #c-key='k.id'", " c-else",
+                         ' c-x="<>é {{ y }}</>"', " c-x='\n <i c-y=\"<b>{{ z }}</b>\">{{ w }}</i>'",
+                         " {# t #} data-a=1"])
+NAMES = st.sampled_from(["div", "p", "c-card", "span"])
+
+
+def element(children):
+    return st.one_of(
+        st.builds(lambda n, a, body: f"<{n}{a}>{body}</{n}>", NAMES, ATTRS, children),
+        st.builds(lambda n, a: f"<{n}{a}/>", NAMES, ATTRS),
+        st.builds(lambda a: f"<br{a}>", ATTRS),
+        st.just("<c-raw {# r #}><p>{{ raw }}</c-raw>"),
+        st.builds(lambda body: f"<c-for each='item in items'>{body}{{{{ item }}}}</c-for>", children),
+    )
+
+
+TEMPLATES = st.recursive(st.one_of(TEXTS, EXPRS, COMMENTS),
+                         lambda children: st.lists(st.one_of(children, element(children)), max_size=4).map("".join),
+                         max_leaves=12)
+
+
+CONTROL_FLOW = {"c-if", "c-elif", "c-else", "c-for", "c-empty"}
+
+
+def nfkc(token):
+    return unicodedata.normalize("NFKC", token.content)
+
+
+def check_used_variables(template):
+    """Recomputes the used variables of every body and node by their rule and
+    compares; returns the template's list."""
+    out = []
+    for element in template.elements:
+        item = element[0]
+        if isinstance(item, tp.Expr):
+            out += item.used_variables
+        elif not isinstance(item, tp.Text):
+            bound = {nfkc(t) for t in item.introduced_variables}
+            own = []
+            if isinstance(item, tp.Node.WithBody):
+                own = [t for t in check_used_variables(item.body) if nfkc(t) not in bound]
+            tag = item.start_tag
+            loop = bound and tag.name.content not in ("c-for", "c-fill") and any(
+                a.key.content == "c-for" for a in tag.attrs)
+            for a in tag.attrs:
+                keep_loop_names = not loop or a.key.content in CONTROL_FLOW
+                own += [t for t in a.used_variables if keep_loop_names or nfkc(t) not in bound]
+            assert item.used_variables == own
+            out += own
+    assert template.used_variables == out
+    return out
+
+
+def tokens_of(value):
+    """Every Token reachable from a tree value, except slot names (a default
+    slot is named by a token of its own)."""
+    out = []
+    if isinstance(value, tp.Token):
+        return [value]
+    if isinstance(value, (list, tuple)):
+        for item in value:
+            out += tokens_of(item)
+        return out
+    if isinstance(value, tp.StaticNamedSlot) or value is None or isinstance(value, (str, bool, int)):
+        return out
+    for name in dir(value):
+        if (name.startswith("_") and name != "_0") or name in ("slots", "quote_char", "kind", "contains_fills", "is_self_closing",
+                                             "required", "WithBody", "SelfClosing", "Node", "Expr", "Text"):
+            continue
+        out += tokens_of(getattr(value, name))
+    return out
+
+
+# Arbitrary text over the characters that matter to the grammar.
+NOISE = st.text(alphabet="<>/{}#=\"' \n\r!?-abcé_:.$@()[]", max_size=60).map(lambda t: t.replace("c", "c-"))
+
+
+@settings(max_examples=400, deadline=None)
+@given(st.one_of(TEMPLATES, NOISE))
+def test_tokens_are_pieces_of_the_input(source):
+    try:
+        tree = parse(source)
+    except (SyntaxError, ValueError) as e:
+        assert str(e).startswith("Parse error: ")
+        return
+    check_used_variables(tree)
+    data = source.encode()
+    for token in tokens_of(tree):
+        piece = data[token.start_index:token.end_index].decode()
+        assert token.content == piece, (source, token)
+        before = data[:token.start_index].decode()
+        line = before.count("\n") + 1
+        column = len(before) - (before.rfind("\n") + 1) + 1
+        assert token.line_col == (line, column), (source, token)
