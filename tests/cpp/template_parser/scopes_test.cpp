@@ -91,10 +91,6 @@ TEST(UsedVariables, Table) {
              {var("x", 9)}, {expr({var("x", 5)})})},
        {1, 3, 4},
        {1, 3, 4}},
-      {"the same without a c-for attribute keeps every attribute whole",
-       {node("li", {attr("class", {var("x", 2)})}, {var("x", 9)}, {expr({var("x", 5)})})},
-       {2},
-       {2}},
       {"a self-closing loop element",
        {leaf("input", {attr("c-for", {var("xs", 1)}), attr("value", {var("x", 2)}), attr("c-else", {var("x", 3)})},
              {var("x", 9)})},
@@ -105,12 +101,6 @@ TEST(UsedVariables, Table) {
              {expr({var("d", 5)})})},
        {1, 2},
        {1, 2}},
-      {"nested bodies accumulate in element order",
-       {expr({var("a", 1)}), node("div", {attr("title", {var("t", 2)})}, {},
-                                  {node("p", {}, {}, {expr({var("b", 3)})}), expr({var("c", 4)})}),
-        expr({var("d", 5)})},
-       {1, 3, 4, 2, 5},
-       {3, 4, 2}},
   };
   for (const auto& c : cases) {
     Template t;
