@@ -162,6 +162,12 @@ inline constexpr std::string_view kControlFlowWithNonFill =
     "Control flow tag '<{}>' is a sibling of '<c-fill>' but contains non-fill content. When mixed with '<c-fill>' "
     "tags, control flow tags must contain only '<c-fill>' or other control flow tags.";
 
+// The node's tag name (broken invariants of the walk, never reached from a template).
+inline constexpr std::string_view kBodyChecksMissing =
+    "Internal error: '<{}>' has a body but reached validation without its body's checks";
+inline constexpr std::string_view kFiledWithoutValidation =
+    "Internal error: '<{}>' was filed without passing validation";
+
 // --- Tag rules ----------------------------------------------------------------------
 
 // Tag name; all allowed names joined with "', '"; invalid names joined with ", ".
