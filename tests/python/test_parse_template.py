@@ -211,9 +211,6 @@ class TestAttributeKinds:
         ('class="a {{ b }}"', "Static", []),
         ("c-if='x > 1'", "Expression", ["x"]),
         ("c-title=y.z", "Expression", ["y"]),
-        ("c-else", "Expression", []),
-        ("c-empty", "Expression", []),
-        ("c-flag", "Expression", []),
         ('#c-key="item.id"', "Meta", ["item"]),
         ("#c-ignore", "Meta", []),
         # Markup values are templates; the test trims blanks.
@@ -229,6 +226,12 @@ class TestAttributeKinds:
         (a,) = attrs_of(f"<div {attr}></div>")
         assert kind(a) == kind_name
         assert [v.content for v in a.used_variables] == used
+
+    def test_bare_markers(self):
+        t = parse("<p c-if='a'></p><i c-else></i><b c-for='x in xs'></b><u c-empty></u>")
+        markers = [e[0].start_tag.attrs[0] for e in t.elements[1::2]]
+        assert [(a.key.content, a.value, kind(a)) for a in markers] == [("c-else", None, "Expression"),
+                                                                        ("c-empty", None, "Expression")]
 
     def test_nested_template_comments_and_slots(self):
         t = parse('<c-card c-x="<c-slot name=\'s\'>{# n #}</c-slot>"></c-card>')
@@ -268,6 +271,43 @@ class TestAttributeKinds:
     def test_errors(self, source, line, col, marked, message):
         assert_positioned(source, line, col, marked, message)
 
+
+
+TAKEN = ("Cannot define variable '{}' in {} - variable name is already taken. Variable shadowing is not allowed, "
+         "use a different name.")
+
+
+class TestScopes:
+    @pytest.mark.parametrize("source,used", [
+        ("{{ x }}{{ x }}", ["x", "x"]),
+        # A loop's body reads its variable without needing it from the context.
+        ('<c-for each="item in items">{{ item }}{{ other }}</c-for>', ["other", "items"]),
+        ('<c-for each="\ufb01le in files">{{ file }}</c-for>', ["files"]),
+        # A loop on an element: its other attributes may read the loop variable.
+        ('<ul><li c-for="x in xs" c-class="x.cls" c-title="y">{{ x }}</li></ul>', ["xs", "y"]),
+        # Sibling bindings may reuse a name.
+        ('<c-for each="x in a"></c-for><c-for each="x in b"></c-for>', ["a", "b"]),
+    ])
+    def test_used_variables(self, source, used):
+        t = parse(source)
+        assert [v.content for v in t.used_variables] == used
+
+    @pytest.mark.parametrize("source,col,marked,message", [
+        ('<c-card><c-fill name="s" data="d" fallback="d"></c-fill></c-card>', 45, "d",
+         "Cannot define variable 'd' more than once in tag '<c-fill>'. Use a distinct name for each binding."),
+        ('{{ item }}<c-for each="item in items"></c-for>', 24, "item", TAKEN.format("item", "tag '<c-for>'")),
+        ('{{ file }}<c-for each="\ufb01le in fs"></c-for>', 24, "\ufb01le", TAKEN.format("file", "tag '<c-for>'")),
+        ('<c-for each="x in a"><c-for each="x in b"></c-for></c-for>', 35, "x", TAKEN.format("x", "tag '<c-for>'")),
+        # The same name in the loop's own control flow is in use.
+        ("<li c-for=\"x in xs\" c-if='x'></li>", 12, "x", TAKEN.format("x", "tag '<li>'")),
+        # Templates nested in attribute values may not shadow either.
+        ("<c-for each=\"item in items\"><c-card c-x='<c-for each=\"item in xs\"></c-for>'></c-card></c-for>",
+         55, "item", TAKEN.format("item", "nested template attribute")),
+        ("<li c-for=\"x in xs\" c-y='<c-for each=\"x in z\"></c-for>'></li>", 39, "x",
+         TAKEN.format("x", "nested template attribute")),
+    ])
+    def test_shadowing(self, source, col, marked, message):
+        assert_positioned(source, 1, col, marked, message)
 
 
 # ---- random trees: every token is a piece of the input, every list of used variables follows its rule ----
