@@ -228,9 +228,6 @@ class TestAttributeKinds:
         ('class="a {{ b }}"', "Static", []),
         ("c-if='x > 1'", "Expression", [("x", 11, 12, 1, 12)]),
         ("c-title=y.z", "Expression", [("y", 13, 14, 1, 14)]),
-        ("c-else", "Expression", []),
-        ("c-empty", "Expression", []),
-        ("c-flag", "Expression", []),
         ('#c-key="item.id"', "Meta", [("item", 13, 17, 1, 14)]),
         ("#c-ignore", "Meta", []),
         # Markup values are templates; the test trims blanks.
@@ -246,6 +243,11 @@ class TestAttributeKinds:
         (a,) = attrs_of(f"<div {attr}></div>")
         assert kind(a) == kind_name
         assert [tok(v) for v in a.used_variables] == used
+
+    def test_bare_markers_are_expressions(self):
+        # Validation refuses them outside a chain, and a bare c-flag anywhere.
+        t = parse('<p c-if="a"></p><div c-else></div><p c-for="x in y"></p><div c-empty></div>')
+        assert [kind(e[0].start_tag.attrs[0]) for e in t.elements] == ["Expression"] * 4
 
     def test_nested_template_comments_and_slots(self):
         t = parse('<c-card c-x="<c-slot name=\'s\'>{# n #}</c-slot>"></c-card>')
