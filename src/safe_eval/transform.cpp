@@ -70,6 +70,24 @@ Result<pyexpr::Expr> wrap_and_rewrite(std::string_view source, std::string& wrap
     return parsed;
 }
 
+// The names the walk recorded and the comments of the text, in the caller's
+// coordinates, into `out` (a TransformResult or an ExpressionScan).
+template <class Out>
+void report_names(const RewriteState& state, std::string_view wrapped, Out& out) {
+    Positions positions(wrapped);
+    out.used_variables = sorted_tokens(state.used_names, positions);
+    out.assigned_variables = sorted_tokens(state.assigned_names, positions);
+    const auto comments = scan_comments(wrapped);
+    out.comments.reserve(comments.size());
+    for (const auto& c : comments) {
+        const std::string_view whole = wrapped.substr(c.hash, c.end - c.hash);
+        out.comments.push_back(ExprComment{
+            .token = positions.token(std::string(whole), c.hash, c.end),
+            .value = positions.token(std::string(whole.substr(1)), c.hash + 1, c.end),
+        });
+    }
+}
+
 }  // namespace
 
 Result<pyexpr::Expr> rewrite_expression(std::string_view source) {
@@ -93,29 +111,25 @@ Result<std::string> sandbox_source(std::string_view source) {
     return std::move(*text);
 }
 
+Result<ExpressionScan> scan_expression(std::string_view source) {
+    std::string wrapped;
+    RewriteState state(kPrefixLen);
+    state.build_tree = false;
+    auto checked = wrap_and_rewrite(source, wrapped, state);
+    if (!checked) return Result<ExpressionScan>::failure(std::move(checked).error());
+    ExpressionScan scan;
+    report_names(state, wrapped, scan);
+    return scan;
+}
+
 Result<TransformResult> transform_expression(std::string_view source) {
     std::string wrapped;
     RewriteState state(kPrefixLen);
     auto rewritten = wrap_and_rewrite(source, wrapped, state);
     if (!rewritten) return Result<TransformResult>::failure(std::move(rewritten).error());
-    pyexpr::Expr expression = std::move(rewritten).value();
-
-    Positions positions(wrapped);
-    TransformResult result{
-        .used_variables = sorted_tokens(state.used_names, positions),
-        .assigned_variables = sorted_tokens(state.assigned_names, positions),
-        .comments = {},
-        .expression = std::move(expression),
-    };
-    const auto comments = scan_comments(wrapped);
-    result.comments.reserve(comments.size());
-    for (const auto& c : comments) {
-        const std::string_view whole = std::string_view(wrapped).substr(c.hash, c.end - c.hash);
-        result.comments.push_back(ExprComment{
-            .token = positions.token(std::string(whole), c.hash, c.end),
-            .value = positions.token(std::string(whole.substr(1)), c.hash + 1, c.end),
-        });
-    }
+    TransformResult result;
+    result.expression = std::move(rewritten).value();
+    report_names(state, wrapped, result);
     return result;
 }
 

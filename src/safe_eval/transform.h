@@ -56,6 +56,14 @@ struct TransformResult {
     pyexpr::Expr expression;
 };
 
+// What an expression reads, assigns and holds as comments, without its
+// rewritten tree: the first three fields of TransformResult.
+struct ExpressionScan {
+    std::vector<ExprToken> used_variables;
+    std::vector<ExprToken> assigned_variables;
+    std::vector<ExprComment> comments;
+};
+
 // Rewrites one expression. The error message is complete ("Parse error: ...",
 // "Validation Error: ...", "SyntaxError: ..."); callers add nothing to it.
 Result<TransformResult> transform_expression(std::string_view source);
@@ -63,6 +71,11 @@ Result<TransformResult> transform_expression(std::string_view source);
 // The rewritten tree alone, for callers that print it and need no positions
 // (safe_eval): the same tree and the same errors as transform_expression.
 Result<pyexpr::Expr> rewrite_expression(std::string_view source);
+
+// The names and comments of transform_expression, with the same errors in the
+// same order, from a walk that checks the tree without rewriting it: for
+// callers that keep nothing else (the template parser, on every expression).
+Result<ExpressionScan> scan_expression(std::string_view source);
 
 // safe_eval's text: the rewrite printed at the lowest level with a four-space
 // indent unit. The same text and errors as printing rewrite_expression's tree,

@@ -1,14 +1,212 @@
+// The Python backend's reading of template expressions and <c-for> loop
+// headers. Both run the sandboxing rewriter's check-only walk: the parser needs
+// the names and comments, never the rewritten tree.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <optional>
+#include <unordered_set>
+#include <utility>
+
+#include "pyexpr/ast.h"
+#include "safe_eval/transform.h"
+#include "template/compiler/backend_messages.h"
 #include "template/compiler/python_backend.h"
+#include "text/unicode.h"
+#include "text/utf8.h"
 
 namespace lumra::template_compiler {
+namespace {
 
-// Stand-ins until the Python expression services land.
-ParseExpressionResult python_parse_expression(std::string_view) {
-  return std::string("Python expression parsing is not available in this build");
+using template_ast::LineCol;
+using template_ast::Token;
+
+// A loop header is read as the clauses of a generator expression. The line
+// feed keeps a `#` comment at the end of `each` off the closing parenthesis.
+constexpr std::string_view kLoopOpen = "(None for ";
+constexpr std::string_view kLoopClose = "\n)";
+constexpr std::uint64_t kLoopPrefixLen = kLoopOpen.size();
+static_assert(kLoopPrefixLen == 10);
+
+// The kind index shown in the loop-target message is the kind's place in this
+// order; the expression tree declares its kinds in the same order.
+static_assert(static_cast<int>(pyexpr::ExprKind::BoolOp) == 0);
+static_assert(static_cast<int>(pyexpr::ExprKind::Generator) == 11);
+static_assert(static_cast<int>(pyexpr::ExprKind::Attribute) == 25);
+static_assert(static_cast<int>(pyexpr::ExprKind::Subscript) == 26);
+static_assert(static_cast<int>(pyexpr::ExprKind::Name) == 28);
+static_assert(static_cast<int>(pyexpr::ExprKind::List) == 29);
+static_assert(static_cast<int>(pyexpr::ExprKind::IpyEscapeCommand) == 32);
+
+std::uint64_t below_loop_prefix(std::uint64_t offset) { return offset > kLoopPrefixLen ? offset - kLoopPrefixLen : 0; }
+
+// Lines and columns in one text as the template counts them: lines end at LF
+// only, columns count characters, both from 1. Offsets asked in increasing
+// order cost their distance; a smaller one starts over from the beginning.
+class LineColumnCursor {
+ public:
+  explicit LineColumnCursor(std::string_view text) : text_(text) {}
+
+  // An offset beyond the text counts as its end; an offset (or a line start)
+  // inside a character gets column 1.
+  LineCol offset_line_column(std::uint64_t offset) {
+    const std::size_t to = static_cast<std::size_t>(std::min<std::uint64_t>(offset, text_.size()));
+    if (to < pos_) *this = LineColumnCursor(text_);
+    for (; pos_ < to; ++pos_) {
+      const auto byte = static_cast<unsigned char>(text_[pos_]);
+      if (byte == '\n') {
+        ++line_;
+        column_ = 1;
+        line_start_ = pos_ + 1;
+      } else if (!text::utf8::is_continuation(byte)) {
+        ++column_;
+      }
+    }
+    return {line_, on_boundary(line_start_) && on_boundary(to) ? column_ : 1};
+  }
+
+ private:
+  bool on_boundary(std::size_t i) const {
+    return i >= text_.size() || !text::utf8::is_continuation(static_cast<unsigned char>(text_[i]));
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+  std::size_t line_start_ = 0;
+  std::uint64_t line_ = 1;
+  std::uint64_t column_ = 1;
+};
+
+Token to_token(safe_eval::ExprToken&& t) {
+  return Token{std::move(t.content), t.start_index, t.end_index, LineCol{t.line, t.column}};
 }
 
-LoopVariablesResult python_extract_loop_variables(std::string_view) {
-  return std::string("Python for-loop variable extraction is not available in this build");
+// The rewriter's line index also ends lines at a lone CR; the template does
+// not, so in a text that holds one the lines and columns are counted again.
+void recount_lines(std::string_view text, ParsedExpression& parsed) {
+  if (text.find('\r') == std::string_view::npos) return;
+  LineColumnCursor names(text);
+  for (auto& token : parsed.used_variables) token.line_col = names.offset_line_column(token.start_index);
+  LineColumnCursor assigned(text);
+  for (auto& token : parsed.assigned_variables) token.line_col = assigned.offset_line_column(token.start_index);
+  LineColumnCursor comments(text);
+  for (auto& comment : parsed.comments) {
+    comment.token.line_col = comments.offset_line_column(comment.token.start_index);
+    comment.value.line_col = comments.offset_line_column(comment.value.start_index);
+  }
+}
+
+// Appends the names one comprehension target binds: names, starred names and
+// tuples of them, in source order. Walks with its own stack: a target's depth
+// is the caller's input.
+std::optional<std::string> collect_loop_targets(const pyexpr::Expr& target, LineColumnCursor& positions,
+                                                std::vector<Token>& out) {
+  std::vector<const pyexpr::Expr*> pending{&target};
+  while (!pending.empty()) {
+    const pyexpr::Expr* expr = pending.back();
+    pending.pop_back();
+    while (const auto* starred = expr->as_if<pyexpr::ExprStarred>()) {
+      if (!starred->value) break;
+      expr = starred->value.get();
+    }
+    if (const auto* name = expr->as_if<pyexpr::ExprName>()) {
+      const std::uint64_t start = below_loop_prefix(name->range.start().raw);
+      out.push_back(Token{name->id.str(), start, below_loop_prefix(name->range.end().raw),
+                          positions.offset_line_column(start)});
+    } else if (const auto* tuple = expr->as_if<pyexpr::ExprTuple>()) {
+      for (auto it = tuple->elts.rbegin(); it != tuple->elts.rend(); ++it) pending.push_back(&*it);
+    } else {
+      return fmt::format(fmt::runtime(msg::kInvalidLoopTarget),
+                         fmt::format("Discriminant({})", static_cast<int>(expr->kind())));
+    }
+  }
+  return std::nullopt;
+}
+
+// Appends the names one iterable or condition of the header reads, except those
+// bound so far (`seen`, NFKC forms), positioned in `each`.
+std::optional<std::string> map_clause_variables(const pyexpr::Expr& expression, std::string_view wrapped,
+                                                const std::unordered_set<std::string_view>& seen,
+                                                LineColumnCursor& positions, std::vector<Token>& out) {
+  const std::uint64_t start = expression.range().start().raw;
+  const std::uint64_t end = expression.range().end().raw;
+  if (start < kLoopPrefixLen || end > wrapped.size()) return std::string(msg::kLoopRangeOutsideHeader);
+  auto parsed = python_parse_expression(wrapped.substr(start, end - start));
+  if (auto* message = std::get_if<std::string>(&parsed)) return std::move(*message);
+  const std::uint64_t shift = start - kLoopPrefixLen;
+  for (auto& token : std::get<ParsedExpression>(parsed).used_variables) {
+    // Targets are stored normalised by the lexer; names read are kept as written.
+    const bool bound = text::is_ascii(token.content) ? seen.contains(token.content)
+                                                     : seen.contains(text::nfkc(token.content));
+    if (bound) continue;
+    token.start_index += shift;
+    token.end_index += shift;
+    token.line_col = positions.offset_line_column(token.start_index);
+    out.push_back(std::move(token));
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+ParseExpressionResult python_parse_expression(std::string_view text) {
+  auto scanned = safe_eval::scan_expression(text);
+  if (!scanned) return std::move(scanned).error();
+  auto& scan = scanned.value();
+  ParsedExpression parsed;
+  parsed.used_variables.reserve(scan.used_variables.size());
+  for (auto& t : scan.used_variables) parsed.used_variables.push_back(to_token(std::move(t)));
+  parsed.assigned_variables.reserve(scan.assigned_variables.size());
+  for (auto& t : scan.assigned_variables) parsed.assigned_variables.push_back(to_token(std::move(t)));
+  parsed.comments.reserve(scan.comments.size());
+  for (auto& c : scan.comments) {
+    parsed.comments.push_back(template_ast::Comment{to_token(std::move(c.token)), to_token(std::move(c.value))});
+  }
+  recount_lines(text, parsed);
+  return parsed;
+}
+
+LoopVariablesResult python_extract_loop_variables(std::string_view each) {
+  std::string wrapped;
+  wrapped.reserve(kLoopOpen.size() + each.size() + kLoopClose.size());
+  wrapped.append(kLoopOpen).append(each).append(kLoopClose);
+  auto parsed = safe_eval::parse_expression(wrapped, each, kLoopPrefixLen);
+  if (!parsed) return std::move(parsed).error();
+  // `each` may close the parenthesis itself ("x in a) + (b").
+  const auto* generator = parsed.value().as_if<pyexpr::ExprGenerator>();
+  if (generator == nullptr) return std::string(msg::kEachNotComprehension);
+  const auto& clauses = generator->generators;
+  if (clauses.empty()) return std::string(msg::kEachWithoutClause);
+
+  LoopVariables out;
+  // Where each clause's names end in loop_variables.
+  std::vector<std::size_t> clause_ends;
+  clause_ends.reserve(clauses.size());
+  LineColumnCursor target_positions(each);
+  for (const auto& clause : clauses) {
+    const std::size_t before = out.loop_variables.size();
+    if (auto error = collect_loop_targets(clause.target, target_positions, out.loop_variables)) return std::move(*error);
+    if (out.loop_variables.size() == before) return std::string(msg::kClauseWithoutVariable);
+    clause_ends.push_back(out.loop_variables.size());
+  }
+
+  // An iterable sees the names of the clauses before it; a condition sees its
+  // own clause's names too. The views stay valid: loop_variables is complete.
+  std::unordered_set<std::string_view> seen;
+  std::size_t bound = 0;
+  LineColumnCursor used_positions(each);
+  for (std::size_t i = 0; i < clauses.size(); ++i) {
+    if (auto error = map_clause_variables(clauses[i].iter, wrapped, seen, used_positions, out.used_variables)) {
+      return std::move(*error);
+    }
+    for (; bound < clause_ends[i]; ++bound) seen.insert(out.loop_variables[bound].content);
+    for (const auto& condition : clauses[i].ifs) {
+      if (auto error = map_clause_variables(condition, wrapped, seen, used_positions, out.used_variables)) {
+        return std::move(*error);
+      }
+    }
+  }
+  return out;
 }
 
 }  // namespace lumra::template_compiler

@@ -96,14 +96,6 @@ TEST(SandboxPrint, DeepNestingFailsTheSameWay) {
     }
 }
 
-// Under the address sanitizer every expression costs some thirty times more:
-// a sample keeps the run short.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr std::size_t kCorpusStride = 8;
-#else
-constexpr std::size_t kCorpusStride = 1;
-#endif
-
 TEST(SandboxPrint, MatchesThePrintedRewriteOnTheCorpus) {
     const auto data = test_support::read_file(test_support::expression_corpus_path());
     if (!data) GTEST_SKIP() << "no expression corpus at " << test_support::expression_corpus_path() << " (make test extracts it)";
@@ -111,7 +103,7 @@ TEST(SandboxPrint, MatchesThePrintedRewriteOnTheCorpus) {
     std::size_t checked = 0;
     std::size_t failures = 0;
     for (const std::string_view source : test_support::nul_fields(*data)) {
-        if (source.empty() || seen++ % kCorpusStride != 0) continue;
+        if (source.empty() || seen++ % test_support::kCorpusStride != 0) continue;
         ++checked;
         const std::string diff = disagreement(source);
         if (!diff.empty() && ++failures <= 5) ADD_FAILURE() << "for " << source << ":\n  " << diff;
