@@ -1,7 +1,7 @@
 // Where safe_eval's time goes, phase by phase, over real Python expressions:
 // the parse alone, parse and rewrite, the rewritten tree printed, and
 // sandbox_source (what safe_eval runs), which prints the rewrite without
-// building it.
+// building it; and the names and comments with and without the rewritten tree.
 //
 // Over the benchmark corpus (corpus.h); only the expressions the rewriter
 // accepts are timed, so every phase sees the same set.
@@ -78,10 +78,36 @@ void BM_SandboxSource(benchmark::State& state) {
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
 }
 
+// What the template parser asks of every expression: its names and comments,
+// from the rewritten tree or from the check-only walk.
+void BM_NamesFromRewrite(benchmark::State& state) {
+    const auto& texts = corpus();
+    for (auto _ : state) {
+        for (const auto& text : texts) {
+            auto result = se::transform_expression(text);
+            benchmark::DoNotOptimize(result);
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
+}
+
+void BM_NamesFromScan(benchmark::State& state) {
+    const auto& texts = corpus();
+    for (auto _ : state) {
+        for (const auto& text : texts) {
+            auto scan = se::scan_expression(text);
+            benchmark::DoNotOptimize(scan);
+        }
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * texts.size()));
+}
+
 BENCHMARK(BM_Parse)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseRewrite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ParseRewritePrint)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SandboxSource)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NamesFromRewrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NamesFromScan)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

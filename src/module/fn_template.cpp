@@ -39,8 +39,6 @@ void raise_parse_error(const tp::TemplateParseError& error) {
       raise(PyExc_SyntaxError, fmt::format("Parse error: {}", error.text()));
     case tp::TemplateParseError::Kind::Message:
       raise(PyExc_ValueError, fmt::format("Parse error: {}", error.text()));
-    case tp::TemplateParseError::Kind::Unavailable:
-      raise(PyExc_NotImplementedError, error.text());
   }
   internal_fault("Internal error: unknown template parse error kind");
 }

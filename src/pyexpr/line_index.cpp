@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text/utf8.h"
+
 namespace lumra::pyexpr {
 
 namespace {
@@ -23,27 +25,6 @@ bool has_non_ascii(std::string_view text) {
         if (static_cast<unsigned char>(*p) >= 0x80) return true;
     }
     return false;
-}
-
-// Characters in `text`: the bytes that are not UTF-8 continuation bytes.
-size_t count_chars(std::string_view text) {
-    const char* p = text.data();
-    size_t n = text.size();
-    size_t continuations = 0;
-    constexpr uint64_t kHigh = 0x8080808080808080ULL;
-    while (n >= 8) {
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        // A continuation byte is 10xxxxxx: bit 7 set and bit 6 clear.
-        const uint64_t cont = word & ~(word << 1) & kHigh;
-        continuations += static_cast<size_t>(__builtin_popcountll(cont));
-        p += 8;
-        n -= 8;
-    }
-    for (; n > 0; --n, ++p) {
-        if ((static_cast<unsigned char>(*p) & 0xC0) == 0x80) ++continuations;
-    }
-    return text.size() - continuations;
 }
 
 }  // namespace
@@ -86,7 +67,7 @@ LineColumn LineIndex::line_column(TextSize offset, std::string_view text) const 
         if (offset.raw < text.size() && (static_cast<unsigned char>(text[offset.raw]) & 0xC0) == 0x80) {
             internal_fault("byte index " + std::to_string(offset.raw) + " is not a char boundary");
         }
-        column = count_chars(text.substr(line_start, offset.raw - line_start));
+        column = text::utf8::count_chars(text.substr(line_start, offset.raw - line_start));
     }
     column += 1;
     if (line == 0 && text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&

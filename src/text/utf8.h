@@ -2,7 +2,9 @@
 // renderings of both syntax trees.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -27,6 +29,26 @@ inline void append(std::string& out, char32_t c) {
 }
 
 inline constexpr bool is_continuation(unsigned char b) { return (b & 0xC0) == 0x80; }
+
+// Characters in `text`: the bytes that are not continuation bytes, counted a
+// word at a time (positions of long lines are counted this way).
+inline size_t count_chars(std::string_view text) {
+    const char* p = text.data();
+    size_t n = text.size();
+    size_t continuations = 0;
+    constexpr uint64_t kHigh = 0x8080808080808080ULL;
+    while (n >= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        // A continuation byte is 10xxxxxx: bit 7 set and bit 6 clear.
+        const uint64_t cont = word & ~(word << 1) & kHigh;
+        continuations += static_cast<size_t>(__builtin_popcountll(cont));
+        p += 8;
+        n -= 8;
+    }
+    for (; n > 0; --n, ++p) continuations += is_continuation(static_cast<unsigned char>(*p));
+    return text.size() - continuations;
+}
 
 // Decodes the character at `i` and sets `len` to its byte length. A malformed
 // sequence decodes as U+FFFD of length 1, so callers always make progress.

@@ -10,7 +10,7 @@
 
 #include "pyexpr/ast.h"
 #include "safe_eval/transform.h"
-#include "template/compiler/backend_messages.h"
+#include "template/compiler/messages.h"
 #include "template/compiler/python_backend.h"
 #include "text/unicode.h"
 #include "text/utf8.h"

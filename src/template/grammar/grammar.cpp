@@ -68,7 +68,7 @@ constexpr auto kCompound = RuleKind::compound_atomic;
 
 class TemplateRecogniser : public PegState {
  public:
-  explicit TemplateRecogniser(std::string_view input) noexcept : PegState(input) {}
+  TemplateRecogniser(std::string_view input, bool track_attempts) : PegState(input, track_attempts) {}
 
   // template = template_element* ~ EOI
   bool template_() {
@@ -104,6 +104,13 @@ class TemplateRecogniser : public PegState {
     return p;
   }
 
+  // Whether a rule that begins with the literal `opening` fails here at its
+  // first step. Without attempt tracking such a try leaves nothing behind
+  // (its records are dropped, no state is touched), so it is skipped whole.
+  bool cannot_open(std::string_view opening) const noexcept {
+    return !tracks_attempts() && !peek_literal(opening);
+  }
+
   // Moves the cursor to the terminator found from it, or to the end of the
   // input: `(!"x" ~ ANY)*`.
   void skip_to(TerminatorSearch& search) noexcept {
@@ -128,6 +135,7 @@ class TemplateRecogniser : public PegState {
   // html_comment = "<!--" ~ html_comment_content ~ "-->"
   bool html_comment() {
     if (!next_is('<')) return rule_fails_at_once<kNormal>(Rule::html_comment);
+    if (cannot_open("<!--")) return false;
     return rule<kNormal>(Rule::html_comment, [this] {
       return literal("<!--") && html_comment_content() && literal("-->");
     });
@@ -144,6 +152,7 @@ class TemplateRecogniser : public PegState {
   // html_directive = "<!" ~ directive_content ~ ">"
   bool html_directive() {
     if (!next_is('<')) return rule_fails_at_once<kAtomic>(Rule::html_directive);
+    if (cannot_open("<!")) return false;
     return rule<kAtomic>(Rule::html_directive, [this] {
       return literal("<!") && directive_content() && byte('>');
     });
@@ -160,6 +169,7 @@ class TemplateRecogniser : public PegState {
   // html_processing_instruction = "<?" ~ processing_instruction_content ~ ">"
   bool html_processing_instruction() {
     if (!next_is('<')) return rule_fails_at_once<kAtomic>(Rule::html_processing_instruction);
+    if (cannot_open("<?")) return false;
     return rule<kAtomic>(Rule::html_processing_instruction, [this] {
       return literal("<?") && processing_instruction_content() && byte('>');
     });
@@ -175,6 +185,7 @@ class TemplateRecogniser : public PegState {
 
   // html_raw = html_raw_start_tag ~ html_raw_content ~ html_raw_end_tag
   bool html_raw() {
+    if (cannot_open("<c-raw")) return false;
     return rule<kNormal>(Rule::html_raw, [this] {
       return html_raw_start_tag() && html_raw_content() && html_raw_end_tag();
     });
@@ -262,7 +273,7 @@ class TemplateRecogniser : public PegState {
   // goes straight to the end instead of trying each `</c-raw` again.
   bool html_raw_content() {
     return rule<kAtomic>(Rule::html_raw_content, [this] {
-      if (pos_ >= no_raw_end_from_ && furthest() == n_) {
+      if (pos_ >= no_raw_end_from_ && (!tracks_attempts() || furthest() == n_)) {
         pos_ = n_;
         return true;
       }
@@ -309,6 +320,7 @@ class TemplateRecogniser : public PegState {
   //     ~ spacing* ~ ">"
   bool html_end_tag() {
     if (!next_is('<')) return rule_fails_at_once<kCompound>(Rule::html_end_tag);
+    if (cannot_open("</")) return false;
     return rule<kCompound>(Rule::html_end_tag, [this] {
       if (!(literal("</") && html_tag_name())) return false;
       attributes_and_spacing();
@@ -408,6 +420,7 @@ class TemplateRecogniser : public PegState {
   // template_expression = "{{" ~ WHITESPACE* ~ python_expr ~ WHITESPACE* ~ "}}"
   bool template_expression() {
     if (!next_is('{')) return rule_fails_at_once<kCompound>(Rule::template_expression);
+    if (cannot_open("{{")) return false;
     return rule<kCompound>(Rule::template_expression, [this] {
       if (!literal("{{")) return false;
       while (whitespace()) {
@@ -422,6 +435,7 @@ class TemplateRecogniser : public PegState {
   // template_comment = "{#" ~ template_comment_content ~ "#}"
   bool template_comment() {
     if (!next_is('{')) return rule_fails_at_once<kAtomic>(Rule::template_comment);
+    if (cannot_open("{#")) return false;
     return rule<kAtomic>(Rule::template_comment, [this] {
       return literal("{#") && template_comment_content() && literal("#}");
     });
@@ -467,6 +481,7 @@ class TemplateRecogniser : public PegState {
   // python_str_triple_double = "\"\"\"" ~ (!"\"\"\"" ~ ANY)* ~ "\"\"\""
   bool python_str_triple_double() {
     if (!next_is('"')) return rule_fails_at_once<kAtomic>(Rule::python_str_triple_double);
+    if (cannot_open("\"\"\"")) return false;
     return rule<kAtomic>(Rule::python_str_triple_double, [this] {
       if (!literal("\"\"\"")) return false;
       skip_to(triple_double_);
@@ -477,6 +492,7 @@ class TemplateRecogniser : public PegState {
   // python_str_triple_single = "'''" ~ (!"'''" ~ ANY)* ~ "'''"
   bool python_str_triple_single() {
     if (!next_is('\'')) return rule_fails_at_once<kAtomic>(Rule::python_str_triple_single);
+    if (cannot_open("'''")) return false;
     return rule<kAtomic>(Rule::python_str_triple_single, [this] {
       if (!literal("'''")) return false;
       skip_to(triple_single_);
@@ -713,19 +729,24 @@ GrammarResult template_grammar_parse(Rule start, std::string_view input) {
                               rule_name(start)));
   }
 
-  TemplateRecogniser recogniser(input);
-  const bool matched =
-      start == Rule::template_ ? recogniser.template_() : recogniser.fill_data_pattern();
-  if (recogniser.fatal()) {
-    return GrammarError::at_pos(input, recogniser.fatal_pos(),
-                                std::move(recogniser.fatal_message()));
+  // Most inputs parse: the first run keeps no account of failed attempts,
+  // and only a failure runs again with it to say what was expected where.
+  for (const bool track_attempts : {false, true}) {
+    TemplateRecogniser recogniser(input, track_attempts);
+    const bool matched =
+        start == Rule::template_ ? recogniser.template_() : recogniser.fill_data_pattern();
+    if (recogniser.fatal()) {
+      return GrammarError::at_pos(input, recogniser.fatal_pos(),
+                                  std::move(recogniser.fatal_message()));
+    }
+    if (matched) return ParseTree(input, std::move(recogniser.records()));
+    if (track_attempts) {
+      return GrammarError::from_attempts(input, recogniser.furthest(),
+                                         std::move(recogniser.expected()),
+                                         std::move(recogniser.unexpected()));
+    }
   }
-  if (!matched) {
-    return GrammarError::from_attempts(input, recogniser.furthest(),
-                                       std::move(recogniser.expected()),
-                                       std::move(recogniser.unexpected()));
-  }
-  return ParseTree(input, std::move(recogniser.records()));
+  return GrammarError::at_pos(input, 0, "Internal error: the template grammar ended without a result");
 }
 
 }  // namespace lumra::grammar

@@ -65,10 +65,15 @@ class TerminatorSearch {
 
 class PegState {
  public:
-  explicit PegState(std::string_view input)
+  // `track_attempts`: keep the furthest failure with its expected and
+  // unexpected rules. Only a failed parse reports them, so a first run can go
+  // without and a failure be run again with them: the records and the outcome
+  // are the same either way.
+  PegState(std::string_view input, bool track_attempts)
       : input_(input),
         s_(reinterpret_cast<const unsigned char*>(input.data())),
-        n_(static_cast<std::uint32_t>(input.size())) {
+        n_(static_cast<std::uint32_t>(input.size())),
+        track_attempts_(track_attempts) {
     // Typical templates leave about one entry per two bytes; starting there
     // saves most of the regrowth of the record list.
     queue_.reserve(input.size() / 2 + 16);
@@ -227,6 +232,7 @@ class PegState {
   // --- results ---------------------------------------------------------------
 
   std::vector<RecordEntry>& records() noexcept { return queue_; }
+  bool tracks_attempts() const noexcept { return track_attempts_; }
   std::uint32_t furthest() const noexcept { return furthest_; }
   std::vector<Rule>& expected() noexcept { return expected_; }
   std::vector<Rule>& unexpected() noexcept { return unexpected_; }
@@ -236,13 +242,14 @@ class PegState {
   const unsigned char* s_;
   std::uint32_t n_;
   std::uint32_t pos_ = 0;
+  bool track_attempts_;
 
  private:
   // Counts a rule called at `p` for the error report, in the caller's mode
   // (the rule's own for a compound-atomic rule).
   void count(Rule rule, std::uint32_t p, std::uint32_t entry_expected,
              std::uint32_t entry_unexpected) {
-    if (mode_ == Mode::atomic) return;
+    if (!track_attempts_ || mode_ == Mode::atomic) return;
     const std::size_t current = furthest_ == p ? expected_.size() + unexpected_.size() : 0;
     // Exactly one attempt inside this rule at p: that rule already stands for it.
     if (current == std::size_t{entry_expected} + entry_unexpected + 1) return;

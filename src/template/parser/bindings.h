@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "template/ast/ast.h"
+#include "template/compiler/backend.h"
 #include "template/parser/errors.h"
 #include "template/parser/parser.h"
 
@@ -20,5 +21,11 @@ Parsed<std::vector<template_ast::Token>> resolve_tag_bindings(std::string_view n
                                                               std::uint64_t tag_end,
                                                               std::vector<template_ast::HtmlAttr>& attrs,
                                                               const ParserContext& context);
+
+// Runs the context's backend on a loop clause (`token` on the whole input) and
+// returns the names it binds and reads on the whole input; a name bound twice
+// (compared in NFKC form) is refused.
+Parsed<template_compiler::LoopVariables> read_loop_clause(const template_ast::Token& token,
+                                                          const ParserContext& context);
 
 }  // namespace lumra::template_parser

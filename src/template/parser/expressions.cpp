@@ -2,6 +2,11 @@
 
 #include <fmt/format.h>
 
+#include <iterator>
+#include <string>
+#include <utility>
+
+#include "template/parser/comments.h"
 #include "template/parser/messages.h"
 #include "template/parser/tokens.h"
 
@@ -28,6 +33,25 @@ Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& ex
     shift_token(comment.value, by);
   }
   return out;
+}
+
+Parsed<template_ast::Expr> build_python_expr(TextParse& parse, grammar::Pair pair) {
+  template_ast::Expr expr;
+  expr.token = parse.tokens.token_with_offset(pair);
+  std::optional<grammar::Pair> value;
+  Status error = split_comment_pairs(parse, pair.inner(), expr.comments, [&](grammar::Pair inner) -> Status {
+    if (!value) value = inner;
+    return std::nullopt;
+  });
+  if (error) return std::move(*error);
+  if (!value) return error_at_pair(parse.context, pair, std::string(msg::kExpressionWithoutInner));
+  expr.value = parse.tokens.token_with_offset(*value);
+  auto parsed = parse_expression_rebased(expr.value, GrammarSpan{value->start(), value->end()}, parse.context);
+  if (!parsed) return std::move(parsed).error();
+  expr.used_variables = std::move(parsed.value().used_variables);
+  auto& own = parsed.value().comments;
+  expr.comments.insert(expr.comments.end(), std::make_move_iterator(own.begin()), std::make_move_iterator(own.end()));
+  return expr;
 }
 
 }  // namespace lumra::template_parser

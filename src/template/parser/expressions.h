@@ -10,7 +10,9 @@
 
 #include "template/ast/ast.h"
 #include "template/parser/errors.h"
+#include "template/grammar/pairs.h"
 #include "template/parser/parser.h"
+#include "template/parser/walk.h"
 
 namespace lumra::template_parser {
 
@@ -29,5 +31,9 @@ using GrammarSpan = std::pair<std::uint64_t, std::uint64_t>;
 Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& expression_token,
                                                    std::optional<GrammarSpan> error_span,
                                                    const ParserContext& context);
+
+// A `template_expression` pair `{{ ... }}`: its comments are the template
+// comments between the braces and the expression, then the expression's own.
+Parsed<template_ast::Expr> build_python_expr(TextParse& parse, grammar::Pair pair);
 
 }  // namespace lumra::template_parser

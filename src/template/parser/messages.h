@@ -49,6 +49,9 @@ inline constexpr std::string_view kMismatchedTags = "Mismatched tags: expected c
 inline constexpr std::string_view kUnclosedTag = "Unclosed tag <{}>: expected </{}> before end of template";
 // The 513th open element; {} is the bound.
 inline constexpr std::string_view kNestingTooDeep = "Template nesting is too deep (more than {} levels)";
+// Templates nested in attribute values inside one another; {} is the bound.
+inline constexpr std::string_view kNestedTemplatesTooDeep =
+    "Templates nested in attribute values are too deep (more than {} levels)";
 
 // --- Comments ---------------------------------------------------------------------
 
@@ -158,6 +161,12 @@ inline constexpr std::string_view kFillsNotGrouped =
 inline constexpr std::string_view kControlFlowWithNonFill =
     "Control flow tag '<{}>' is a sibling of '<c-fill>' but contains non-fill content. When mixed with '<c-fill>' "
     "tags, control flow tags must contain only '<c-fill>' or other control flow tags.";
+
+// The node's tag name (broken invariants of the walk, never reached from a template).
+inline constexpr std::string_view kBodyChecksMissing =
+    "Internal error: '<{}>' has a body but reached validation without its body's checks";
+inline constexpr std::string_view kFiledWithoutValidation =
+    "Internal error: '<{}>' was filed without passing validation";
 
 // --- Tag rules ----------------------------------------------------------------------
 

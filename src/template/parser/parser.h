@@ -60,8 +60,6 @@ class TemplateParseError {
     Grammar,
     // A plain message (semantic checks carry their own "(line {}, column {})").
     Message,
-    // The parser is not part of this build.
-    Unavailable,
   };
 
   static TemplateParseError from_grammar(grammar::GrammarError error) {
@@ -69,9 +67,6 @@ class TemplateParseError {
   }
   static TemplateParseError from_message(std::string message) {
     return TemplateParseError(Kind::Message, std::move(message));
-  }
-  static TemplateParseError unavailable(std::string message) {
-    return TemplateParseError(Kind::Unavailable, std::move(message));
   }
 
   Kind kind() const noexcept { return kind_; }

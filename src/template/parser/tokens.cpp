@@ -13,9 +13,7 @@ namespace lumra::template_parser {
 namespace {
 
 std::uint64_t count_chars(std::string_view text, std::size_t from, std::size_t to) {
-  std::uint64_t n = 0;
-  for (std::size_t i = from; i < to; ++i) n += !text::utf8::is_continuation(static_cast<unsigned char>(text[i]));
-  return n;
+  return text::utf8::count_chars(text.substr(from, to - from));
 }
 
 bool on_char_boundary(std::string_view text, std::size_t i) {
@@ -35,18 +33,26 @@ template_ast::LineCol LineColCursor::at(std::size_t offset) {
   offset = std::min(offset, text_.size());
   const auto& starts = *line_starts_;
   const std::size_t line_start = starts[line_ - 1];
-  const std::size_t next_start = line_ < starts.size() ? starts[line_] : std::numeric_limits<std::size_t>::max();
-  if (offset >= line_start && offset < next_start) {
-    // Same line: move the cursor by the distance.
-    if (offset >= offset_) {
-      column_ += count_chars(text_, offset_, offset);
-    } else {
-      column_ -= count_chars(text_, offset, offset_);
-    }
-  } else {
-    const auto after = std::upper_bound(starts.begin(), starts.end(), offset);
+  if (offset < line_start) {
+    // An earlier line (rare: the walk moves forward): bisect the lines before.
+    const auto after = std::upper_bound(starts.begin(), starts.begin() + static_cast<std::ptrdiff_t>(line_ - 1), offset);
     line_ = static_cast<std::uint64_t>(after - starts.begin());
     column_ = 1 + count_chars(text_, starts[line_ - 1], offset);
+  } else if (line_ < starts.size() && offset >= starts[line_]) {
+    // A later line: usually the next few, so step; bisect a long jump.
+    std::size_t line = line_;
+    for (int steps = 0; line < starts.size() && starts[line] <= offset && steps < 8; ++steps) ++line;
+    if (line < starts.size() && starts[line] <= offset) {
+      line = static_cast<std::size_t>(std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(line), starts.end(), offset) -
+                                      starts.begin());
+    }
+    line_ = line;
+    column_ = 1 + count_chars(text_, starts[line_ - 1], offset);
+  } else if (offset >= offset_) {
+    // Same line: move the cursor by the distance.
+    column_ += count_chars(text_, offset_, offset);
+  } else {
+    column_ -= count_chars(text_, offset, offset_);
   }
   offset_ = offset;
   return {line_, column_};
@@ -67,7 +73,7 @@ template_ast::Token PairTokens::token_with_offset(grammar::Pair pair) {
   return token;
 }
 
-template_ast::Token token_slice(template_ast::Token token, std::int64_t from, std::int64_t end_delta) {
+template_ast::Token token_slice(const template_ast::Token& token, std::int64_t from, std::int64_t end_delta) {
   const std::string& content = token.content;
   const auto size = static_cast<std::int64_t>(std::min<std::size_t>(content.size(), std::numeric_limits<std::int64_t>::max()));
   if (from < 0) return token;
@@ -80,21 +86,22 @@ template_ast::Token token_slice(template_ast::Token token, std::int64_t from, st
   const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
   if (token.start_index > max - uend) return token;
 
-  for (std::size_t i = 0; i < ufrom;) {
-    std::uint32_t len = 1;
-    const char32_t c = text::utf8::decode(content, i, len);
-    if (c == U'\n') {
-      token.line_col.line += 1;
-      token.line_col.column = 1;
-    } else {
-      token.line_col.column += 1;
-    }
-    i += len;
+  template_ast::Token out;
+  out.line_col = token.line_col;
+  // The skipped prefix moves the position: a line feed starts a new line at
+  // column 1, every other character advances the column.
+  const std::string_view prefix(content.data(), ufrom);
+  const std::size_t last_lf = prefix.rfind('\n');
+  if (last_lf == std::string_view::npos) {
+    out.line_col.column += text::utf8::count_chars(prefix);
+  } else {
+    out.line_col.line += static_cast<std::uint64_t>(std::count(prefix.begin(), prefix.end(), '\n'));
+    out.line_col.column = 1 + text::utf8::count_chars(prefix.substr(last_lf + 1));
   }
-  token.end_index = token.start_index + uend;
-  token.start_index += ufrom;
-  token.content = content.substr(ufrom, uend - ufrom);
-  return token;
+  out.start_index = token.start_index + ufrom;
+  out.end_index = token.start_index + uend;
+  out.content.assign(content, ufrom, uend - ufrom);
+  return out;
 }
 
 Parsed<template_ast::Comment> comment_from_pair(PairTokens& tokens, const ParserContext& context,

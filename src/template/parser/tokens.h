@@ -75,9 +75,9 @@ class PairTokens {
   Offsets offsets_;
 };
 
-// The sub-token for bytes `from` .. content length + `end_delta`; the token
-// unchanged when that range is impossible or splits a character.
-template_ast::Token token_slice(template_ast::Token token, std::int64_t from, std::int64_t end_delta);
+// The sub-token for bytes `from` .. content length + `end_delta`; a copy of
+// the token when that range is impossible or splits a character.
+template_ast::Token token_slice(const template_ast::Token& token, std::int64_t from, std::int64_t end_delta);
 
 // A `{# ... #}` pair as a Comment (whole token and the text inside).
 Parsed<template_ast::Comment> comment_from_pair(PairTokens& tokens, const ParserContext& context,

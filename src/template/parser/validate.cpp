@@ -1,26 +1,30 @@
 #include "template/parser/validate.h"
 
+#include <fmt/format.h>
+
 #include <utility>
+
+#include "template/parser/messages.h"
+#include "template/parser/validate_checks.h"
 
 namespace lumra::template_parser {
 
 namespace {
 
-// A <c-slot>'s static name: the last of name / c-name / c-bind decides.
-std::optional<template_ast::StaticNamedSlot> static_slot(const template_ast::Node& node) {
+using template_ast::Node;
+using template_ast::StaticNamedSlot;
+
+// A <c-slot>'s static name: the last of name / c-name / c-bind decides; none
+// of them is the "default" slot, placed at the start tag.
+std::optional<StaticNamedSlot> static_slot(const Node& node) {
   const auto& tag = node.start_tag();
   std::optional<template_ast::Token> name;
-  bool found = false;
-  for (auto it = tag.attrs.rbegin(); it != tag.attrs.rend() && !found; ++it) {
-    const std::string& key = it->key.content;
-    if (key == "c-name" || key == "c-bind") return std::nullopt;
-    if (key == "name") {
-      if (!it->inner_value) return std::nullopt;
-      name = *it->inner_value;
-      found = true;
-    }
+  if (const auto* attr = last_slot_name_attr(tag)) {
+    if (attr->key.content != "name" || !attr->inner_value) return std::nullopt;
+    name = *attr->inner_value;
+  } else {
+    name = template_ast::Token{"default", tag.token.start_index, tag.token.end_index, tag.token.line_col};
   }
-  if (!name) name = template_ast::Token{"default", tag.token.start_index, tag.token.end_index, tag.token.line_col};
   std::optional<bool> required = false;
   for (auto it = tag.attrs.rbegin(); it != tag.attrs.rend(); ++it) {
     const std::string& key = it->key.content;
@@ -33,33 +37,66 @@ std::optional<template_ast::StaticNamedSlot> static_slot(const template_ast::Nod
       break;
     }
   }
-  return template_ast::StaticNamedSlot{std::move(*name), required};
+  return StaticNamedSlot{std::move(*name), required};
+}
+
+const UserRules& user_rules_of(const ParserContext& context) {
+  static const UserRules kNone;
+  return context.user_rules ? *context.user_rules : kNone;
 }
 
 }  // namespace
 
-// Stand-in until the checks land: files the node without checking it.
-Status validate_template(template_ast::Node node, std::vector<template_ast::StaticNamedSlot> extra_slots,
-                         const std::vector<OpenElement>&, Collector& collector, const CollectorChecks*,
-                         const ParserContext&) {
+Status validate_template(Node node, std::vector<StaticNamedSlot> extra_slots, const std::vector<OpenElement>& stack,
+                         Collector& collector, const CollectorChecks* body_checks, const ParserContext& context) {
+  const std::string_view source = context.source ? std::string_view(*context.source) : std::string_view();
+  // Views into `node`: valid until it is moved into the collector at the end.
+  const std::string_view name = node.start_tag().name.content;
+  const auto* with_body = node.with_body();
+  if (with_body && body_checks == nullptr) {
+    return TemplateParseError::from_message(fmt::format(fmt::runtime(msg::kBodyChecksMissing), name));
+  }
+  const bool control_flow = template_ast::is_control_flow_name(name);
+  const bool has_fills = with_body && body_checks->has_fill_deep;
+
+  // The fills only a component reads; a control-flow tag needs just the flag.
+  BodyFills fills;
+  if (has_fills && !control_flow) fills = collect_fills(*with_body->body);
+  if (name == "c-fill") {
+    if (Status error = check_fill_placement(node, stack, collector.checks, source)) return error;
+  }
+  if (Status error = check_client_props(node, source)) return error;
+  if (Status error = check_tag_rules(node, user_rules_of(context), source)) return error;
+  if (Status error = check_meta_attribute_placement(node, source)) return error;
+  if (Status error = check_attribute_names(node, source)) return error;
+  if (Status error = check_attribute_values(node, source)) return error;
+  if (Status error = check_slots_and_fills(node, fills, context)) return error;
+  if (Status error = check_chain(node, collector.tmpl, source)) return error;
+  const bool mixed = with_body && control_flow && holds_more_than_fills(*with_body->body, *body_checks);
+  if (Status error = check_fill_grouping(node, mixed, collector, source)) return error;
+
+  // Filing: what the node carries bubbles up one level.
   template_ast::Template& out = collector.tmpl;
-  if (node.start_tag().name.content == "c-slot") {
+  CollectorChecks& checks = collector.checks;
+  if (name == "c-fill") checks.has_fill = checks.has_fill_deep = true;
+  if (control_flow) checks.has_fill_deep = checks.has_fill_deep || has_fills;
+  checks.has_mixed_control_flow = checks.has_mixed_control_flow || mixed;
+  checks.last_node_index = out.elements.size();
+  checks.last_node_mixed_control_flow = mixed;
+  if (with_body) node.contains_fills() = has_fills;
+
+  if (name == "c-slot") {
     if (auto slot = static_slot(node)) out.slots.push_back(std::move(*slot));
   }
   for (auto& slot : extra_slots) out.slots.push_back(std::move(slot));
-  if (const auto* with_body = node.with_body()) {
+  if (with_body) {
     const auto& body_slots = with_body->body->slots;
     out.slots.insert(out.slots.end(), body_slots.begin(), body_slots.end());
   }
   out.comments.insert(out.comments.end(), node.comments().begin(), node.comments().end());
   out.used_variables.insert(out.used_variables.end(), node.used_variables().begin(), node.used_variables().end());
-  if (node.start_tag().name.content == "c-fill") collector.checks.has_fill = true;
   out.elements.emplace_back(std::move(node));
   return std::nullopt;
 }
-
-Status check_client_props(const template_ast::Node&, std::string_view) { return std::nullopt; }
-Status check_tag_rules(const template_ast::Node&, const UserRules&, std::string_view) { return std::nullopt; }
-Status check_meta_attribute_placement(const template_ast::Node&, std::string_view) { return std::nullopt; }
 
 }  // namespace lumra::template_parser

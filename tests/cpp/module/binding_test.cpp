@@ -81,7 +81,6 @@ TEST(ErrorMapping, ParseErrors) {
       {tp::TemplateParseError::from_grammar(positioned), "SyntaxError", "Parse error: " + rendered},
       {tp::TemplateParseError::from_message("Unclosed tag (line 1, column 2)"), "ValueError",
        "Parse error: Unclosed tag (line 1, column 2)"},
-      {tp::TemplateParseError::unavailable("not here"), "NotImplementedError", "not here"},
   };
   for (const Case& c : cases) {
     Raised r = raised_by([&] { raise_parse_error(c.error); });

@@ -1,0 +1,228 @@
+// parse_template_text: the grammar's records of one text walked into the
+// syntax tree, with the stack of elements whose end tag is still to come.
+//
+// Finished pieces are filed bottom-up: an element reaches its parent's body
+// (or the top level) only when it is complete and validated, so a body holds
+// its children in source order. Template comments between elements, at any
+// depth, are filed at the top level.
+#include "template/parser/walk.h"
+
+#include <fmt/format.h>
+
+#include <iterator>
+#include <string>
+#include <utility>
+#include <variant>
+
+#include "template/ast/names.h"
+#include "template/grammar/grammar.h"
+#include "template/parser/comments.h"
+#include "template/parser/elements.h"
+#include "template/parser/expressions.h"
+#include "template/parser/messages.h"
+#include "template/parser/scopes.h"
+#include "template/parser/validate.h"
+
+namespace lumra::template_parser {
+
+namespace {
+
+using grammar::Pair;
+using grammar::Rule;
+using template_ast::Node;
+using template_ast::Template;
+
+std::uint64_t saturating_sum(std::uint64_t a, std::uint64_t b) { return b > UINT64_MAX - a ? UINT64_MAX : a + b; }
+
+// A grammar failure, moved from the text the grammar ran over onto the whole input.
+TemplateParseError grammar_failure(const ParserContext& context, const grammar::GrammarError& error) {
+  std::string message = fmt::format(fmt::runtime(msg::kFailedToParseTemplate), grammar::parsing_error_message(error));
+  if (error.is_span()) {
+    return error_at_offsets(*context.source, context.index_offset, error.start(), error.end(), std::move(message));
+  }
+  if (auto placed =
+          grammar::error_from_pos(*context.source, saturating_sum(context.index_offset, error.start()), message)) {
+    return TemplateParseError::from_grammar(std::move(*placed));
+  }
+  return TemplateParseError::from_message(std::move(message));
+}
+
+class ElementWalk {
+ public:
+  explicit ElementWalk(TextParse& parse) : parse_(parse) { stack_.reserve(16); }
+
+  Status element(Pair pair) {
+    if (pair.rule() == Rule::EOI) return std::nullopt;
+    if (Status error = expect_rule(pair, Rule::template_element)) return error;
+    const auto inner = pair.inner().first();
+    if (!inner) return error_at_pair(context(), pair, std::string(msg::kTemplateElementWithoutInner));
+    Template& out = collector().tmpl;
+    switch (inner->rule()) {
+      case Rule::html_comment: {
+        auto built = build_html_comment(parse_, *inner);
+        if (!built) return std::move(built).error();
+        out.elements.emplace_back(template_ast::Text{std::move(built.value().token)});
+        out.comments.push_back(std::move(built.value().comment));
+        return std::nullopt;
+      }
+      case Rule::html_directive:
+      case Rule::html_processing_instruction:
+      case Rule::text:
+        out.elements.emplace_back(template_ast::Text{parse_.tokens.token_with_offset(*inner)});
+        return std::nullopt;
+      case Rule::html_raw:
+        return raw(*inner);
+      case Rule::html_tag:
+        return tag(*inner);
+      case Rule::template_expression: {
+        auto expr = build_python_expr(parse_, *inner);
+        if (!expr) return std::move(expr).error();
+        // Used variables are gathered once by the scope pass after the walk.
+        has_variables_ = has_variables_ || !expr.value().used_variables.empty();
+        out.comments.insert(out.comments.end(), expr.value().comments.begin(), expr.value().comments.end());
+        out.elements.emplace_back(std::move(expr).value());
+        return std::nullopt;
+      }
+      case Rule::template_comment:
+        return append_template_comment(parse_, *inner, comments_between_elements_);
+      default:
+        return error_at_pair(context(), *inner,
+                             fmt::format(fmt::runtime(msg::kUnexpectedElementRule), grammar::rule_name(inner->rule())));
+    }
+  }
+
+  // Whether anything in the template reads or binds a variable; without any,
+  // the scope passes have nothing to compute or check.
+  bool has_variables() const { return has_variables_; }
+
+  // The top-level template, once every pair is walked.
+  Parsed<Template> finish() {
+    if (!stack_.empty()) {
+      const template_ast::Token& open = stack_.back().start_tag.token;
+      const std::string& name = stack_.back().start_tag.name.content;
+      return error_at_span(*context().source, open.start_index, open.end_index,
+                           fmt::format(fmt::runtime(msg::kUnclosedTag), name, name));
+    }
+    Template top = std::move(top_.tmpl);
+    // Template comments between elements come first, as if split off the run
+    // before the walk.
+    if (!comments_between_elements_.empty()) {
+      top.comments.insert(top.comments.begin(), std::make_move_iterator(comments_between_elements_.begin()),
+                          std::make_move_iterator(comments_between_elements_.end()));
+    }
+    return top;
+  }
+
+ private:
+  ParserContext& context() const { return parse_.context; }
+
+  // Whether a tag brings variables that the scope passes must see: read,
+  // introduced, or introduced inside a template nested in an attribute value.
+  void note_variables(const template_ast::HtmlStartTag& tag, const std::vector<template_ast::Token>& introduced) {
+    if (has_variables_) return;
+    has_variables_ = !introduced.empty();
+    for (const auto& attr : tag.attrs) {
+      has_variables_ = has_variables_ || !attr.used_variables.empty() || attr.kind == template_ast::HtmlAttrKind::Template;
+    }
+  }
+  Collector& collector() { return current_collector(stack_, top_); }
+
+  Status raw(Pair pair) {
+    auto node = build_raw_element(parse_, pair);
+    if (!node) return std::move(node).error();
+    note_variables(node.value().start_tag(), node.value().introduced_variables());
+    // Raw blocks skip validation, which files a node's comments: file them here.
+    Template& out = collector().tmpl;
+    const auto& comments = node.value().comments();
+    out.comments.insert(out.comments.end(), comments.begin(), comments.end());
+    out.elements.emplace_back(std::move(node).value());
+    return std::nullopt;
+  }
+
+  Status tag(Pair pair) {
+    if (Status error = build_html_tag(parse_, pair, built_)) return error;
+    if (auto* start = std::get_if<BuiltStartTag>(&built_)) {
+      note_variables(start->start_tag, start->introduced_variables);
+      return open(*start);
+    }
+    if (auto* end = std::get_if<template_ast::HtmlEndTag>(&built_)) return close(pair, *end);
+    auto& complete = std::get<CompleteElement>(built_);
+    note_variables(complete.node.start_tag(), complete.node.introduced_variables());
+    return validate(std::move(complete.node), std::move(complete.slots), nullptr);
+  }
+
+  Status open(BuiltStartTag& start) {
+    if (template_ast::is_void_element(start.start_tag.name.content)) {
+      return validate(finish_without_body(std::move(start.start_tag), std::move(start.introduced_variables)),
+                      std::move(start.slots), nullptr);
+    }
+    if (stack_.size() >= kMaxOpenElements) {
+      const template_ast::Token& token = start.start_tag.token;
+      return error_at_span(*context().source, token.start_index, token.end_index,
+                           fmt::format(fmt::runtime(msg::kNestingTooDeep), kMaxOpenElements));
+    }
+    OpenElement& frame = stack_.emplace_back();
+    frame.start_tag = std::move(start.start_tag);
+    frame.introduced_variables = std::move(start.introduced_variables);
+    frame.tag_slots = std::move(start.slots);
+    return std::nullopt;
+  }
+
+  Status close(Pair pair, template_ast::HtmlEndTag& end) {
+    if (stack_.empty()) {
+      return error_at_pair(context(), pair, fmt::format(fmt::runtime(msg::kUnexpectedClosingTag), end.name.content));
+    }
+    OpenElement& frame = stack_.back();
+    const std::string& open_name = frame.start_tag.name.content;
+    if (open_name != end.name.content) {
+      return error_at_pair(context(), pair,
+                           fmt::format(fmt::runtime(msg::kMismatchedTags), open_name, end.name.content));
+    }
+    Node node = assemble_node(std::move(frame.start_tag), std::move(end), std::move(frame.body.tmpl),
+                              std::move(frame.introduced_variables));
+    std::vector<template_ast::StaticNamedSlot> slots = std::move(frame.tag_slots);
+    const CollectorChecks checks = std::move(frame.body.checks);
+    stack_.pop_back();
+    return validate(std::move(node), std::move(slots), &checks);
+  }
+
+  Status validate(Node&& node, std::vector<template_ast::StaticNamedSlot>&& slots, const CollectorChecks* body_checks) {
+    return validate_template(std::move(node), std::move(slots), stack_, collector(), body_checks, context());
+  }
+
+  TextParse& parse_;
+  Collector top_;
+  std::vector<OpenElement> stack_;
+  std::vector<template_ast::Comment> comments_between_elements_;
+  // The tag being built, reused from tag to tag.
+  BuiltTag built_;
+  bool has_variables_ = false;
+};
+
+}  // namespace
+
+ParseResult parse_template_text(std::string_view text, ParserContext& context) {
+  if (text.empty()) return Template{};
+  grammar::GrammarResult grammar = grammar::template_grammar_parse(Rule::template_, text);
+  if (!grammar) return grammar_failure(context, grammar.error());
+  const grammar::ParseTree& tree = grammar.tree();
+  const auto root = tree.pairs().first();
+  if (!root) {
+    return error_at_span(*context.source, 0, context.source->size(), std::string(msg::kTemplateEmpty));
+  }
+  if (Status error = expect_rule(*root, Rule::template_)) return std::move(*error);
+
+  TextParse parse{context, PairTokens(tree, offsets_of(context))};
+  ElementWalk walk(parse);
+  for (const Pair pair : root->inner()) {
+    if (Status error = walk.element(pair)) return std::move(*error);
+  }
+  auto top = walk.finish();
+  if (!top) return std::move(top).error();
+  if (walk.has_variables()) {
+    if (Status error = resolve_scopes(top.value(), context)) return std::move(*error);
+  }
+  return std::move(top).value();
+}
+
+}  // namespace lumra::template_parser
