@@ -18,10 +18,25 @@ print("mark_html:", html)
 print("       ->", segments, placeholders)
 
 print()
-template = '<c-if cond="user">Hello {{ user.name }}</c-if>'
-try:
-    tree = _rust.template_parser.parse_template(template)
-    print(_rust.template_parser.compile_template(tree))
-except NotImplementedError as error:
-    print("parse_template:", template)
-    print("       -> not available yet:", error)
+# A component template: a layout filled with a header and a list of orders.
+template = """\
+<c-Layout c-title="page.title">
+  <c-fill name="header" data="{ user as viewer }">
+    <h1 class="title">Hello, {{ viewer.name }}!</h1>
+  </c-fill>
+  <c-fill name="default">
+    <ul class="orders" c-if="orders">
+      <li c-for="order in orders" #c-key="order.id">
+        {# one line per order #}
+        <c-OrderLine c-order="order" c-label="<><b>{{ order.title }}</b> x{{ order.count }}</>" />
+      </li>
+    </ul>
+    <p c-else>No orders yet.</p>
+  </c-fill>
+</c-Layout>
+<footer><c-slot name="footer"><small>Lumra</small></c-slot></footer>
+"""
+tree = _rust.template_parser.parse_template(template)
+print("parse_template + compile_template:")
+print(template)
+print(_rust.template_parser.compile_template(tree))

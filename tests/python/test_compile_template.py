@@ -46,8 +46,8 @@ def body_line(source):
 
 # ---- hand-built trees ------------------------------------------------------------------
 
-def tok(content, start=0, end=None):
-    return tp.Token(content, start, len(content) if end is None else end, (1, 1))
+def tok(content, start=0):
+    return tp.Token(content, start, start + len(content), (1, 1))
 
 
 def toks(names):
@@ -58,36 +58,28 @@ def text(content):
     return tp.TemplateElement.Text(tp.Text(tok(content)))
 
 
-def expr(value, used=(), start=0, end=None):
-    whole = "{{" + value + "}}"
-    return tp.TemplateElement.Expr(tp.Expr(tok(whole, start, end), tok(value), toks(used), []))
+def expr(value, used=()):
+    return tp.TemplateElement.Expr(tp.Expr(tok("{{" + value + "}}"), tok(value), toks(used), []))
 
 
-def attr(key, value=None, kind=K.Static, used=(), quote='"', written=True, pattern=None, span=None):
-    start, end = span or (0, len(key))
-    outer = tok(quote + value + quote) if value is not None and written else None
+def attr(key, value=None, kind=K.Static, used=(), written=True, pattern=None):
+    outer = tok(f'"{value}"') if value is not None and written else None
     inner = tok(value) if value is not None else None
-    return tp.HtmlAttr(tok(key, start, end), tok(key), outer, inner, quote if outer and quote else None, kind, [],
-                       toks(used), pattern)
+    return tp.HtmlAttr(tok(key), tok(key), outer, inner, '"' if outer else None, kind, [], toks(used), pattern)
 
 
-def node(name, attrs=(), body=None, used=(), introduced=(), fills=False, span=None):
-    start, end = span or (0, len(name) + 2)
-    tag = tp.HtmlStartTag(tok(f"<{name}>", start, end), tok(name), list(attrs), body is None, [])
+def node(name, attrs=(), body=None, used=(), introduced=(), fills=False):
+    tag = tp.HtmlStartTag(tok(f"<{name}>"), tok(name), list(attrs), body is None, [])
     if body is None:
         value = tp.Node.SelfClosing(tag, toks(used), toks(introduced), [], fills)
     else:
-        close = tp.HtmlEndTag(tok(f"</{name}>", end, end + len(name) + 3), tok(name), [])
+        close = tp.HtmlEndTag(tok(f"</{name}>", len(name) + 2), tok(name), [])
         value = tp.Node.WithBody(tag, close, template(*body), toks(used), toks(introduced), [], fills)
     return tp.TemplateElement.Node(value)
 
 
 def template(*elements):
     return tp.Template(list(elements), [], [], [])
-
-
-def compiled(*elements):
-    return body_line(tp.compile_template(template(*elements)))
 
 
 def binding(whole=None, fields=(), rest=None):
@@ -102,81 +94,108 @@ def nested(depth, wrap, leaf):
     return template(tree)
 
 
-CASES = [
-    ("empty", [], "[]"),
-    ("text, expression, text", [text("a "), expr("user.name", ["user"], 4, 17), text(" b")],
-     '["""a """, ExprNode(source, (4, 17,), """user.name""", ("user",)), """ b""",]'),
-    ("static attributes", [node("p", [attr("class", "big"), attr("hidden"), attr("x", "", quote="'"),
-                                      attr("y", "1", quote="")], [text("t")])],
-     '["""<p class=\\"big\\" hidden x y=1>t</p>""",]'),
-    ("void and self-closing", [node("br"), node("BR"), node("div")], '["""<br/><BR></BR><div></div>""",]'),
-    ("dynamic attributes", [node("input", [attr("class", "big", span=(5, 16)),
-                                           attr("value", "v + v", K.Expression, ["v", "v"])])],
-     '["""<input""", ElementAttrsNode(source, (0, 7,), (StaticHtmlAttr(source, (5, 16,), """class""", """big""", ()), '
-     'ExprHtmlAttr(source, (0, 5,), """value""", """v + v""", ("v", "v",)),), ("v",)), """/>""",]'),
-    ("metadata after the attributes", [node("li", [attr("#c-ignore", kind=K.Meta), attr("#c-key", "k", K.Meta, ["k"]),
-                                                   attr("id", "a")], [])],
-     '["""<li id=\\"a\\" data-lumra-morph=\\"ignore\\" data-lumra-key=\\":""", ExprNode(source, (0, 6,), """k""", ("k",)), '
-     '"""\\"></li>""",]'),
-    ("template attributes", [node("c-x", [attr("a", "  <>in </>  ", K.Template), attr("b", "<>", K.Template),
-                                          attr("c", kind=K.Template)])],
-     '[ComponentNode(source, (0, 5,), (TemplateHtmlAttr(source, (0, 1,), """a""", """in """, ()), '
-     'TemplateHtmlAttr(source, (0, 1,), """b""", """<>""", ()), TemplateHtmlAttr(source, (0, 1,), """c""", """""", ()),), '
-     '[], (), """x""", False),]'),
-    ("component", [node("c-MyCard", [attr("#c-key", "k", K.Meta)], [node("c-fill", [attr("name", "a")], [text("x")])],
-                        used=["ﬁ", "fi", "b"], fills=True)],
-     '[ComponentNode(source, (0, 21,), (), [FillNode(source, (0, 17,), (StaticHtmlAttr(source, (0, 4,), """name""", '
-     '"""a""", ()),), ["""x""",], (), ()),], ("fi", "b",), """mycard""", True, '
-     'ExprHtmlAttr(source, (0, 6,), """#c-key""", """k""", ())),]'),
-    ("fill bindings", [node("c-fill", [attr("data", "d", pattern=binding(whole="ｄ"))]),
-                       node("c-fill", [attr("data", "d", pattern=binding(fields=[("a", "a"), ("b", "c")], rest="more"))]),
-                       node("c-slot", [attr("data", "d", pattern=binding(fields=[("a", "ﬁ")]))], introduced=["ﬁ"])],
-     '[FillNode(source, (0, 8,), (StaticHtmlAttr(source, (0, 4,), """data""", """d""", ()),), [], (), ()), '
-     'FillNode(source, (0, 8,), (StaticHtmlAttr(source, (0, 4,), """data""", FillDataBinding((("a", "a",), '
-     '("b", "c",),), "more"), ()),), [], (), ()), SlotNode(source, (0, 8,), (StaticHtmlAttr(source, (0, 4,), '
-     '"""data""", FillDataBinding((("a", "fi",),), ""), ()),), [], (), ("fi",)),]'),
-    ("c-for attribute", [node("li", [attr("c-for", "x in xs", K.Expression, ["xs"])], [expr("x", ["x"])],
-                              used=["xs"], introduced=["x"])],
-     '[ForNode(source, (((0, 9,), (ExprHtmlAttr(source, (0, 5,), """each""", """x in xs""", ("xs",)),), '
-     '["""<li>""", ExprNode(source, (0, 5,), """x""", ("x",)), """</li>""",], ("x",),),), ("xs",)),]'),
-    ("c-if and c-for on one element", [node("div", [attr("c-for", "x in xs", K.Expression), attr("c-if", "a", K.Expression)],
-                                            [], introduced=["x"])],
-     '[IfNode(source, (((0, 11,), (ExprHtmlAttr(source, (0, 4,), """cond""", """a""", ()),), [ForNode(source, '
-     '(((0, 11,), (ExprHtmlAttr(source, (0, 5,), """each""", """x in xs""", ()),), ["""<div></div>""",], ("x",),),), ()),], '
-     '(),),), ()),]'),
-    ("if chain across a comment", [node("c-if", [attr("cond", "a", K.Expression, ["a"])], [text("A")], used=["a"]),
-                                   text("\n"), text("\n"), node("c-else", [], [text("B")]), text(" "), text("\n"),
-                                   node("p", [], [])],
-     '[IfNode(source, (((0, 13,), (ExprHtmlAttr(source, (0, 4,), """cond""", """a""", ("a",)),), ["""A""",], (),), '
-     '((0, 17,), (), ["""B""",], (),),), ("a",)), """ \n<p></p>""",]'),
-    ("static condition", [node("c-if", [attr("cond", "", K.Expression)], [text("x")])],
-     '[IfNode(source, (((0, 13,), (ExprHtmlAttr(source, (0, 4,), """cond""", True, ()),), ["""x""",], (),),), ()),]'),
-    ("c-element", [node("c-element", [attr("is", "div"), attr("id", "a")], [text("x")]),
-                   node("c-element", [attr("is", "br")], [text(" \n")]),
-                   node("c-element", [attr("is", "span"), attr("c-bind", "b", K.Expression)])],
-     '["""<div id=\\"a\\">x</div><br/>""", ComponentNode(source, (0, 11,), (StaticHtmlAttr(source, (0, 2,), """is""", '
-     '"""span""", ()), ExprHtmlAttr(source, (0, 6,), """c-bind""", """b""", ()),), [], (), """element""", False),]'),
-    ("c-component and c-raw", [node("c-component", [attr("is", "Card")]),
-                               node("c-raw", [], [text("{{ x }}"), expr("y"), text("!")])],
-     '[ComponentNode(source, (0, 13,), (), [], (), """card""", False), """{{ x }}!""",]'),
+def compile_text(text):
+    return tp.compile_template(tp.parse_template(text))
+
+
+# ---- generated source --------------------------------------------------------------------
+
+SOURCES = [
+    ("empty", "", '[]'),
+    ("text and expression", "abcd{{user.name}} b",
+     '["""abcd""", ExprNode(source, (4, 17,), """user.name""", ("user",)), """ b""",]'),
+    ("static attributes", """<p class="big" hidden x="" y=1 z='2'>t</p>""",
+     '["""<p class=\\"big\\" hidden x y=1 z=\'2\'>t</p>""",]'),
+    ("void and self-closing", "<br><br/><BR/><div/>", '["""<br/><br/><BR></BR><div></div>""",]'),
+    ("dynamic attributes", """<input class="big" c-value="v + v" title='t'>""",
+     '["""<input""", ElementAttrsNode(source, (0, 45,), (StaticHtmlAttr(source, (7, 18,), """class""", """big""", ()), '
+     'ExprHtmlAttr(source, (19, 34,), """c-value""", """v + v""", ("v", "v",)), '
+     'StaticHtmlAttr(source, (35, 44,), """title""", """t""", ()),), ("v",)), """/>""",]'),
+    ("metadata after the attributes", '<li #c-ignore #c-key="item.id" id="a">x</li>',
+     '["""<li id=\\"a\\" data-lumra-morph=\\"ignore\\" data-lumra-key=\\":""", '
+     'ExprNode(source, (14, 30,), """item.id""", ("item",)), """\\">x</li>""",]'),
+    ("template attributes", '<c-x c-a="  <>in {{ y }} </>  " c-b="<br>"/>',
+     '[ComponentNode(source, (0, 44,), (TemplateHtmlAttr(source, (5, 31,), """c-a""", """in {{ y }} """, ("y",)), '
+     'TemplateHtmlAttr(source, (32, 42,), """c-b""", """<br>""", ()),), [], ("y",), """x""", False),]'),
+    ("component with a key and a fill", '<c-MyCard #c-key="k"><c-fill name="a">x</c-fill></c-MyCard>',
+     '[ComponentNode(source, (0, 59,), (), [FillNode(source, (21, 48,), (StaticHtmlAttr(source, (29, 37,), """name""", '
+     '"""a""", ()),), ["""x""",], (), ()),], ("k",), """mycard""", True, '
+     'ExprHtmlAttr(source, (10, 20,), """#c-key""", """k""", ("k",))),]'),
+    ("fill bindings", '<c-x><c-fill name="s" data="d"/><c-fill name="t" data="{ a, b as c, **more }">{{ c }}</c-fill></c-x>',
+     '[ComponentNode(source, (0, 100,), (), [FillNode(source, (5, 32,), (StaticHtmlAttr(source, (13, 21,), """name""", '
+     '"""s""", ()), StaticHtmlAttr(source, (22, 30,), """data""", """d""", ()),), [], (), ("d",)), '
+     'FillNode(source, (32, 94,), (StaticHtmlAttr(source, (40, 48,), """name""", """t""", ()), '
+     'StaticHtmlAttr(source, (49, 77,), """data""", FillDataBinding((("a", "a",), ("b", "c",),), "more"), ()),), '
+     '[ExprNode(source, (78, 85,), """c """, ("c",)),], (), ("a", "c", "more",)),], (), """x""", True),]'),
+    ("slot", '<c-slot name="s">d</c-slot>',
+     '[SlotNode(source, (0, 27,), (StaticHtmlAttr(source, (8, 16,), """name""", """s""", ()),), ["""d""",], (), ()),]'),
+    ("c-for attribute", '<ul><li c-for="x in xs">{{ x }}</li></ul>',
+     '["""<ul>""", ForNode(source, (((4, 36,), (ExprHtmlAttr(source, (8, 23,), """each""", """x in xs""", ("xs",)),), '
+     '["""<li>""", ExprNode(source, (24, 31,), """x """, ("x",)), """</li>""",], ("x",),),), ("xs",)), """</ul>""",]'),
+    ("c-if and c-for on one element", '<div c-if="a" c-for="x in xs">{{ x }}</div>',
+     '[IfNode(source, (((0, 43,), (ExprHtmlAttr(source, (5, 13,), """cond""", """a""", ("a",)),), [ForNode(source, '
+     '(((0, 43,), (ExprHtmlAttr(source, (14, 29,), """each""", """x in xs""", ("xs",)),), ["""<div>""", '
+     'ExprNode(source, (30, 37,), """x """, ("x",)), """</div>""",], ("x",),),), ("xs",)),], (),),), ("xs", "a",)),]'),
+    # Comments split the whitespace into runs of texts: each run is gathered whole,
+    # and the run after the last member stays in the output.
+    ("chain across template comments", '<p c-if="a">A</p>\n{# c #}\n<p c-else>B</p>\n{# d #}\n<b>x</b>',
+     '[IfNode(source, (((0, 17,), (ExprHtmlAttr(source, (3, 11,), """cond""", """a""", ("a",)),), ["""<p>A</p>""",], (),), '
+     '((26, 41,), (), ["""<p>B</p>""",], (),),), ("a",)), """\n\n<b>x</b>""",]'),
+    ("if, elif, else", '<c-if cond="a">A</c-if>\n<c-elif cond="b">B</c-elif>\n<c-else>C</c-else>  <p>z</p>',
+     '[IfNode(source, (((0, 23,), (ExprHtmlAttr(source, (6, 14,), """cond""", """a""", ("a",)),), ["""A""",], (),), '
+     '((24, 51,), (ExprHtmlAttr(source, (32, 40,), """cond""", """b""", ("b",)),), ["""B""",], (),), '
+     '((52, 70,), (), ["""C""",], (),),), ("a", "b",)), """  <p>z</p>""",]'),
+    ("static condition", '<c-if cond="">x</c-if>',
+     '[IfNode(source, (((0, 22,), (StaticHtmlAttr(source, (6, 13,), """cond""", True, ()),), ["""x""",], (),),), ()),]'),
+    ("for and empty", '<c-for each="x in xs">{{ x }}</c-for><c-empty>none</c-empty>',
+     '[ForNode(source, (((0, 37,), (ExprHtmlAttr(source, (7, 21,), """each""", """x in xs""", ("xs",)),), '
+     '[ExprNode(source, (22, 29,), """x """, ("x",)),], ("x",),), ((37, 60,), (), ["""none""",], (),),), ("xs",)),]'),
+    ("c-element", '<c-element is="div" id="a">x</c-element><c-element is="br">\n</c-element>'
+                  '<c-element c-is="t">x</c-element>',
+     r'["""<div id=\"a\">x</div><br/>""", ComponentNode(source, (72, 105,), (ExprHtmlAttr(source, (83, 91,), '
+     r'"""c-is""", """t""", ("t",)),), ["""x""",], ("t",), """element""", False),]'),
+    ("c-component and c-raw", '<c-component is="Card" title="x"/><c-raw>{{ x }} <b></c-raw>',
+     '[ComponentNode(source, (0, 34,), (StaticHtmlAttr(source, (23, 32,), """title""", """x""", ()),), [], (), '
+     '"""card""", False), """{{ x }} <b>""",]'),
+    # Fallback names are not checked by the parser; they reach the code as data.
+    ("fallback name with quotes", r"""<c-x><c-fill name="s" fallback='a", evil(), "b\'>x</c-fill></c-x>""",
+     r'[ComponentNode(source, (0, 65,), (), [FillNode(source, (5, 59,), (StaticHtmlAttr(source, (13, 21,), """name""", '
+     r'"""s""", ()), StaticHtmlAttr(source, (22, 48,), """fallback""", """a\", evil(), \"b\\""", ()),), ["""x""",], (), '
+     r'("a\", evil(), \"b\\",)),], (), """x""", True),]'),
+    # What the parser never builds: values without their written form, template values without a value.
+    ("value without its written form", [node("p", [attr("t", 'a"b', written=False)], [])],
+     '["""<p t=\\"a&quot;b\\"></p>""",]'),
+    ("template value absent or too short", [node("c-x", [attr("b", "<>", K.Template), attr("c", kind=K.Template)])],
+     '[ComponentNode(source, (0, 5,), (TemplateHtmlAttr(source, (0, 1,), """b""", """<>""", ()), '
+     'TemplateHtmlAttr(source, (0, 1,), """c""", """""", ()),), [], (), """x""", False),]'),
 ]
 
-@pytest.mark.parametrize("elements,expected", [pytest.param(e, s, id=i) for i, e, s in CASES])
-def test_generated_source(elements, expected):
-    source = tp.compile_template(template(*elements))
+
+def tree_of(text_or_elements):
+    """Template text is parsed; a list of elements is a tree built by hand."""
+    if isinstance(text_or_elements, str):
+        return tp.parse_template(text_or_elements)
+    return template(*text_or_elements)
+
+
+@pytest.mark.parametrize("tree,expected", [pytest.param(t, s, id=i) for i, t, s in SOURCES])
+def test_generated_source(tree, expected):
+    source = tp.compile_template(tree_of(tree))
     assert body_line(source) == expected
     run(source)
 
 
 ERRORS = [
+    ("bad element name", '<c-element is="my tag">x</c-element>', SyntaxError,
+     '<c-element>: "my tag" is not a valid HTML tag name'),
+    ("void with children", '<c-element is="br">x</c-element>', SyntaxError,
+     "<c-element>: void element 'br' cannot have children"),
     ("is and c-is", [node("c-element", [attr("is", "p"), attr("c-is", "x", K.Expression)])], SyntaxError,
      "<c-element> accepts either 'is' or 'c-is', not both"),
-    ("bad element name", [node("c-element", [attr("is", 'my "tag"\n')])], SyntaxError,
-     '<c-element>: "my \\"tag\\"\\n" is not a valid HTML tag name'),
-    ("void with children", [node("c-element", [attr("is", "br")], [text("x")])], SyntaxError,
-     "<c-element>: void element 'br' cannot have children"),
     ("error in a body keeps its kind", [node("c-x", [], [node("c-component", [attr("is", "a"), attr("c-is", "b")])])],
      SyntaxError, "<c-component> accepts either 'is' or 'c-is', not both"),
+    ("escaped element name", [node("c-element", [attr("is", 'a"\n')])], SyntaxError,
+     '<c-element>: "a\\"\\n" is not a valid HTML tag name'),
     ("meta on a slot", [node("c-slot", [attr("#c-key", "k", K.Meta)])], ValueError,
      "Internal error: '#c-*' attribute '#c-key' reached ordinary attribute compilation"),
     ("meta on a component", [node("c-x", [attr("#c-ignore", kind=K.Meta)])], ValueError,
@@ -190,32 +209,35 @@ ERRORS = [
 
 
 @pytest.mark.parametrize("lang", [None, "go"])
-@pytest.mark.parametrize("elements,exc,message", [pytest.param(e, x, m, id=i) for i, e, x, m in ERRORS])
-def test_compile_errors(elements, exc, message, lang):
+@pytest.mark.parametrize("tree,exc,message", [pytest.param(e, x, m, id=i) for i, e, x, m in ERRORS])
+def test_compile_errors(tree, exc, message, lang):
     # The compiler runs first: its error wins over the backend's.
     with pytest.raises(exc) as info:
-        tp.compile_template(template(*elements), lang=lang)
+        tp.compile_template(tree_of(tree), lang=lang)
     assert type(info.value) is exc and str(info.value) == "Compile error: " + message
 
 
 # ---- nesting -----------------------------------------------------------------------------
 
+LEAF = node("p", [attr("c", "", K.Template, pattern=binding(fields=[("a", "b")]))])
 NESTINGS = [
-    ("components", lambda inner: node("c-x", [], [inner])),
-    ("slots", lambda inner: node("c-slot", [attr("name", "s")], [inner])),
-    ("if attributes", lambda inner: node("p", [attr("c-if", "a", K.Expression)], [inner])),
-    ("dynamic elements in components",
-     lambda inner: node("c-x", [], [node("p", [attr("a", "b", K.Expression)], [inner])])),
+    ("components", lambda n: nested(n, lambda inner: node("c-x", [], [inner]), LEAF)),
+    ("slots", lambda n: nested(n, lambda inner: node("c-slot", [attr("name", "s")], [inner]), LEAF)),
+    ("if attributes", lambda n: nested(n, lambda inner: node("p", [attr("c-if", "a", K.Expression)], [inner]), LEAF)),
+    ("dynamic elements in components", lambda n: nested(
+        n, lambda inner: node("c-x", [], [node("p", [attr("a", "b", K.Expression)], [inner])]), LEAF)),
+    ("parsed components", lambda n: tp.parse_template("<c-x>" * n + "{{ x }}" + "</c-x>" * n)),
+    ("parsed loops", lambda n: tp.parse_template(
+        "".join(f'<p c-for="x{i} in xs">' for i in range(n)) + "<a c-b='{{ x0 }}'/>" + "</p>" * n)),
 ]
 
 
-@pytest.mark.parametrize("wrap", [pytest.param(w, id=i) for i, w in NESTINGS])
-def test_nesting_bound(wrap):
-    leaf = node("p", [attr("c", "", K.Template, pattern=binding(fields=[("a", "b")]))])
+@pytest.mark.parametrize("make", [pytest.param(m, id=i) for i, m in NESTINGS])
+def test_nesting_bound(make):
     depth = 1
     while True:
         try:
-            source = tp.compile_template(nested(depth, wrap, leaf))
+            source = tp.compile_template(make(depth))
         except ValueError as error:
             assert "nested too deeply" in str(error)
             break
@@ -223,7 +245,7 @@ def test_nesting_bound(wrap):
         depth += 1
     assert depth > 20
     with pytest.raises(ValueError, match="nested too deeply"):
-        tp.compile_template(nested(50_000, wrap, leaf))
+        tp.compile_template(make(500))
 
 
 # ---- no text breaks the source -----------------------------------------------------------
@@ -269,8 +291,51 @@ def test_no_text_escapes_its_literal(a, b, c, d):
     ]
 
 
-def test_value_without_written_form_is_quoted():
-    assert compiled(node("p", [attr("t", 'a"b', written=False)], [])) == '["""<p t=\\"a&quot;b\\"></p>""",]'
+@pytest.mark.parametrize("text,read,expected", [
+    # The parser does not check fallback names: they must reach the code as data.
+    *[(f"<c-x><c-fill name='s' fallback='{name}'>x</c-fill></c-x>", lambda body: body[0].args[3][0].args[5],
+       (unicodedata.normalize("NFKC", name),)) for name in ['a＂b', 'a\\', 'x"), evil("', 'a\nb', 'a\x00b', 'a\rb', '＼']],
+    ("<c-x><c-fill name='s' data='{ ﬁ, **ｒest }'>x</c-fill></c-x>", lambda body: body[0].args[3][0].args[2][1].args[3],
+     RUNTIME["FillDataBinding"]((("ﬁ", "fi"),), "rest")),
+])
+def test_parsed_names_stay_data(text, read, expected):
+    assert read(run(compile_text(text))) == expected
+
+
+# Random markup of plain elements, text and expressions, written the way the
+# compiler writes it back: double or single quotes, void elements closed.
+TEXT = st.text(st.sampled_from("ab é☃.,;:!?'\"()-\n\t"), min_size=1, max_size=8)
+EXPRESSION = st.sampled_from(["x", "user", "item_2", "ñame"]).map(lambda name: "{{ " + name + " }}")
+ATTRIBUTES = st.lists(st.tuples(st.sampled_from(["class", "id", "title", "data-x"]),
+                                st.text(st.sampled_from("ab é-_:;"), min_size=1, max_size=6), st.sampled_from("\"'")),
+                      max_size=3, unique_by=lambda a: a[0])
+
+
+def element(children):
+    return st.builds(lambda tag, attrs, body: f"<{tag}{''.join(f' {k}={q}{v}{q}' for k, v, q in attrs)}>"
+                                              f"{''.join(body)}</{tag}>",
+                     st.sampled_from(["div", "p", "span", "li"]), ATTRIBUTES, st.lists(children, max_size=4))
+
+
+MARKUP = st.lists(st.recursive(st.one_of(TEXT, EXPRESSION, st.just("<br/>")), element, max_leaves=20),
+                  max_size=6).map("".join)
+
+
+@settings(max_examples=200, deadline=None)
+@given(MARKUP)
+def test_parsed_markup_comes_back_in_order(text):
+    body = run(compile_text(text))
+    assert not any(isinstance(a, str) and isinstance(b, str) for a, b in zip(body, body[1:]))
+    pieces = []
+    for piece in body:
+        if not isinstance(piece, str):
+            assert type(piece) is RUNTIME["ExprNode"]
+            name = piece.args[2].strip()
+            start, end = piece.args[1]
+            assert text.encode()[start:end].decode() == "{{ " + name + " }}" and piece.args[3] == (name,)
+            piece = "{{ " + name + " }}"
+        pieces.append(piece)
+    assert "".join(pieces) == text
 
 
 def test_template_unchanged_and_compiles_again():

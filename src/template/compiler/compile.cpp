@@ -128,8 +128,7 @@ Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t 
     moved.key.content = groups[0][0];
     wrapper.start_tag.attrs.push_back(std::move(moved));
   }
-  tast::Template body;
-  body.used_variables = changed.used_variables();
+  tast::Template body;  // the compiler reads only the elements
   body.elements.emplace_back(std::move(changed));
   wrapper.body = tast::Body(std::move(body));
   return tast::Node(std::move(wrapper));
@@ -153,7 +152,7 @@ class Walk {
   Status add_stream(std::span<const tast::TemplateElement> elements);
   // Lowers one node of the innermost frame; may open a frame for its body.
   Status lower_node(const tast::Node& node, std::vector<Frame>& frames, Pieces& out);
-  Status lower_group(const tast::Node& first, const ControlGroup& group, std::vector<Frame>& frames, Pieces& out);
+  Status lower_group(const tast::Node& first, const ControlGroup& group, Frame& frame, Pieces& out);
   Status lower_component(const tast::Node& node, Pieces& out);
   Lowered<std::vector<IrNode>> lower_body(const tast::Node& node, std::uint32_t level);
   // Keeps a node made by the compiler for as long as the walk runs.
@@ -222,7 +221,7 @@ Lowered<std::vector<IrNode>> Walk::lower_body(const tast::Node& node, std::uint3
 
 Status Walk::lower_node(const tast::Node& node, std::vector<Frame>& frames, Pieces& out) {
   const std::string_view name = node.start_tag().name.content;
-  if (const ControlGroup* group = control_group_of(name)) return lower_group(node, *group, frames, out);
+  if (const ControlGroup* group = control_group_of(name)) return lower_group(node, *group, frames.back(), out);
 
   if (name == "c-slot" || name == "c-fill") {
     Lowered<IrNode> attrs = compile_ordinary_attributes(node.start_tag().attrs);
@@ -291,9 +290,7 @@ Status Walk::lower_component(const tast::Node& node, Pieces& out) {
   return out.push(std::move(std::get<IrNode>(call)));
 }
 
-Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, std::vector<Frame>& frames,
-                         Pieces& out) {
-  Frame& frame = frames.back();
+Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, Frame& frame, Pieces& out) {
   std::vector<const tast::Node*> members{&first};
   std::size_t next = frame.next - frame.begin;
   const auto [held_begin, held_end] = collect_chain_members(

@@ -16,49 +16,29 @@ using V = std::vector<IrNode>;
 
 std::string render(const IrNode& node) { return python_render_values(std::span<const IrNode>(&node, 1)).at(0); }
 
+// The forms that generated templates rarely show; the rest is pinned by the
+// exact sources of compiled templates.
 TEST(RenderPython, Values) {
+  V pair;
+  pair.push_back(IrNode::raw("source"));
+  pair.push_back(IrNode::tuple([] { V t; t.push_back(IrNode::integer(5)); return t; }()));
   const struct {
     IrNode node;
     std::string text;
   } cases[] = {
-      {IrNode::raw("source"), "source"},
-      {IrNode::str("<p>"), R"("""<p>""")"},
       {IrNode::str("a\\b\"c"), R"("""a\\b\"c""")"},
       {IrNode::str("\r\n"), "\"\"\"\\r\n\"\"\""},
-      {IrNode::str("ends with \""), R"("""ends with \"""")"},
       {IrNode::str(std::string("a\0b", 3)), R"("""a\x00b""")"},
-      {IrNode::str("tab\t é ☃"), "\"\"\"tab\t é ☃\"\"\""},
-      {IrNode::quoted("x"), R"("x")"},
       {IrNode::quoted("a\"b\\c\nd\re"), R"("a\"b\\c\nd\re")"},
-      {IrNode::quoted(std::string("\0", 1)), R"("\x00")"},
-      {IrNode::integer(0), "0"},
       {IrNode::integer(std::numeric_limits<std::uint64_t>::max()), "18446744073709551615"},
-      {IrNode::boolean(true), "True"},
-      {IrNode::boolean(false), "False"},
-      {IrNode::tuple(V{}), "()"},
-      {IrNode::tuple([] { V v; v.push_back(IrNode::integer(5)); return v; }()), "(5,)"},
-      {IrNode::list([] { V v; v.push_back(IrNode::list({})); return v; }()), "[[],]"},
       {IrNode::call("IfNode", {}), "IfNode()"},
-      {IrNode::call("f", [] {
-         V v;
-         v.push_back(IrNode::raw("source"));
-         v.push_back(IrNode::tuple([] { V t; t.push_back(IrNode::integer(1)); t.push_back(IrNode::integer(2)); return t; }()));
-         return v;
-       }()),
-       "f(source, (1, 2,))"},
+      {IrNode::list([] { V v; v.push_back(IrNode::list({})); return v; }()), "[[],]"},
+      {IrNode::call("f", std::move(pair)), "f(source, (5,))"},
   };
   for (const auto& c : cases) EXPECT_EQ(render(c.node), c.text);
-}
-
-TEST(RenderPython, GenerateTemplateFrame) {
-  auto empty = wrap_generate_template({});
-  ASSERT_TRUE(std::holds_alternative<std::string>(empty));
-  EXPECT_EQ(std::get<std::string>(empty), "def generate_template():\n    body = []\n    return body\n");
   V one;
   one.push_back(IrNode::str("<p>"));
   EXPECT_EQ(python_literal_list(one), R"(["""<p>""",])");
-  auto wrapped = wrap_generate_template(std::move(one));
-  EXPECT_EQ(std::get<std::string>(wrapped), "def generate_template():\n    body = [\"\"\"<p>\"\"\",]\n    return body\n");
 }
 
 // Depth is counted as values are built; the renderer refuses what Python
