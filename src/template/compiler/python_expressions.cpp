@@ -97,10 +97,12 @@ void recount_lines(std::string_view text, ParsedExpression& parsed) {
 }
 
 // Appends the names one comprehension target binds: names, starred names and
-// tuples of them, in source order. Walks with its own stack: a target's depth
-// is the caller's input.
-std::optional<std::string> collect_loop_targets(const pyexpr::Expr& target, LineColumnCursor& positions,
-                                                std::vector<Token>& out) {
+// tuples of them, in source order, each spelled as written in `each` (a token
+// is a piece of the template text), and their NFKC forms to `normalised`.
+// Walks with its own stack: a target's depth is the caller's input.
+std::optional<std::string> collect_loop_targets(const pyexpr::Expr& target, std::string_view each,
+                                                LineColumnCursor& positions, std::vector<Token>& out,
+                                                std::vector<std::string_view>& normalised) {
   std::vector<const pyexpr::Expr*> pending{&target};
   while (!pending.empty()) {
     const pyexpr::Expr* expr = pending.back();
@@ -111,8 +113,11 @@ std::optional<std::string> collect_loop_targets(const pyexpr::Expr& target, Line
     }
     if (const auto* name = expr->as_if<pyexpr::ExprName>()) {
       const std::uint64_t start = below_loop_prefix(name->range.start().raw);
-      out.push_back(Token{name->id.str(), start, below_loop_prefix(name->range.end().raw),
-                          positions.offset_line_column(start)});
+      const std::uint64_t end = below_loop_prefix(name->range.end().raw);
+      const std::string_view written = start <= end && end <= each.size() ? each.substr(start, end - start) : name->id.view();
+      out.push_back(Token{std::string(written), start, end, positions.offset_line_column(start)});
+      // The lexer stores names in their NFKC form.
+      normalised.push_back(name->id.view());
     } else if (const auto* tuple = expr->as_if<pyexpr::ExprTuple>()) {
       for (auto it = tuple->elts.rbegin(); it != tuple->elts.rend(); ++it) pending.push_back(&*it);
     } else {
@@ -179,19 +184,21 @@ LoopVariablesResult python_extract_loop_variables(std::string_view each) {
   if (clauses.empty()) return std::string(msg::kEachWithoutClause);
 
   LoopVariables out;
+  // The NFKC forms of loop_variables, viewing the parsed tree.
+  std::vector<std::string_view> normalised;
   // Where each clause's names end in loop_variables.
   std::vector<std::size_t> clause_ends;
   clause_ends.reserve(clauses.size());
   LineColumnCursor target_positions(each);
   for (const auto& clause : clauses) {
     const std::size_t before = out.loop_variables.size();
-    if (auto error = collect_loop_targets(clause.target, target_positions, out.loop_variables)) return std::move(*error);
+    if (auto error = collect_loop_targets(clause.target, each, target_positions, out.loop_variables, normalised)) return std::move(*error);
     if (out.loop_variables.size() == before) return std::string(msg::kClauseWithoutVariable);
     clause_ends.push_back(out.loop_variables.size());
   }
 
   // An iterable sees the names of the clauses before it; a condition sees its
-  // own clause's names too. The views stay valid: loop_variables is complete.
+  // own clause's names too.
   std::unordered_set<std::string_view> seen;
   std::size_t bound = 0;
   LineColumnCursor used_positions(each);
@@ -199,7 +206,7 @@ LoopVariablesResult python_extract_loop_variables(std::string_view each) {
     if (auto error = map_clause_variables(clauses[i].iter, wrapped, seen, used_positions, out.used_variables)) {
       return std::move(*error);
     }
-    for (; bound < clause_ends[i]; ++bound) seen.insert(out.loop_variables[bound].content);
+    for (; bound < clause_ends[i]; ++bound) seen.insert(normalised[bound]);
     for (const auto& condition : clauses[i].ifs) {
       if (auto error = map_clause_variables(condition, wrapped, seen, used_positions, out.used_variables)) {
         return std::move(*error);

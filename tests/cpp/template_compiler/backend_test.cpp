@@ -41,7 +41,7 @@ TEST(PythonLoopHeader, BoundAndReadNamesInEachCoordinates) {
       {"x in xs  # rows", {T("x", 0, 1, 1, 1)}, {T("xs", 5, 7, 1, 6)}},
       // Targets are bound under their normalised names, so a later reading of
       // the same name in another spelling is not a context variable.
-      {"\xef\xac\x81le in files if \xef\xac\x81le", {T("file", 0, 5, 1, 1)}, {T("files", 9, 14, 1, 8)}},
+      {"\xef\xac\x81le in files if \xef\xac\x81le", {T("\xef\xac\x81le", 0, 5, 1, 1)}, {T("files", 9, 14, 1, 8)}},
       // Columns count characters, offsets bytes; only LF ends a line.
       {"\xc3\xa9 in xs\r if y", {T("\xc3\xa9", 0, 2, 1, 1)}, {T("xs", 6, 8, 1, 6), T("y", 13, 14, 1, 13)}},
   };
