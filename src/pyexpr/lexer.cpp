@@ -90,41 +90,6 @@ uint16_t pair_prefix(unsigned char a, unsigned char b) {
     return 0;
 }
 
-TokenKind keyword_kind(std::string_view w) {
-    if (w.size() < 2 || w.size() > 8) return TokenKind::Name;
-    using K = TokenKind;
-    auto pick = [&](std::initializer_list<std::pair<std::string_view, K>> options) {
-        for (const auto& [text, kind] : options) {
-            if (text == w) return kind;
-        }
-        return K::Name;
-    };
-    switch (w[0]) {
-        case 'a': return pick({{"and", K::And}, {"as", K::As}, {"assert", K::Assert}, {"async", K::Async},
-                               {"await", K::Await}});
-        case 'b': return pick({{"break", K::Break}});
-        case 'c': return pick({{"class", K::Class}, {"continue", K::Continue}, {"case", K::Case}});
-        case 'd': return pick({{"def", K::Def}, {"del", K::Del}});
-        case 'e': return pick({{"elif", K::Elif}, {"else", K::Else}, {"except", K::Except}});
-        case 'f': return pick({{"finally", K::Finally}, {"for", K::For}, {"from", K::From}});
-        case 'g': return pick({{"global", K::Global}});
-        case 'i': return pick({{"if", K::If}, {"import", K::Import}, {"in", K::In}, {"is", K::Is}});
-        case 'l': return pick({{"lambda", K::Lambda}});
-        case 'm': return pick({{"match", K::Match}});
-        case 'n': return pick({{"nonlocal", K::Nonlocal}, {"not", K::Not}});
-        case 'o': return pick({{"or", K::Or}});
-        case 'p': return pick({{"pass", K::Pass}});
-        case 'r': return pick({{"raise", K::Raise}, {"return", K::Return}});
-        case 't': return pick({{"try", K::Try}, {"type", K::Type}});
-        case 'w': return pick({{"while", K::While}, {"with", K::With}});
-        case 'y': return pick({{"yield", K::Yield}});
-        case 'F': return pick({{"False", K::False}});
-        case 'N': return pick({{"None", K::None}});
-        case 'T': return pick({{"True", K::True}});
-        default: return K::Name;
-    }
-}
-
 // Parses decimal float text (digits, point, exponent; no underscores). Values
 // beyond the double range become infinity, tiny ones zero.
 std::optional<double> parse_float(std::string_view text) {
@@ -166,6 +131,41 @@ std::optional<double> parse_float(std::string_view text) {
 }
 
 }  // namespace
+
+TokenKind keyword_kind(std::string_view w) {
+    if (w.size() < 2 || w.size() > 8) return TokenKind::Name;
+    using K = TokenKind;
+    auto pick = [&](std::initializer_list<std::pair<std::string_view, K>> options) {
+        for (const auto& [text, kind] : options) {
+            if (text == w) return kind;
+        }
+        return K::Name;
+    };
+    switch (w[0]) {
+        case 'a': return pick({{"and", K::And}, {"as", K::As}, {"assert", K::Assert}, {"async", K::Async},
+                               {"await", K::Await}});
+        case 'b': return pick({{"break", K::Break}});
+        case 'c': return pick({{"class", K::Class}, {"continue", K::Continue}, {"case", K::Case}});
+        case 'd': return pick({{"def", K::Def}, {"del", K::Del}});
+        case 'e': return pick({{"elif", K::Elif}, {"else", K::Else}, {"except", K::Except}});
+        case 'f': return pick({{"finally", K::Finally}, {"for", K::For}, {"from", K::From}});
+        case 'g': return pick({{"global", K::Global}});
+        case 'i': return pick({{"if", K::If}, {"import", K::Import}, {"in", K::In}, {"is", K::Is}});
+        case 'l': return pick({{"lambda", K::Lambda}});
+        case 'm': return pick({{"match", K::Match}});
+        case 'n': return pick({{"nonlocal", K::Nonlocal}, {"not", K::Not}});
+        case 'o': return pick({{"or", K::Or}});
+        case 'p': return pick({{"pass", K::Pass}});
+        case 'r': return pick({{"raise", K::Raise}, {"return", K::Return}});
+        case 't': return pick({{"try", K::Try}, {"type", K::Type}});
+        case 'w': return pick({{"while", K::While}, {"with", K::With}});
+        case 'y': return pick({{"yield", K::Yield}});
+        case 'F': return pick({{"False", K::False}});
+        case 'N': return pick({{"None", K::None}});
+        case 'T': return pick({{"True", K::True}});
+        default: return K::Name;
+    }
+}
 
 // ---------------------------------------------------------------------------
 // Creation, checkpoints

@@ -62,6 +62,9 @@ using TokenValue =
 
 enum class LexerMode : uint8_t { Expression };
 
+// The keyword (hard or soft) that the ASCII word `w` spells, else Name.
+TokenKind keyword_kind(std::string_view w);
+
 class Lexer {
 public:
     // Whether `source` is too long to be lexed (4 GiB or more). Callers refuse

@@ -104,21 +104,29 @@ Parsed<std::vector<Token>> attribute_bindings(std::string_view name, std::vector
 }  // namespace
 
 Parsed<LoopVariables> read_loop_clause(const Token& token, const ParserContext& context) {
-  auto extracted = context.backend->extract_loop_variables(token.content);
-  if (auto* message = std::get_if<std::string>(&extracted)) {
-    return error_at_token(context, token, fmt::format(fmt::runtime(msg::kFailedToParseEach), *message));
-  }
-  auto& clause = std::get<LoopVariables>(extracted);
   const Offsets by = offsets_at(token);
+  auto& memo = context.memo->loop_clauses;
+  auto found = memo.find(std::string_view(token.content));
+  if (found == memo.end()) {
+    auto extracted = context.backend->extract_loop_variables(token.content);
+    if (auto* message = std::get_if<std::string>(&extracted)) {
+      return error_at_token(context, token, fmt::format(fmt::runtime(msg::kFailedToParseEach), *message));
+    }
+    auto& clause = std::get<LoopVariables>(extracted);
+    std::unordered_set<std::string> names;
+    for (const auto& variable : clause.loop_variables) {
+      if (!names.insert(text::nfkc(variable.content)).second) {
+        Token twice = variable;
+        shift_token(twice, by);
+        return error_at_token(context, twice, fmt::format(fmt::runtime(msg::kLoopVariableTwice), twice.content));
+      }
+    }
+    found = memo.emplace(token.content, std::move(clause)).first;
+  }
+  LoopVariables clause = found->second;
   for (auto& variable : clause.loop_variables) shift_token(variable, by);
   for (auto& variable : clause.used_variables) shift_token(variable, by);
-  std::unordered_set<std::string> names;
-  for (const auto& variable : clause.loop_variables) {
-    if (!names.insert(text::nfkc(variable.content)).second) {
-      return error_at_token(context, variable, fmt::format(fmt::runtime(msg::kLoopVariableTwice), variable.content));
-    }
-  }
-  return std::move(clause);
+  return clause;
 }
 
 Parsed<std::vector<Token>> resolve_tag_bindings(std::string_view name, std::uint64_t tag_start, std::uint64_t tag_end,

@@ -15,18 +15,25 @@ namespace lumra::template_parser {
 Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& expression_token,
                                                    std::optional<GrammarSpan> error_span,
                                                    const ParserContext& context) {
-  auto parsed = context.backend->parse_expression(expression_token.content);
-  if (auto* message = std::get_if<std::string>(&parsed)) {
-    std::string text = fmt::format(fmt::runtime(msg::kFailedToParseExpression), *message);
-    if (error_span) {
-      return error_at_offsets(*context.source, context.index_offset, error_span->first, error_span->second,
-                              std::move(text));
+  const std::string& source_text = expression_token.content;
+  auto& memo = context.memo->expressions;
+  auto found = memo.find(std::string_view(source_text));
+  if (found == memo.end()) {
+    auto parsed = context.backend->parse_expression(source_text);
+    if (auto* message = std::get_if<std::string>(&parsed)) {
+      std::string text = fmt::format(fmt::runtime(msg::kFailedToParseExpression), *message);
+      if (error_span) {
+        return error_at_offsets(*context.source, context.index_offset, error_span->first, error_span->second,
+                                std::move(text));
+      }
+      return error_at_span(*context.source, expression_token.start_index, expression_token.end_index,
+                           std::move(text));
     }
-    return error_at_span(*context.source, expression_token.start_index, expression_token.end_index, std::move(text));
+    found = memo.emplace(source_text, std::get<template_compiler::ParsedExpression>(std::move(parsed))).first;
   }
-  auto& expression = std::get<template_compiler::ParsedExpression>(parsed);
+  const template_compiler::ParsedExpression& expression = found->second;
   const Offsets by = offsets_at(expression_token);
-  RebasedExpression out{std::move(expression.used_variables), std::move(expression.comments)};
+  RebasedExpression out{expression.used_variables, expression.comments};
   for (auto& token : out.used_variables) shift_token(token, by);
   for (auto& comment : out.comments) {
     shift_token(comment.token, by);

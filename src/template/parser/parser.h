@@ -2,7 +2,9 @@
 // the caller's and the built-in tag rules.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,9 +35,25 @@ struct AttributeSpanHash {
 using AttributeVariables =
     std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::vector<template_ast::Token>, AttributeSpanHash>;
 
+// The backend's answers by text, for one parse and the templates nested in
+// it. Pages repeat the same expressions and loop headers many times over; an
+// answer depends on the text alone (its positions are relative to the text),
+// so a repeat costs a lookup. Only successes are kept: a failure ends the parse.
+struct BackendMemo {
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+  };
+  template <class Value>
+  using ByText = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
+
+  ByText<template_compiler::ParsedExpression> expressions;
+  ByText<template_compiler::LoopVariables> loop_clauses;
+};
+
 // What one parse reads. The caller fills the first three members; the rest
 // belong to the parser. A template nested in an attribute value is parsed with
-// a copy that shares the four shared members and shifts positions through the
+// a copy that shares the five shared members and shifts positions through the
 // three offsets.
 struct ParserContext {
   std::shared_ptr<const UserRules> user_rules;
@@ -43,6 +61,7 @@ struct ParserContext {
   // The whole input of parse_template: every error position refers to it.
   std::shared_ptr<const std::string> source;
   std::shared_ptr<AttributeVariables> attribute_variables = std::make_shared<AttributeVariables>();
+  std::shared_ptr<BackendMemo> memo = std::make_shared<BackendMemo>();
 
   // Lines added to every token's line; columns added to a token on the parsed
   // text's first line; bytes added to every offset. All 0 at the top level.
