@@ -41,6 +41,7 @@ enum : std::uint8_t {
   kTextSpecial = 1 << 4,    // text: < and { may end it
   kAsciiLetter = 1 << 5,
   kMarkupOpener = 1 << 6,   // after <: a letter, / ! ?
+  kExprSpecial = 1 << 7,    // python_expr: quotes and braces open or end a part
 };
 
 constexpr std::array<std::uint8_t, 256> make_classes() {
@@ -56,6 +57,7 @@ constexpr std::array<std::uint8_t, 256> make_classes() {
   for (int c = 'a'; c <= 'z'; ++c) t[c] |= kAsciiLetter | kMarkupOpener;
   for (int c = 'A'; c <= 'Z'; ++c) t[c] |= kAsciiLetter | kMarkupOpener;
   for (const unsigned char c : {'/', '!', '?'}) t[c] |= kMarkupOpener;
+  for (const unsigned char c : {'"', '\'', '{', '}'}) t[c] |= kExprSpecial;
   return t;
 }
 
@@ -68,7 +70,9 @@ constexpr auto kCompound = RuleKind::compound_atomic;
 
 class TemplateRecogniser : public PegState {
  public:
-  TemplateRecogniser(std::string_view input, bool track_attempts) : PegState(input, track_attempts) {}
+  TemplateRecogniser(std::string_view input, bool track_attempts, Records records)
+      : PegState(input, track_attempts),
+        expression_parts_(track_attempts || records == Records::all) {}
 
   // template = template_element* ~ EOI
   bool template_() {
@@ -471,11 +475,56 @@ class TemplateRecogniser : public PegState {
   //     | python_str_single | python_nested_curly | python_other_char)*
   bool python_expr() {
     return rule<kCompound>(Rule::python_expr, [this] {
+      if (!expression_parts_) {
+        python_expr_parts_unrecorded();
+        return true;
+      }
       while (python_str_triple_double() || python_str_triple_single() || python_str_double() ||
              python_str_single() || python_nested_curly() || python_other_char()) {
       }
       return true;
     });
+  }
+
+  // The loop of python_expr without records of its parts: the same
+  // alternatives in the same order, so it ends where the loop ends, and with
+  // the same fatal error. Only in a run that keeps no account of attempts,
+  // where those rule calls have no effect but their records and the cursor.
+  void python_expr_parts_unrecorded() {
+    for (;;) {
+      // python_other_char, over a run of characters that open nothing.
+      while (pos_ < n_ && (kClass[s_[pos_]] & kExprSpecial) == 0) pos_ = std::min(n_, pos_ + utf8_length(s_[pos_]));
+      if (pos_ >= n_ || s_[pos_] == '}') return;
+      const std::uint32_t at = pos_;
+      if (s_[pos_] == '{') {
+        // python_nested_curly, or the end: `{` is no python_other_char.
+        if (depth_ >= kMaxBraceNesting) {
+          fail_fatally(pos_, fmt::format("too many nested braces in expression (more than {} levels)",
+                                         kMaxBraceNesting));
+          return;
+        }
+        ++depth_;
+        ++pos_;
+        python_expr_parts_unrecorded();
+        --depth_;
+        if (fatal()) return;
+        if (byte('}')) continue;
+        pos_ = at;
+        return;
+      }
+      // A quote: the string rules that open with it, else python_other_char.
+      const char quote = static_cast<char>(s_[pos_]);
+      const bool double_quote = quote == '"';
+      if (peek_literal(double_quote ? "\"\"\"" : "'''")) {
+        pos_ += 3;
+        skip_to(double_quote ? triple_double_ : triple_single_);
+        if (literal(double_quote ? "\"\"\"" : "'''")) continue;
+        pos_ = at;
+      }
+      if (quoted_python_string(quote, double_quote ? unclosed_double_ : unclosed_single_)) continue;
+      pos_ = at;
+      any();
+    }
   }
 
   // python_str_triple_double = "\"\"\"" ~ (!"\"\"\"" ~ ANY)* ~ "\"\"\""
@@ -698,6 +747,8 @@ class TemplateRecogniser : public PegState {
     return false;
   }
 
+  // Whether the parts of python_expr leave records.
+  bool expression_parts_;
   int depth_ = 0;
   std::uint32_t unclosed_double_ = UINT32_MAX;
   std::uint32_t unclosed_single_ = UINT32_MAX;
@@ -717,7 +768,7 @@ class TemplateRecogniser : public PegState {
 
 }  // namespace
 
-GrammarResult template_grammar_parse(Rule start, std::string_view input) {
+GrammarResult template_grammar_parse(Rule start, std::string_view input, Records records) {
   // Offsets are 32-bit; a template of 4 GiB is far beyond any real page.
   if (input.size() >= UINT32_MAX) {
     return GrammarError::at_pos(input, 0,
@@ -732,7 +783,7 @@ GrammarResult template_grammar_parse(Rule start, std::string_view input) {
   // Most inputs parse: the first run keeps no account of failed attempts,
   // and only a failure runs again with it to say what was expected where.
   for (const bool track_attempts : {false, true}) {
-    TemplateRecogniser recogniser(input, track_attempts);
+    TemplateRecogniser recogniser(input, track_attempts, records);
     const bool matched =
         start == Rule::template_ ? recogniser.template_() : recogniser.fill_data_pattern();
     if (recogniser.fatal()) {

@@ -7,6 +7,7 @@
 // GrammarError of the furthest failure.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 #include <utility>
 #include <variant>
@@ -39,10 +40,17 @@ class GrammarResult {
   std::variant<ParseTree, GrammarError> value_;
 };
 
+// The records a caller reads. The template parser takes an expression as the
+// span of its python_expr pair and never looks at the parts inside (strings,
+// nested braces, one python_other_char per character); leaving those out
+// spares it a record per character of every expression. Everything else, the
+// outcome and any error are the same either way.
+enum class Records : std::uint8_t { all, without_expression_parts };
+
 // `input` must be valid UTF-8 (offsets then always fall on character
 // boundaries) and stay alive as long as the returned tree and its pairs are
 // used.
 // Another `start` rule than the two above gives an internal error at offset 0.
-GrammarResult template_grammar_parse(Rule start, std::string_view input);
+GrammarResult template_grammar_parse(Rule start, std::string_view input, Records records = Records::all);
 
 }  // namespace lumra::grammar

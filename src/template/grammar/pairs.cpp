@@ -57,10 +57,8 @@ std::optional<Pair> Pairs::find(Rule rule) const noexcept {
   return std::nullopt;
 }
 
-ParseTree::ParseTree(std::string_view input, std::vector<RecordEntry> entries)
-    : data_(std::make_unique<TreeData>()) {
-  data_->input = input;
-  data_->entries = std::move(entries);
+ParseTree::ParseTree(std::string_view input, RecordList entries)
+    : data_(std::make_unique<TreeData>(TreeData{input, std::move(entries), {}})) {
   auto& starts = data_->line_starts;
   starts.push_back(0);
   const char* const base = input.data();

@@ -10,6 +10,7 @@
 // (moving the tree is fine) and the parsed text is still alive.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -31,9 +32,45 @@ struct RecordEntry {
   bool opening;
 };
 
+// The flat record list. A recogniser appends and drops entries at the end
+// with every rule it tries, so both are inline and never touch the entries
+// beyond the end; growth keeps the entries (they are plain values).
+class RecordList {
+ public:
+  explicit RecordList(std::size_t capacity = 16)
+      : data_(new RecordEntry[capacity < 16 ? 16 : capacity]), capacity_(capacity < 16 ? 16 : capacity) {}
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  const RecordEntry& operator[](std::size_t i) const noexcept { return data_[i]; }
+  RecordEntry& operator[](std::size_t i) noexcept { return data_[i]; }
+  const RecordEntry* data() const noexcept { return data_.get(); }
+  const RecordEntry* begin() const noexcept { return data_.get(); }
+  const RecordEntry* end() const noexcept { return data_.get() + size_; }
+
+  void push_back(const RecordEntry& entry) {
+    if (size_ == capacity_) [[unlikely]] grow();
+    data_[size_++] = entry;
+  }
+  // Drops the entries from `size` on (a failed try).
+  void truncate(std::size_t size) noexcept { size_ = size < size_ ? size : size_; }
+
+ private:
+  void grow() {
+    std::unique_ptr<RecordEntry[]> bigger(new RecordEntry[capacity_ * 2]);
+    std::copy(data_.get(), data_.get() + size_, bigger.get());
+    data_ = std::move(bigger);
+    capacity_ *= 2;
+  }
+
+  std::unique_ptr<RecordEntry[]> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_;
+};
+
 struct TreeData {
   std::string_view input;
-  std::vector<RecordEntry> entries;
+  RecordList entries;
   // Offset 0 and the offset after every line feed.
   std::vector<std::uint32_t> line_starts;
 };
@@ -126,7 +163,7 @@ inline Pairs Pair::inner() const noexcept { return Pairs(tree_, open_ + 1, close
 class ParseTree {
  public:
   // `entries` must be a well-formed record list over `input`.
-  ParseTree(std::string_view input, std::vector<RecordEntry> entries);
+  ParseTree(std::string_view input, RecordList entries);
 
   std::string_view input() const noexcept { return data_->input; }
   // The top-level pairs: exactly one, the start rule's.
@@ -136,7 +173,7 @@ class ParseTree {
   Pair root() const noexcept { return Pair(data_.get(), 0); }
   const std::vector<std::uint32_t>& line_starts() const noexcept { return data_->line_starts; }
   LineCol line_col(std::size_t offset) const noexcept;
-  const std::vector<RecordEntry>& entries() const noexcept { return data_->entries; }
+  const RecordList& entries() const noexcept { return data_->entries; }
 
  private:
   std::unique_ptr<TreeData> data_;

@@ -73,11 +73,11 @@ class PegState {
       : input_(input),
         s_(reinterpret_cast<const unsigned char*>(input.data())),
         n_(static_cast<std::uint32_t>(input.size())),
-        track_attempts_(track_attempts) {
-    // Typical templates leave about one entry per two bytes; starting there
-    // saves most of the regrowth of the record list.
-    queue_.reserve(input.size() / 2 + 16);
-  }
+        track_attempts_(track_attempts),
+        // Typical templates leave about two entries per three bytes: room for
+        // one per byte spares the regrowth, and the pages never reached are
+        // never touched.
+        queue_(input.size() + 16) {}
 
   // --- cursor --------------------------------------------------------------
 
@@ -135,7 +135,7 @@ class PegState {
 
       std::uint32_t entry_expected = 0;
       std::uint32_t entry_unexpected = 0;
-      if (furthest_ == p) {
+      if (track_attempts_ && furthest_ == p) {
         entry_expected = static_cast<std::uint32_t>(expected_.size());
         entry_unexpected = static_cast<std::uint32_t>(unexpected_.size());
       }
@@ -163,7 +163,7 @@ class PegState {
         }
       } else {
         if (lookahead_ != Lookahead::negative) count(rule, p, entry_expected, entry_unexpected);
-        queue_.resize(mark);
+        queue_.truncate(mark);
         pos_ = p;
       }
       mode_ = caller_mode;
@@ -176,7 +176,8 @@ class PegState {
   // the error report changes. Returns false, for use as the rule's result.
   template <RuleKind K>
   bool rule_fails_at_once(Rule rule) {
-    if (fatal_) return false;
+    // Without attempt tracking such a try changes nothing at all.
+    if (fatal_ || !track_attempts_) return false;
     if constexpr (K != RuleKind::silent) {
       if (lookahead_ == Lookahead::negative) return false;
       const Mode caller_mode = mode_;
@@ -199,7 +200,7 @@ class PegState {
     const std::size_t mark = queue_.size();
     if (body()) return true;
     pos_ = p;
-    queue_.resize(mark);
+    queue_.truncate(mark);
     return false;
   }
 
@@ -231,7 +232,7 @@ class PegState {
 
   // --- results ---------------------------------------------------------------
 
-  std::vector<RecordEntry>& records() noexcept { return queue_; }
+  RecordList& records() noexcept { return queue_; }
   bool tracks_attempts() const noexcept { return track_attempts_; }
   std::uint32_t furthest() const noexcept { return furthest_; }
   std::vector<Rule>& expected() noexcept { return expected_; }
@@ -249,7 +250,11 @@ class PegState {
   // (the rule's own for a compound-atomic rule).
   void count(Rule rule, std::uint32_t p, std::uint32_t entry_expected,
              std::uint32_t entry_unexpected) {
-    if (!track_attempts_ || mode_ == Mode::atomic) return;
+    if (track_attempts_ && mode_ != Mode::atomic) count_attempt(rule, p, entry_expected, entry_unexpected);
+  }
+
+  void count_attempt(Rule rule, std::uint32_t p, std::uint32_t entry_expected,
+                     std::uint32_t entry_unexpected) {
     const std::size_t current = furthest_ == p ? expected_.size() + unexpected_.size() : 0;
     // Exactly one attempt inside this rule at p: that rule already stands for it.
     if (current == std::size_t{entry_expected} + entry_unexpected + 1) return;
@@ -266,7 +271,7 @@ class PegState {
     }
   }
 
-  std::vector<RecordEntry> queue_;
+  RecordList queue_;
   Mode mode_ = Mode::non_atomic;
   Lookahead lookahead_ = Lookahead::none;
   std::uint32_t furthest_ = 0;

@@ -63,7 +63,8 @@ bool is_template_value(std::string_view value) {
   if (template_ast::strip_fragment_delimiters(value)) return true;
   const std::string_view t = text::trim_white_space(value);
   if (t.size() < 2 || t[0] != '<' || !is_ascii_letter(t[1])) return false;
-  const grammar::GrammarResult trial = grammar::template_grammar_parse(Rule::template_, t);
+  const grammar::GrammarResult trial =
+      grammar::template_grammar_parse(Rule::template_, t, grammar::Records::without_expression_parts);
   return trial.ok() && ends_as_markup(trial.tree().root());
 }
 

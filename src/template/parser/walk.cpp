@@ -203,7 +203,8 @@ class ElementWalk {
 
 ParseResult parse_template_text(std::string_view text, ParserContext& context) {
   if (text.empty()) return Template{};
-  grammar::GrammarResult grammar = grammar::template_grammar_parse(Rule::template_, text);
+  grammar::GrammarResult grammar =
+      grammar::template_grammar_parse(Rule::template_, text, grammar::Records::without_expression_parts);
   if (!grammar) return grammar_failure(context, grammar.error());
   const grammar::ParseTree& tree = grammar.tree();
   const auto root = tree.pairs().first();

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -352,7 +353,7 @@ class Interpreter {
 
 // --- comparison ----------------------------------------------------------------
 
-std::string describe(const std::vector<RecordEntry>& records) {
+std::string describe(std::span<const RecordEntry> records) {
   std::string out;
   for (const auto& e : records) {
     out += e.opening ? "+" : "-";

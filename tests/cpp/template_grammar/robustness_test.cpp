@@ -97,6 +97,42 @@ TEST(GrammarRobustness, GeneratedTemplates) {
   EXPECT_GT(parsed, 400);
 }
 
+// A pair and everything below it, without what lies inside python_expr.
+std::string outline(const Pair& pair) {
+  std::string out = std::string(rule_name(pair.rule())) + "(" + std::to_string(pair.start()) + "," +
+                    std::to_string(pair.end());
+  if (pair.rule() != Rule::python_expr) {
+    for (const Pair child : pair.inner()) out += " " + outline(child);
+  }
+  return out + ")";
+}
+
+TEST(GrammarRobustness, RecordsWithoutExpressionPartsAgreeWithAll) {
+  std::mt19937 rng(31);
+  std::vector<std::string> inputs = {"{{ " + std::string(300, '{') + " }}", "{{ {{ }} }}", "{{ f'{a}' }}"};
+  for (int round = 0; round < 4000; ++round) {
+    const std::string inside = random_input(rng);
+    inputs.push_back(round % 2 ? inside : "<p>{{ " + inside + " }}{{" + random_input(rng) + "}}</p>");
+  }
+  int expressions = 0;
+  for (const std::string& input : inputs) {
+    const GrammarResult all = template_grammar_parse(Rule::template_, input);
+    const GrammarResult lean = template_grammar_parse(Rule::template_, input, Records::without_expression_parts);
+    ASSERT_EQ(all.ok(), lean.ok()) << input;
+    if (!all.ok()) {
+      EXPECT_EQ(all.error().render(), lean.error().render()) << input;
+      continue;
+    }
+    const std::string outline_all = outline(all.tree().root());
+    EXPECT_EQ(outline_all, outline(lean.tree().root())) << input;
+    expressions += outline_all.find("python_expr") != std::string::npos;
+    for (const RecordEntry& entry : lean.tree().entries()) {
+      EXPECT_NE(entry.rule, Rule::python_other_char) << input;
+    }
+  }
+  EXPECT_GT(expressions, 300);
+}
+
 TEST(GrammarRobustness, GeneratedBindings) {
   std::mt19937 rng(7);
   for (int round = 0; round < 3000; ++round) {
