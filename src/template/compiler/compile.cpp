@@ -12,8 +12,10 @@
 // least two brackets deeper, and the bracket bound stops the recursion.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <unordered_set>
 
 #include "template/ast/names.h"
