@@ -52,16 +52,16 @@ class LineColumnCursor {
   LineCol offset_line_column(std::uint64_t offset) {
     const std::size_t to = static_cast<std::size_t>(std::min<std::uint64_t>(offset, text_.size()));
     if (to < pos_) *this = LineColumnCursor(text_);
-    for (; pos_ < to; ++pos_) {
-      const auto byte = static_cast<unsigned char>(text_[pos_]);
-      if (byte == '\n') {
-        ++line_;
-        column_ = 1;
-        line_start_ = pos_ + 1;
-      } else if (!text::utf8::is_continuation(byte)) {
-        ++column_;
-      }
+    const std::string_view gap = text_.substr(pos_, to - pos_);
+    const std::size_t last_line_feed = gap.rfind('\n');
+    if (last_line_feed == std::string_view::npos) {
+      column_ += text::utf8::count_chars(gap);
+    } else {
+      line_ += static_cast<std::uint64_t>(std::count(gap.begin(), gap.end(), '\n'));
+      line_start_ = pos_ + last_line_feed + 1;
+      column_ = 1 + text::utf8::count_chars(text_.substr(line_start_, to - line_start_));
     }
+    pos_ = to;
     return {line_, on_boundary(line_start_) && on_boundary(to) ? column_ : 1};
   }
 

@@ -36,11 +36,7 @@ TEST(PythonLoopHeader, BoundAndReadNamesInEachCoordinates) {
       {"x in range(3) for y in range(x) if x > y",
        {T("x", 0, 1, 1, 1), T("y", 18, 19, 1, 19)},
        {T("range", 5, 10, 1, 6), T("range", 23, 28, 1, 24)}},
-      {"x in xs if y for y in ys", {T("x", 0, 1, 1, 1), T("y", 17, 18, 1, 18)},
-       {T("xs", 5, 7, 1, 6), T("y", 11, 12, 1, 12), T("ys", 22, 24, 1, 23)}},
-      {"x in\nitems", {T("x", 0, 1, 1, 1)}, {T("items", 5, 10, 2, 1)}},
-      {"x in f(a,\n  b) if\n c", {T("x", 0, 1, 1, 1)},
-       {T("f", 5, 6, 1, 6), T("a", 7, 8, 1, 8), T("b", 12, 13, 2, 3), T("c", 19, 20, 3, 2)}},
+      {"x in\nitems if\n y", {T("x", 0, 1, 1, 1)}, {T("items", 5, 10, 2, 1), T("y", 15, 16, 3, 2)}},
       // A comment at the end must not swallow the closing parenthesis.
       {"x in xs  # rows", {T("x", 0, 1, 1, 1)}, {T("xs", 5, 7, 1, 6)}},
       // Targets are bound under their normalised names, so a later reading of
@@ -48,11 +44,6 @@ TEST(PythonLoopHeader, BoundAndReadNamesInEachCoordinates) {
       {"\xef\xac\x81le in files if \xef\xac\x81le", {T("file", 0, 5, 1, 1)}, {T("files", 9, 14, 1, 8)}},
       // Columns count characters, offsets bytes; only LF ends a line.
       {"\xc3\xa9 in xs\r if y", {T("\xc3\xa9", 0, 2, 1, 1)}, {T("xs", 6, 8, 1, 6), T("y", 13, 14, 1, 13)}},
-      // Names bound inside an iterable are not read from the context.
-      {"x in map(lambda v: v + w, [u for u in us])", {T("x", 0, 1, 1, 1)},
-       {T("map", 5, 8, 1, 6), T("w", 23, 24, 1, 24), T("us", 38, 40, 1, 39)}},
-      {"(a, b) in zip(a, b)", {T("a", 1, 2, 1, 2), T("b", 4, 5, 1, 5)},
-       {T("zip", 10, 13, 1, 11), T("a", 14, 15, 1, 15), T("b", 17, 18, 1, 18)}},
   };
   for (const auto& c : cases) {
     auto result = python_extract_loop_variables(c.each);
@@ -70,18 +61,14 @@ TEST(PythonLoopHeader, RefusedHeaders) {
       {"[a, b] in pairs", target + "Discriminant(29)"},
       {"a.b in pairs", target + "Discriminant(25)"},
       {"d[k] in pairs", target + "Discriminant(26)"},
-      {"x, [y] in pairs", target + "Discriminant(29)"},
       {"x in xs for *a.b in ys", target + "Discriminant(25)"},
       {"() in items", "Tag '<c-for>' 'each' attribute: each 'for ... in ...' clause must have at least one loop "
                       "variable."},
-      {"x in xs for () in ys", "Tag '<c-for>' 'each' attribute: each 'for ... in ...' clause must have at least one "
-                               "loop variable."},
       {"x in a) + (b", "Tag '<c-for>' 'each' attribute must be a comprehension expression (e.g., 'target in iterable' "
                        "or 'x in range(3) for y in range(2) if x > y')."},
       // Parser errors come back in `each` coordinates, quoting `each`.
       {"items", "Parse error: Expected `in`, found `)` at byte range 6..7"},
       {"x in y + z z", "Parse error: Expected `)`, found name at byte range 11..12: 'z'"},
-      {"x in xs if", "Parse error: Expected an expression at byte range 11..12"},
   };
   for (const auto& [each, message] : cases) {
     auto result = python_extract_loop_variables(each);
@@ -90,32 +77,15 @@ TEST(PythonLoopHeader, RefusedHeaders) {
   }
 }
 
-struct ExpressionCase {
-  const char* text;
-  std::vector<Token> used;
-  std::vector<Token> assigned;
-  std::vector<template_ast::Comment> comments;
-};
-
 TEST(PythonExpression, NamesAndCommentsInTextCoordinates) {
-  const std::vector<ExpressionCase> cases = {
-      {"a + a", {T("a", 0, 1, 1, 1), T("a", 4, 5, 1, 5)}, {}, {}},
-      {"(y := 1)", {}, {T("y", 1, 2, 1, 2)}, {}},
-      {"x # n\n + y", {T("x", 0, 1, 1, 1), T("y", 9, 10, 2, 4)}, {}, {{T("# n", 2, 5, 1, 3), T(" n", 3, 5, 1, 4)}}},
-      // A lone CR does not end a line of the template.
-      {"a\r+ b # c", {T("a", 0, 1, 1, 1), T("b", 4, 5, 1, 5)}, {}, {{T("# c", 6, 9, 1, 7), T(" c", 7, 9, 1, 8)}}},
-  };
-  for (const auto& c : cases) {
-    auto result = python_parse_expression(c.text);
-    ASSERT_TRUE(std::holds_alternative<ParsedExpression>(result)) << c.text << ": " << std::get<std::string>(result);
-    const auto& parsed = std::get<ParsedExpression>(result);
-    EXPECT_EQ(parsed.used_variables, c.used) << c.text;
-    EXPECT_EQ(parsed.assigned_variables, c.assigned) << c.text;
-    EXPECT_EQ(parsed.comments, c.comments) << c.text;
-  }
-  auto failed = python_parse_expression("x +");
-  ASSERT_TRUE(std::holds_alternative<std::string>(failed));
-  EXPECT_EQ(std::get<std::string>(failed).rfind("Parse error: ", 0), 0u);
+  auto parsed = [](const char* text) { return std::get<ParsedExpression>(python_parse_expression(text)); };
+  EXPECT_EQ(parsed("a + a").used_variables, (std::vector<Token>{T("a", 0, 1, 1, 1), T("a", 4, 5, 1, 5)}));
+  EXPECT_EQ(parsed("(y := 1)").assigned_variables, std::vector<Token>{T("y", 1, 2, 1, 2)});
+  // A lone CR does not end a line of the template.
+  const auto cr = parsed("a\r+ b # c");
+  EXPECT_EQ(cr.used_variables, (std::vector<Token>{T("a", 0, 1, 1, 1), T("b", 4, 5, 1, 5)}));
+  EXPECT_EQ(cr.comments, (std::vector<template_ast::Comment>{{T("# c", 6, 9, 1, 7), T(" c", 7, 9, 1, 8)}}));
+  EXPECT_EQ(std::get<std::string>(python_parse_expression("x +")).rfind("Parse error: ", 0), 0u);
 }
 
 TEST(LanguageBackends, UnimplementedLanguagesAnswerTheirMessages) {
