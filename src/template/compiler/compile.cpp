@@ -12,8 +12,10 @@
 // least two brackets deeper, and the bracket bound stops the recursion.
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <unordered_set>
 
 #include "template/ast/names.h"
@@ -140,12 +142,15 @@ class Walk {
 
  private:
   // Plain elements open in one list, innermost last: their stream items
-  // (items_[begin, end)), the next one to lower, and the end tag to write.
+  // (items_[begin, end)), the next one to lower, the end tag to write, and
+  // how many nodes the walk had made before the frame (made_[made...] live
+  // only as long as it).
   struct Frame {
     std::size_t begin;
     std::size_t next;
     std::size_t end;
     std::optional<std::string_view> closing;  // none for the list's own elements
+    std::size_t made;
   };
 
   // Pass 1 over one element list: its stream items, appended to items_.
@@ -189,14 +194,16 @@ Lowered<std::vector<IrNode>> Walk::lower_list(std::span<const tast::TemplateElem
   Pieces out(level);
   std::vector<Frame> frames;
   const std::size_t base = items_.size();
+  const std::size_t made = made_.size();
   if (auto error = add_stream(elements)) return std::move(*error);
-  frames.push_back(Frame{base, base, items_.size(), std::nullopt});
+  frames.push_back(Frame{base, base, items_.size(), std::nullopt, made});
 
   while (!frames.empty()) {
     Frame& frame = frames.back();
     if (frame.next == frame.end) {
       if (frame.closing) close_element_tag(*frame.closing, out);
       items_.resize(frame.begin);
+      while (made_.size() > frame.made) made_.pop_back();
       frames.pop_back();
       continue;
     }
@@ -276,8 +283,9 @@ Status Walk::lower_node(const tast::Node& node, std::vector<Frame>& frames, Piec
   if (auto error = open_element_tag(*element, out)) return error;
   if (const auto* n = element->with_body()) {
     const std::size_t begin = items_.size();
+    const std::size_t made = made_.size();
     if (auto error = add_stream(n->body->elements)) return error;
-    frames.push_back(Frame{begin, begin, items_.size(), element->start_tag().name.content});
+    frames.push_back(Frame{begin, begin, items_.size(), element->start_tag().name.content, made});
   }
   return std::nullopt;
 }
