@@ -2,10 +2,21 @@
 // that no binding defines a name twice or shadows a name already in use.
 //
 // Names are compared by their NFKC form ("ﬁle" and "file" are one name);
-// tokens keep the spelling as written. Both passes run once over a whole
-// parsed template, after the element walk, with explicit work lists (no
-// recursion), and compute each token's NFKC form once.
+// tokens keep the spelling as written.
+//
+// Used variables are gathered as the walk files each piece, while it is still
+// at hand: an expression brings its own, a finished node brings what
+// gather_used_variables gives it, and a body's list (the template's, at the
+// top) is what its pieces brought, in order. The binding checks need the
+// whole template's list (its context variables), so the walk notes every
+// binding where it meets it, in source order, with what the enclosing
+// bindings bind there, and the notes are checked when the walk is done.
 #pragma once
+
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "template/ast/ast.h"
 #include "template/parser/errors.h"
@@ -13,14 +24,51 @@
 
 namespace lumra::template_parser {
 
-// Recomputes `used_variables` of every node and body of `tmpl` and of `tmpl`
-// itself, then checks every binding of the tree against the context
-// variables (the template's used variables) and the enclosing bindings.
-//
-// Used variables: an expression gives its own; a node gives its body's minus
+// The used variables of a finished node: its body's (complete by now) without
 // the variables it introduces, then its attributes'. On an ordinary element
 // that loops (a `c-for` attribute introducing variables), its attributes other
 // than the control-flow ones leave the loop variables out too.
-Status resolve_scopes(template_ast::Template& tmpl, const ParserContext& context);
+void gather_used_variables(template_ast::Node& node);
+
+// The bindings of one text: no tag defines a name twice, and none defines a
+// name in use (a context variable of the template) or bound by an enclosing
+// binding; nor does a template nested in an attribute value.
+class BindingChecks {
+ public:
+  explicit BindingChecks(const ParserContext& context) : context_(context) {}
+
+  // A tag as the walk meets it (start tags before their bodies), with the
+  // variables it introduces; tags that bind nothing leave no note.
+  void note(const template_ast::HtmlStartTag& tag, const std::vector<template_ast::Token>& introduced);
+  // The walk enters / leaves the body of an element that introduces these.
+  void enter(const std::vector<template_ast::Token>& introduced);
+  void leave();
+
+  // The first refused binding, in source order, given the template's used variables.
+  Status check(const std::vector<template_ast::Token>& used) const;
+
+ private:
+  struct Name {
+    template_ast::Token token;
+    std::string key;
+    // Bound by an enclosing binding, or (nested) also by the tag's own loop.
+    bool bound = false;
+  };
+  struct Note {
+    std::string tag_name;
+    std::vector<Name> introduced;
+    std::vector<Name> nested;
+  };
+
+  bool is_bound(const std::string& key) const;
+
+  const ParserContext& context_;
+  std::vector<Note> notes_;
+  // Names bound by the bodies being walked, with how many bind each; and
+  // how many each entered body pushed.
+  std::unordered_map<std::string, std::uint32_t> bound_;
+  std::vector<std::string> pushed_;
+  std::vector<std::size_t> entered_;
+};
 
 }  // namespace lumra::template_parser

@@ -49,7 +49,7 @@ TemplateParseError grammar_failure(const ParserContext& context, const grammar::
 
 class ElementWalk {
  public:
-  explicit ElementWalk(TextParse& parse) : parse_(parse) { stack_.reserve(16); }
+  explicit ElementWalk(TextParse& parse) : parse_(parse), bindings_(parse.context) { stack_.reserve(16); }
 
   Status element(Pair pair) {
     if (pair.rule() == Rule::EOI) return std::nullopt;
@@ -77,9 +77,9 @@ class ElementWalk {
       case Rule::template_expression: {
         auto expr = build_python_expr(parse_, *inner);
         if (!expr) return std::move(expr).error();
-        // Used variables are gathered once by the scope pass after the walk.
-        has_variables_ = has_variables_ || !expr.value().used_variables.empty();
         out.comments.insert(out.comments.end(), expr.value().comments.begin(), expr.value().comments.end());
+        out.used_variables.insert(out.used_variables.end(), expr.value().used_variables.begin(),
+                                  expr.value().used_variables.end());
         out.elements.emplace_back(std::move(expr).value());
         return std::nullopt;
       }
@@ -91,11 +91,7 @@ class ElementWalk {
     }
   }
 
-  // Whether anything in the template reads or binds a variable; without any,
-  // the scope passes have nothing to compute or check.
-  bool has_variables() const { return has_variables_; }
-
-  // The top-level template, once every pair is walked.
+  // The top-level template, once every pair is walked and its bindings checked.
   Parsed<Template> finish() {
     if (!stack_.empty()) {
       const template_ast::Token& open = stack_.back().start_tag.token;
@@ -103,6 +99,7 @@ class ElementWalk {
       return error_at_span(*context().source, open.start_index, open.end_index,
                            fmt::format(fmt::runtime(msg::kUnclosedTag), name, name));
     }
+    if (Status error = bindings_.check(top_.tmpl.used_variables)) return std::move(*error);
     Template top = std::move(top_.tmpl);
     // Template comments between elements come first, as if split off the run
     // before the walk.
@@ -116,38 +113,32 @@ class ElementWalk {
  private:
   ParserContext& context() const { return parse_.context; }
 
-  // Whether a tag brings variables that the scope passes must see: read,
-  // introduced, or introduced inside a template nested in an attribute value.
-  void note_variables(const template_ast::HtmlStartTag& tag, const std::vector<template_ast::Token>& introduced) {
-    if (has_variables_) return;
-    has_variables_ = !introduced.empty();
-    for (const auto& attr : tag.attrs) {
-      has_variables_ = has_variables_ || !attr.used_variables.empty() || attr.kind == template_ast::HtmlAttrKind::Template;
-    }
-  }
   Collector& collector() { return current_collector(stack_, top_); }
 
   Status raw(Pair pair) {
     auto node = build_raw_element(parse_, pair);
     if (!node) return std::move(node).error();
-    note_variables(node.value().start_tag(), node.value().introduced_variables());
-    // Raw blocks skip validation, which files a node's comments: file them here.
+    Node& raw = node.value();
+    bindings_.note(raw.start_tag(), raw.introduced_variables());
+    gather_used_variables(raw);
+    // Raw blocks skip validation, which files a node's comments and used
+    // variables: file them here.
     Template& out = collector().tmpl;
-    const auto& comments = node.value().comments();
-    out.comments.insert(out.comments.end(), comments.begin(), comments.end());
-    out.elements.emplace_back(std::move(node).value());
+    out.comments.insert(out.comments.end(), raw.comments().begin(), raw.comments().end());
+    out.used_variables.insert(out.used_variables.end(), raw.used_variables().begin(), raw.used_variables().end());
+    out.elements.emplace_back(std::move(raw));
     return std::nullopt;
   }
 
   Status tag(Pair pair) {
     if (Status error = build_html_tag(parse_, pair, built_)) return error;
     if (auto* start = std::get_if<BuiltStartTag>(&built_)) {
-      note_variables(start->start_tag, start->introduced_variables);
+      bindings_.note(start->start_tag, start->introduced_variables);
       return open(*start);
     }
     if (auto* end = std::get_if<template_ast::HtmlEndTag>(&built_)) return close(pair, *end);
     auto& complete = std::get<CompleteElement>(built_);
-    note_variables(complete.node.start_tag(), complete.node.introduced_variables());
+    bindings_.note(complete.node.start_tag(), complete.node.introduced_variables());
     return validate(std::move(complete.node), std::move(complete.slots), nullptr);
   }
 
@@ -165,6 +156,7 @@ class ElementWalk {
     frame.start_tag = std::move(start.start_tag);
     frame.introduced_variables = std::move(start.introduced_variables);
     frame.tag_slots = std::move(start.slots);
+    bindings_.enter(frame.introduced_variables);
     return std::nullopt;
   }
 
@@ -183,10 +175,12 @@ class ElementWalk {
     std::vector<template_ast::StaticNamedSlot> slots = std::move(frame.tag_slots);
     const CollectorChecks checks = std::move(frame.body.checks);
     stack_.pop_back();
+    bindings_.leave();
     return validate(std::move(node), std::move(slots), &checks);
   }
 
   Status validate(Node&& node, std::vector<template_ast::StaticNamedSlot>&& slots, const CollectorChecks* body_checks) {
+    gather_used_variables(node);
     return validate_template(std::move(node), std::move(slots), stack_, collector(), body_checks, context());
   }
 
@@ -196,7 +190,7 @@ class ElementWalk {
   std::vector<template_ast::Comment> comments_between_elements_;
   // The tag being built, reused from tag to tag.
   BuiltTag built_;
-  bool has_variables_ = false;
+  BindingChecks bindings_;
 };
 
 }  // namespace
@@ -220,9 +214,6 @@ ParseResult parse_template_text(std::string_view text, ParserContext& context) {
   }
   auto top = walk.finish();
   if (!top) return std::move(top).error();
-  if (walk.has_variables()) {
-    if (Status error = resolve_scopes(top.value(), context)) return std::move(*error);
-  }
   return std::move(top).value();
 }
 
