@@ -29,7 +29,7 @@ void shift_token(template_ast::Token& token, const Offsets& by) {
   token.line_col.line += by.line;
 }
 
-template_ast::LineCol LineColCursor::at(std::size_t offset) {
+template_ast::LineCol LineColCursor::moved_to(std::size_t offset) {
   offset = std::min(offset, text_.size());
   const auto& starts = *line_starts_;
   const std::size_t line_start = starts[line_ - 1];

@@ -18,6 +18,7 @@
 #include "template/grammar/pairs.h"
 #include "template/parser/errors.h"
 #include "template/parser/parser.h"
+#include "text/utf8.h"
 
 namespace lumra::template_parser {
 
@@ -47,9 +48,21 @@ class LineColCursor {
  public:
   LineColCursor(std::string_view text, const std::vector<std::uint32_t>& line_starts)
       : text_(text), line_starts_(&line_starts) {}
-  template_ast::LineCol at(std::size_t offset);
+
+  template_ast::LineCol at(std::size_t offset) {
+    // The commonest query: forward on the cursor's line.
+    if (offset >= offset_ && offset <= text_.size() &&
+        (line_ >= line_starts_->size() || offset < (*line_starts_)[line_])) {
+      column_ += text::utf8::count_chars(std::string_view(text_.data() + offset_, offset - offset_));
+      offset_ = offset;
+      return {line_, column_};
+    }
+    return moved_to(offset);
+  }
 
  private:
+  template_ast::LineCol moved_to(std::size_t offset);
+
   std::string_view text_;
   const std::vector<std::uint32_t>* line_starts_;
   std::size_t offset_ = 0;

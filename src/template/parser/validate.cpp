@@ -47,7 +47,7 @@ const UserRules& user_rules_of(const ParserContext& context) {
 
 }  // namespace
 
-Status validate_template(Node node, std::vector<StaticNamedSlot> extra_slots, const std::vector<OpenElement>& stack,
+Status validate_template(Node&& node, std::vector<StaticNamedSlot>&& extra_slots, const std::vector<OpenElement>& stack,
                          Collector& collector, const CollectorChecks* body_checks, const ParserContext& context) {
   const std::string_view source = context.source ? std::string_view(*context.source) : std::string_view();
   // Views into `node`: valid until it is moved into the collector at the end.

@@ -47,9 +47,43 @@ TemplateParseError grammar_failure(const ParserContext& context, const grammar::
   return TemplateParseError::from_message(std::move(message));
 }
 
+// How many elements each body will hold: the top level first, then each
+// element with a body in the order of its start tag. A body's list is then
+// allocated once, and no element is moved as it grows. Counted from the
+// pairs alone; where tags do not match, the walk fails anyway.
+std::vector<std::uint32_t> count_elements(grammar::Pairs elements) {
+  std::vector<std::uint32_t> counts(1, 0);
+  std::vector<std::uint32_t> open{0};
+  for (const Pair pair : elements) {
+    const auto inner = pair.inner().first();
+    if (pair.rule() != Rule::template_element || !inner || inner->rule() == Rule::template_comment) continue;
+    if (inner->rule() == Rule::html_tag) {
+      const auto tag = inner->inner().first();
+      if (!tag) continue;
+      if (tag->rule() == Rule::html_end_tag) {
+        if (open.size() > 1) open.pop_back();
+        continue;
+      }
+      ++counts[open.back()];
+      const auto name = tag->inner().find(Rule::html_tag_name);
+      if (tag->rule() == Rule::html_start_tag && name && !template_ast::is_void_element(name->as_str())) {
+        open.push_back(static_cast<std::uint32_t>(counts.size()));
+        counts.push_back(0);
+      }
+      continue;
+    }
+    ++counts[open.back()];
+  }
+  return counts;
+}
+
 class ElementWalk {
  public:
-  explicit ElementWalk(TextParse& parse) : parse_(parse), bindings_(parse.context) { stack_.reserve(16); }
+  ElementWalk(TextParse& parse, std::vector<std::uint32_t> body_sizes)
+      : parse_(parse), bindings_(parse.context), body_sizes_(std::move(body_sizes)) {
+    stack_.reserve(16);
+    top_.tmpl.elements.reserve(body_sizes_[0]);
+  }
 
   Status element(Pair pair) {
     if (pair.rule() == Rule::EOI) return std::nullopt;
@@ -153,6 +187,7 @@ class ElementWalk {
                            fmt::format(fmt::runtime(msg::kNestingTooDeep), kMaxOpenElements));
     }
     OpenElement& frame = stack_.emplace_back();
+    if (++opened_ < body_sizes_.size()) frame.body.tmpl.elements.reserve(body_sizes_[opened_]);
     frame.start_tag = std::move(start.start_tag);
     frame.introduced_variables = std::move(start.introduced_variables);
     frame.tag_slots = std::move(start.slots);
@@ -191,6 +226,9 @@ class ElementWalk {
   // The tag being built, reused from tag to tag.
   BuiltTag built_;
   BindingChecks bindings_;
+  // Sizes of the bodies, and how many have been opened so far.
+  std::vector<std::uint32_t> body_sizes_;
+  std::size_t opened_ = 0;
 };
 
 }  // namespace
@@ -208,7 +246,7 @@ ParseResult parse_template_text(std::string_view text, ParserContext& context) {
   if (Status error = expect_rule(*root, Rule::template_)) return std::move(*error);
 
   TextParse parse{context, PairTokens(tree, offsets_of(context))};
-  ElementWalk walk(parse);
+  ElementWalk walk(parse, count_elements(root->inner()));
   for (const Pair pair : root->inner()) {
     if (Status error = walk.element(pair)) return std::move(*error);
   }
