@@ -108,6 +108,9 @@ void append_optional(std::string& out, const std::optional<T>& value, Append app
 }  // namespace
 
 const TagRules* builtin_tag_rules(std::string_view tag) {
+  // Every built-in rule is for a name that begins with "c-"; most tags are
+  // plain markup.
+  if (!tag.starts_with("c-")) return nullptr;
   const BuiltinTables& t = builtin_tables();
   auto it = t.index.find(tag);
   return it == t.index.end() ? nullptr : &t.rows[it->second].second;

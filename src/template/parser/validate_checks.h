@@ -6,7 +6,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -93,12 +95,24 @@ inline TemplateParseError error_at_token(std::string_view source, const template
 // and a hash map beyond, so a tag with thousands of attributes stays linear.
 template <class Value>
 class NameMap {
+  // Entries are plain values: the inline slots need no construction (every
+  // node builds a few of these maps) and no destruction.
+  static_assert(std::is_trivially_copyable_v<Value> && std::is_trivially_destructible_v<Value>);
+  struct Entry {
+    std::string_view name;
+    Value value;
+  };
+
  public:
+  NameMap() {}  // NOLINT(modernize-use-equals-default): leaves the inline slots unset
+  NameMap(const NameMap&) = delete;
+  NameMap& operator=(const NameMap&) = delete;
+
   // The value stored under `name`, or null.
   const Value* find(std::string_view name) const {
     if (count_ <= kInline) {
       for (std::size_t i = 0; i < count_; ++i) {
-        if (inline_[i].first == name) return &inline_[i].second;
+        if (slot(i).name == name) return &slot(i).value;
       }
       return nullptr;
     }
@@ -111,22 +125,27 @@ class NameMap {
   std::pair<const Value*, bool> insert(std::string_view name, Value value) {
     if (const Value* found = find(name)) return {found, false};
     if (count_ < kInline) {
-      inline_[count_] = {name, std::move(value)};
-      return {&inline_[count_++].second, true};
+      Entry* entry = ::new (static_cast<void*>(inline_ + count_ * sizeof(Entry))) Entry{name, value};
+      ++count_;
+      return {&entry->value, true};
     }
     if (count_ == kInline) {
       spill_.reserve(2 * kInline);
-      for (auto& entry : inline_) spill_.emplace(entry.first, std::move(entry.second));
+      for (std::size_t i = 0; i < kInline; ++i) spill_.emplace(slot(i).name, slot(i).value);
     }
     ++count_;
-    return {&spill_.emplace(name, std::move(value)).first->second, true};
+    return {&spill_.emplace(name, value).first->second, true};
   }
 
   std::size_t size() const noexcept { return count_; }
 
  private:
   static constexpr std::size_t kInline = 16;
-  std::array<std::pair<std::string_view, Value>, kInline> inline_{};
+  const Entry& slot(std::size_t i) const {
+    return *std::launder(reinterpret_cast<const Entry*>(inline_ + i * sizeof(Entry)));
+  }
+
+  alignas(Entry) unsigned char inline_[kInline * sizeof(Entry)];
   std::size_t count_ = 0;
   std::unordered_map<std::string_view, Value> spill_;
 };
