@@ -114,6 +114,15 @@ class TemplateRecogniser : public PegState {
   bool cannot_open(std::string_view opening) const noexcept {
     return !tracks_attempts() && !peek_literal(opening);
   }
+  // The same for a rule whose first step is a test of the byte at the cursor
+  // (`opens`) that cannot pass.
+  bool cannot_open_with(bool opens) const noexcept { return !tracks_attempts() && !opens; }
+
+  // The cursor stands on WHITESPACE or on a `{`, which may open a template
+  // comment: the first step of both kinds of spacing.
+  bool at_spacing() const noexcept {
+    return pos_ < n_ && ((kClass[s_[pos_]] & kWhitespace) != 0 || s_[pos_] == '{');
+  }
 
   // Moves the cursor to the terminator found from it, or to the end of the
   // input: `(!"x" ~ ANY)*`.
@@ -304,6 +313,8 @@ class TemplateRecogniser : public PegState {
 
   // html_tag = html_start_tag | html_end_tag | html_self_closing_tag
   bool html_tag() {
+    // Each alternative opens with "<".
+    if (cannot_open_with(next_is('<'))) return false;
     return rule<kNormal>(Rule::html_tag, [this] {
       return html_start_tag() || html_end_tag() || html_self_closing_tag();
     });
@@ -313,6 +324,8 @@ class TemplateRecogniser : public PegState {
   //     ~ spacing* ~ ">"
   bool html_start_tag() {
     if (!next_is('<')) return rule_fails_at_once<kCompound>(Rule::html_start_tag);
+    // html_tag_name opens with a letter.
+    if (cannot_open_with(has(2) && (kClass[s_[pos_ + 1]] & kAsciiLetter) != 0)) return false;
     return rule<kCompound>(Rule::html_start_tag, [this] {
       if (!(byte('<') && html_tag_name())) return false;
       attributes_and_spacing();
@@ -354,6 +367,9 @@ class TemplateRecogniser : public PegState {
 
   // html_attribute = (html_meta_attribute_name | html_attribute_name) ~ html_attribute_value?
   bool html_attribute() {
+    // Neither kind of name can open here when no name byte follows (the meta
+    // name's "#c-" is made of name bytes).
+    if (cannot_open_with(scan_to<kAttrNameStop>(pos_) != pos_)) return false;
     return rule<kNormal>(Rule::html_attribute, [this] {
       if (!(html_meta_attribute_name() || html_attribute_name())) return false;
       html_attribute_value();
@@ -363,6 +379,7 @@ class TemplateRecogniser : public PegState {
 
   // html_meta_attribute_name = "#c-" ~ (!(WHITESPACE | "=" | "/" | ">" | "<" | "{#") ~ ANY)*
   bool html_meta_attribute_name() {
+    if (cannot_open("#c-")) return false;
     return rule<kAtomic>(Rule::html_meta_attribute_name, [this] {
       if (!literal("#c-")) return false;
       pos_ = scan_to<kAttrNameStop>(pos_);
@@ -715,11 +732,13 @@ class TemplateRecogniser : public PegState {
 
   // spacing = WHITESPACE | template_comment
   bool spacing() {
+    if (cannot_open_with(at_spacing())) return false;
     return rule<kCompound>(Rule::spacing, [this] { return whitespace() || template_comment(); });
   }
 
   // spacing_with_whitespace = (template_comment* ~ WHITESPACE ~ template_comment*)+
   bool spacing_with_whitespace() {
+    if (cannot_open_with(at_spacing())) return false;
     return rule<kCompound>(Rule::spacing_with_whitespace, [this] {
       const auto run = [this] {
         return sequence([this] {
