@@ -62,6 +62,24 @@ bool reads_loop_variables(bool loop_on_element, const HtmlAttr& attr) {
 
 }  // namespace
 
+void gather_used_variables(template_ast::Template& body) {
+  std::size_t count = 0;
+  for (const template_ast::TemplateElement& element : body.elements) {
+    if (const auto* expr = element.expr()) count += expr->used_variables.size();
+    if (const Node* node = element.node()) count += node->used_variables().size();
+  }
+  std::vector<Token>& out = body.used_variables;
+  out.clear();
+  if (count == 0) return;
+  out.reserve(count);
+  for (const template_ast::TemplateElement& element : body.elements) {
+    const std::vector<Token>* list = nullptr;
+    if (const auto* expr = element.expr()) list = &expr->used_variables;
+    if (const Node* node = element.node()) list = &node->used_variables();
+    if (list) out.insert(out.end(), list->begin(), list->end());
+  }
+}
+
 void gather_used_variables(Node& node) {
   const std::vector<Token>& introduced = node.introduced_variables();
   const HtmlStartTag& tag = node.start_tag();

@@ -4,10 +4,10 @@
 // Names are compared by their NFKC form ("ﬁle" and "file" are one name);
 // tokens keep the spelling as written.
 //
-// Used variables are gathered as the walk files each piece, while it is still
-// at hand: an expression brings its own, a finished node brings what
-// gather_used_variables gives it, and a body's list (the template's, at the
-// top) is what its pieces brought, in order. The binding checks need the
+// Used variables are gathered as the walk finishes each body and node, while
+// they are still at hand: a body's list (the template's, at the top) is its
+// pieces' lists in order (an expression's own, a node's), and a node's list
+// comes from its body and attributes. The binding checks need the
 // whole template's list (its context variables), so the walk notes every
 // binding where it meets it, in source order, with what the enclosing
 // bindings bind there, and the notes are checked when the walk is done.
@@ -23,6 +23,9 @@
 #include "template/parser/parser.h"
 
 namespace lumra::template_parser {
+
+// The used variables of a finished body: its expressions' and nodes', in order.
+void gather_used_variables(template_ast::Template& body);
 
 // The used variables of a finished node: its body's (complete by now) without
 // the variables it introduces, then its attributes'. On an ordinary element

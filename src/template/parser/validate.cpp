@@ -94,7 +94,6 @@ Status validate_template(Node&& node, std::vector<StaticNamedSlot>&& extra_slots
     out.slots.insert(out.slots.end(), body_slots.begin(), body_slots.end());
   }
   out.comments.insert(out.comments.end(), node.comments().begin(), node.comments().end());
-  out.used_variables.insert(out.used_variables.end(), node.used_variables().begin(), node.used_variables().end());
   out.elements.emplace_back(std::move(node));
   return std::nullopt;
 }

@@ -112,8 +112,6 @@ class ElementWalk {
         auto expr = build_python_expr(parse_, *inner);
         if (!expr) return std::move(expr).error();
         out.comments.insert(out.comments.end(), expr.value().comments.begin(), expr.value().comments.end());
-        out.used_variables.insert(out.used_variables.end(), expr.value().used_variables.begin(),
-                                  expr.value().used_variables.end());
         out.elements.emplace_back(std::move(expr).value());
         return std::nullopt;
       }
@@ -133,6 +131,7 @@ class ElementWalk {
       return error_at_span(*context().source, open.start_index, open.end_index,
                            fmt::format(fmt::runtime(msg::kUnclosedTag), name, name));
     }
+    gather_used_variables(top_.tmpl);
     if (Status error = bindings_.check(top_.tmpl.used_variables)) return std::move(*error);
     Template top = std::move(top_.tmpl);
     // Template comments between elements come first, as if split off the run
@@ -155,11 +154,9 @@ class ElementWalk {
     Node& raw = node.value();
     bindings_.note(raw.start_tag(), raw.introduced_variables());
     gather_used_variables(raw);
-    // Raw blocks skip validation, which files a node's comments and used
-    // variables: file them here.
+    // Raw blocks skip validation, which files a node's comments: file them here.
     Template& out = collector().tmpl;
     out.comments.insert(out.comments.end(), raw.comments().begin(), raw.comments().end());
-    out.used_variables.insert(out.used_variables.end(), raw.used_variables().begin(), raw.used_variables().end());
     out.elements.emplace_back(std::move(raw));
     return std::nullopt;
   }
@@ -205,6 +202,7 @@ class ElementWalk {
       return error_at_pair(context(), pair,
                            fmt::format(fmt::runtime(msg::kMismatchedTags), open_name, end.name.content));
     }
+    gather_used_variables(frame.body.tmpl);
     Node node = assemble_node(std::move(frame.start_tag), std::move(end), std::move(frame.body.tmpl),
                               std::move(frame.introduced_variables));
     std::vector<template_ast::StaticNamedSlot> slots = std::move(frame.tag_slots);
