@@ -9,6 +9,7 @@
 #include "safe_eval/messages.h"
 #include "safe_eval/rewrite.h"
 #include "safe_eval/sandbox_print.h"
+#include "text/utf8.h"
 
 namespace lumra::safe_eval {
 
@@ -24,9 +25,19 @@ constexpr std::uint64_t below_prefix(std::uint64_t offset) { return offset > kPr
 
 class Positions {
 public:
-    explicit Positions(std::string_view wrapped) : wrapped_(wrapped) {}
+    explicit Positions(std::string_view wrapped)
+        : wrapped_(wrapped),
+          // Most expressions are one line: then every position in the source
+          // is on the wrapped text's second line, and no line index is needed.
+          one_line_(wrapped.size() >= kPrefixLen + kClose.size() &&
+                    wrapped.substr(kPrefixLen, wrapped.size() - kPrefixLen - kClose.size()).find_first_of("\r\n") ==
+                        std::string_view::npos) {}
 
     ExprToken token(std::string content, std::uint64_t start, std::uint64_t end) {
+        if (one_line_ && start >= kPrefixLen && start <= wrapped_.size()) {
+            const std::uint64_t column = 1 + text::utf8::count_chars(wrapped_.substr(kPrefixLen, start - kPrefixLen));
+            return ExprToken{std::move(content), below_prefix(start), below_prefix(end), 1, column};
+        }
         if (!index_) index_.emplace(pyexpr::line_index_from_source(wrapped_));
         const auto [line, column] = pyexpr::line_column(*index_, pyexpr::TextSize(static_cast<std::uint32_t>(start)), wrapped_);
         return ExprToken{std::move(content), below_prefix(start), below_prefix(end), line - 1, column};
@@ -42,6 +53,7 @@ public:
 
 private:
     std::string_view wrapped_;
+    bool one_line_;
     std::optional<pyexpr::LineIndex> index_;
 };
 
