@@ -34,12 +34,16 @@ std::string_view control_flow_kind(const template_ast::Node& node) {
   const auto& tag = node.start_tag();
   const std::string_view name = tag.name.content;
   if (template_ast::is_control_flow_name(name)) return name;
-  for (std::string_view kind : kControlFlowByPriority) {
-    for (const auto& attr : tag.attrs) {
-      if (attr.key.content == kind) return kind;
+  std::size_t first = kControlFlowByPriority.size();
+  for (const auto& attr : tag.attrs) {
+    const std::string_view key = attr.key.content;
+    // Every control-flow name is "c-" and two to five more bytes.
+    if (key.size() < 4 || key.size() > 7 || !key.starts_with("c-")) continue;
+    for (std::size_t i = 0; i < first; ++i) {
+      if (key == kControlFlowByPriority[i]) first = i;
     }
   }
-  return name;
+  return first < kControlFlowByPriority.size() ? kControlFlowByPriority[first] : name;
 }
 
 Status check_chain(const template_ast::Node& node, const template_ast::Template& siblings, std::string_view source) {
