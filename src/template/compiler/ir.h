@@ -27,6 +27,7 @@ class IrNode {
     Str,        // template text or markup: a triple-quoted string
     QuotedStr,  // a name placed inside a call: a double-quoted string
     Int,        // an unsigned integer
+    Span,       // a pair of unsigned integers, a tuple of two: (start, end,)
     Bool,
     Tuple,
     List,
@@ -40,6 +41,15 @@ class IrNode {
   static IrNode integer(std::uint64_t value) {
     IrNode n(Kind::Int, std::string_view());
     n.number_ = value;
+    return n;
+  }
+  // The tuple (start, end,) without a list of its own: every runtime node
+  // takes one, so it is the commonest tuple by far.
+  static IrNode span(std::uint64_t start, std::uint64_t end) {
+    IrNode n(Kind::Span, std::string_view());
+    n.number_ = start;
+    n.end_ = end;
+    n.depth_ = 1;
     return n;
   }
   static IrNode boolean(bool value) {
@@ -59,7 +69,10 @@ class IrNode {
   std::uint32_t depth() const noexcept { return depth_; }
   // Raw and Call: the name; Str and QuotedStr: the text.
   std::string_view text() const noexcept { return is_text() ? std::string_view(text_) : name_; }
+  // Int: the value; Span: the start.
   std::uint64_t number() const noexcept { return number_; }
+  // Span: the end.
+  std::uint64_t span_end() const noexcept { return end_; }
   bool flag() const noexcept { return number_ != 0; }
   // Tuple and List items, Call arguments.
   const std::vector<IrNode>& items() const noexcept { return items_; }
@@ -85,6 +98,7 @@ class IrNode {
   Kind kind_;
   std::uint32_t depth_ = 0;
   std::uint64_t number_ = 0;
+  std::uint64_t end_ = 0;
   std::string_view name_;
   std::string text_;
   std::vector<IrNode> items_;
