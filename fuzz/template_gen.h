@@ -7,10 +7,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "template/ast/names.h"
 #include "template/ast/tag_rules.h"
