@@ -117,16 +117,9 @@ SAFE_EVAL_CASES = [
     ("f-string concatenation", "\"f'{a}' \" * N", {NESTED, RESULT}, N),
 ]
 
-# Known faults, by case id: id -> reason (marked xfail, strict).
-SAFE_EVAL_XFAIL: dict[str, str] = {}
-
-
 def safe_eval_params():
     for case_id, source, accepted, names in SAFE_EVAL_CASES:
-        marks = []
-        if case_id in SAFE_EVAL_XFAIL:
-            marks.append(pytest.mark.xfail(strict=True, reason=SAFE_EVAL_XFAIL[case_id]))
-        yield pytest.param(source, accepted, names, id=case_id, marks=marks)
+        yield pytest.param(source, accepted, names, id=case_id)
 
 
 def check_safe_eval(out, accepted, names):
