@@ -13,13 +13,7 @@
 
 namespace lumra::template_compiler {
 
-IrNode span_tuple(std::uint64_t start, std::uint64_t end) {
-  std::vector<IrNode> items;
-  items.reserve(2);
-  items.push_back(IrNode::integer(start));
-  items.push_back(IrNode::integer(end));
-  return IrNode::tuple(std::move(items));
-}
+IrNode span_tuple(std::uint64_t start, std::uint64_t end) { return IrNode::span(start, end); }
 
 namespace {
 

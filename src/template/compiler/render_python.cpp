@@ -35,6 +35,13 @@ class PythonWriter {
       case IrNode::Kind::Int:
         append_decimal(node.number());
         break;
+      case IrNode::Kind::Span:
+        out_.push_back('(');
+        append_decimal(node.number());
+        out_.append(", ");
+        append_decimal(node.span_end());
+        out_.append(",)");
+        break;
       case IrNode::Kind::Bool:
         out_.append(node.flag() ? "True" : "False");
         break;

@@ -31,6 +31,7 @@ TEST(RenderPython, Values) {
       {IrNode::str(std::string("a\0b", 3)), R"("""a\x00b""")"},
       {IrNode::quoted("a\"b\\c\nd\re"), R"("a\"b\\c\nd\re")"},
       {IrNode::integer(std::numeric_limits<std::uint64_t>::max()), "18446744073709551615"},
+      {IrNode::span(0, std::numeric_limits<std::uint64_t>::max()), "(0, 18446744073709551615,)"},
       {IrNode::call("IfNode", {}), "IfNode()"},
       {IrNode::list([] { V v; v.push_back(IrNode::list({})); return v; }()), "[[],]"},
       {IrNode::call("f", std::move(pair)), "f(source, (5,))"},
@@ -46,6 +47,7 @@ TEST(RenderPython, Values) {
 TEST(RenderPython, BracketDepth) {
   IrNode node = IrNode::integer(1);
   EXPECT_EQ(node.depth(), 0u);
+  EXPECT_EQ(IrNode::span(1, 2).depth(), 1u);
   for (std::uint32_t d = 1; d < kMaxBracketDepth; ++d) {
     V v;
     v.push_back(std::move(node));
