@@ -7,10 +7,10 @@
 // Used variables are gathered as the walk finishes each body and node, while
 // they are still at hand: a body's list (the template's, at the top) is its
 // pieces' lists in order (an expression's own, a node's), and a node's list
-// comes from its body and attributes. The binding checks need the
-// whole template's list (its context variables), so the walk notes every
-// binding where it meets it, in source order, with what the enclosing
-// bindings bind there, and the notes are checked when the walk is done.
+// comes from its body and attributes. The binding checks need the whole
+// template's list (its context variables), so the walk notes every binding
+// where it meets it, in source order, with what the enclosing bindings bind
+// there, and the notes are checked when the walk is done.
 #pragma once
 
 #include <cstdint>
