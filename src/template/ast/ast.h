@@ -153,28 +153,33 @@ class Body {
   std::shared_ptr<Template> ptr_;
 };
 
+// The two shapes of a Node. Declared outside Node so that they are complete,
+// default member initialisers included, where Node's variant needs them.
+struct NodeWithBody {
+  HtmlStartTag start_tag;
+  HtmlEndTag end_tag;
+  Body body;
+  std::vector<Token> used_variables;
+  std::vector<Token> introduced_variables;
+  std::vector<Comment> comments;
+  bool contains_fills = false;
+
+  friend bool operator==(const NodeWithBody&, const NodeWithBody&) = default;
+};
+
+struct NodeSelfClosing {
+  HtmlStartTag start_tag;
+  std::vector<Token> used_variables;
+  std::vector<Token> introduced_variables;
+  std::vector<Comment> comments;
+  bool contains_fills = false;
+
+  friend bool operator==(const NodeSelfClosing&, const NodeSelfClosing&) = default;
+};
+
 struct Node {
-  struct WithBody {
-    HtmlStartTag start_tag;
-    HtmlEndTag end_tag;
-    Body body;
-    std::vector<Token> used_variables;
-    std::vector<Token> introduced_variables;
-    std::vector<Comment> comments;
-    bool contains_fills = false;
-
-    friend bool operator==(const WithBody&, const WithBody&) = default;
-  };
-
-  struct SelfClosing {
-    HtmlStartTag start_tag;
-    std::vector<Token> used_variables;
-    std::vector<Token> introduced_variables;
-    std::vector<Comment> comments;
-    bool contains_fills = false;
-
-    friend bool operator==(const SelfClosing&, const SelfClosing&) = default;
-  };
+  using WithBody = NodeWithBody;
+  using SelfClosing = NodeSelfClosing;
 
   std::variant<WithBody, SelfClosing> value;
 
