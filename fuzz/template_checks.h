@@ -237,8 +237,8 @@ inline tparse::ParseResult parse_template(std::string_view input, std::shared_pt
   tparse::ParserContext context;
   context.user_rules = rules ? std::move(rules) : std::make_shared<const UserRules>();
   context.backend = template_compiler::language_backend_for(template_compiler::Language::Python);
-  context.source = std::make_shared<const std::string>(input);
-  return tparse::parse_template_text(input, context);
+  context.source = tast::TokenText(input);
+  return tparse::parse_template_text(context.source, context);
 }
 
 // Parses and checks the outcome; the tree when the parse succeeded.

@@ -91,8 +91,8 @@ PyObject* parse_template(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyO
     tp::ParserContext context;
     context.user_rules = std::move(user_rules);
     context.backend = tc::language_backend_for(language);
-    context.source = std::make_shared<const std::string>(input);
-    tp::ParseResult result = tp::parse_template_text(input, context);
+    context.source = template_ast::TokenText(input);
+    tp::ParseResult result = tp::parse_template_text(context.source, context);
     if (auto* error = std::get_if<tp::TemplateParseError>(&result)) raise_parse_error(*error);
     return wrap(std::move(std::get<template_ast::Template>(result)));
   });

@@ -3,8 +3,9 @@
 // by the Python classes of `template_parser`.
 //
 // Conventions:
-// - Every record owns its text; offsets are byte offsets into the whole input,
-//   `line_col` is (line, column) from 1 with the column counted in characters.
+// - A token's text is a shared view (see token_text.h); offsets are byte
+//   offsets into the whole input, `line_col` is (line, column) from 1 with the
+//   column counted in characters.
 // - No record checks relations between its fields.
 // - The tree recurses Template -> TemplateElement -> Node::WithBody -> Template.
 //   A node holds its body through `Body`, a copy-on-write handle: copying a
@@ -23,6 +24,8 @@
 #include <variant>
 #include <vector>
 
+#include "template/ast/token_text.h"
+
 namespace lumra::template_ast {
 
 struct LineCol {
@@ -34,7 +37,7 @@ struct LineCol {
 
 // A span of the template text: its content and where it lies.
 struct Token {
-  std::string content;
+  TokenText content;
   std::uint64_t start_index = 0;
   std::uint64_t end_index = 0;
   LineCol line_col;

@@ -21,7 +21,7 @@ namespace {
 IrNode names_as_written(std::span<const tast::Token> tokens) {
   std::vector<IrNode> items;
   items.reserve(tokens.size());
-  for (const tast::Token& t : tokens) items.push_back(IrNode::quoted(t.content));
+  for (const tast::Token& t : tokens) items.push_back(IrNode::quoted(t.content.str()));
   return IrNode::tuple(std::move(items));
 }
 
@@ -31,7 +31,7 @@ IrNode fill_data_binding(const tast::FillDataPattern& pattern) {
   for (const tast::FillDataField& f : pattern.fields) {
     std::vector<IrNode> pair;
     pair.reserve(2);
-    pair.push_back(IrNode::quoted(f.source.content));
+    pair.push_back(IrNode::quoted(f.source.content.str()));
     pair.push_back(IrNode::quoted(text::nfkc(f.target.content)));
     fields.push_back(IrNode::tuple(std::move(pair)));
   }
@@ -55,7 +55,7 @@ IrNode attribute_value(const tast::HtmlAttr& attr) {
     return IrNode::str(std::string(value));
   }
   if (!attr.inner_value || attr.inner_value->content.empty()) return IrNode::boolean(true);
-  return IrNode::str(attr.inner_value->content);
+  return IrNode::str(attr.inner_value->content.str());
 }
 
 }  // namespace
@@ -90,7 +90,7 @@ IrNode compile_attribute(std::string_view class_name, const tast::HtmlAttr& attr
   args.reserve(5);
   args.push_back(IrNode::raw(rt::kSource));
   args.push_back(span_tuple(attr.token.start_index, attr.token.end_index));
-  args.push_back(IrNode::str(attr.key.content));
+  args.push_back(IrNode::str(attr.key.content.str()));
   args.push_back(attribute_value(attr));
   args.push_back(names_as_written(attr.used_variables));
   return IrNode::call(class_name, std::move(args));

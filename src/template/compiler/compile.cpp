@@ -105,7 +105,7 @@ Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t 
   tast::HtmlAttr moved = std::move(changed.start_tag().attrs[index]);
   changed.start_tag().attrs.erase(changed.start_tag().attrs.begin() + static_cast<std::ptrdiff_t>(index));
   remove_tokens(changed.used_variables(), moved.used_variables);
-  const std::string key = moved.key.content;
+  const std::string key = moved.key.content.str();
 
   const tast::TagRules* rules = tast::builtin_tag_rules(key);
   if (rules == nullptr) return value_error(fmt::format(msg::kControlFlowRulesMissing, key));
@@ -314,7 +314,7 @@ Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, Fra
   for (const tast::Node* member : members) {
     Lowered<IrNode> attrs = compile_ordinary_attributes(member->start_tag().attrs);
     if (auto* error = std::get_if<CompileError>(&attrs)) return std::move(*error);
-    for (const tast::Token& t : member->used_variables()) used.add(t.content);
+    for (const tast::Token& t : member->used_variables()) used.add(t.content.str());
     Lowered<std::vector<IrNode>> body = lower_body(*member, out.level() + kBranchBodyDepth);
     if (auto* error = std::get_if<CompileError>(&body)) return std::move(*error);
     branches.push_back(control_branch(*member, std::move(std::get<IrNode>(attrs)),

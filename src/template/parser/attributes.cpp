@@ -90,7 +90,7 @@ Status read_attribute_value(TextParse& parse, Pair value_pair, HtmlAttr& attr) {
 }
 
 TemplateParseError error_at_token(const ParserContext& context, const Token& token, std::string message) {
-  return error_at_span(*context.source, token.start_index, token.end_index, std::move(message));
+  return error_at_span(context.source.view(), token.start_index, token.end_index, std::move(message));
 }
 
 // Parses an expression value into the attribute's variables and comments.

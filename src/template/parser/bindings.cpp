@@ -29,7 +29,7 @@ constexpr std::array<std::string_view, 6> kTagsWithoutSpread = {"c-if", "c-elif"
 Parsed<std::vector<Token>> for_tag_bindings(std::uint64_t tag_start, std::uint64_t tag_end,
                                             std::vector<HtmlAttr>& attrs, const ParserContext& context) {
   const auto each = std::find_if(attrs.begin(), attrs.end(), [](const HtmlAttr& a) { return a.key.content == "each"; });
-  if (each == attrs.end()) return error_at_span(*context.source, tag_start, tag_end, std::string(msg::kForNeedsEach));
+  if (each == attrs.end()) return error_at_span(context.source.view(), tag_start, tag_end, std::string(msg::kForNeedsEach));
   if (!each->inner_value) return error_at_token(context, each->token, std::string(msg::kForEachNeedsValue));
   auto clause = read_loop_clause(*each->inner_value, context);
   if (!clause) return std::move(clause).error();
@@ -49,7 +49,7 @@ Parsed<std::vector<Token>> fill_tag_bindings(std::vector<HtmlAttr>& attrs, const
   std::optional<Introduced> fallback;
   for (std::size_t i = 0; i < attrs.size(); ++i) {
     HtmlAttr& attr = attrs[i];
-    const std::string& key = attr.key.content;
+    const std::string_view key = attr.key.content;
     if (key == "data" && attr.inner_value) {
       auto variables = parse_fill_data_binding(attr, context);
       if (!variables) return std::move(variables).error();
@@ -78,7 +78,7 @@ Parsed<std::vector<Token>> attribute_bindings(std::string_view name, std::vector
   const bool takes_condition = name == "c-if" || name == "c-elif";
   std::vector<Token> introduced;
   for (HtmlAttr& attr : attrs) {
-    const std::string& key = attr.key.content;
+    const std::string_view key = attr.key.content;
     const bool is_condition = takes_condition && key == "cond";
     if (!is_condition && key != "c-for") continue;
     if (!attr.inner_value || text::is_blank(attr.inner_value->content)) continue;

@@ -156,7 +156,7 @@ Parsed<Node> build_raw_element(TextParse& parse, Pair pair) {
   if (Status error = build_end_tag(parse, end_pair.value(), end)) return std::move(*error);
 
   Node node = assemble_node(std::move(start.start_tag), std::move(end), std::move(body), {});
-  const std::string_view source = *parse.context.source;
+  const std::string_view source = parse.context.source.view();
   if (Status error = check_client_props(node, source)) return std::move(*error);
   if (Status error = check_tag_rules(node, user_rules_of(parse.context), source)) return std::move(*error);
   if (Status error = check_meta_attribute_placement(node, source)) return std::move(*error);

@@ -36,7 +36,7 @@ TemplateParseError error_at_offsets(std::string_view source, std::uint64_t base,
 }
 
 TemplateParseError error_at_pair(const ParserContext& context, grammar::Pair pair, std::string message) {
-  return error_at_offsets(*context.source, context.index_offset, pair.start(), pair.end(), std::move(message));
+  return error_at_offsets(context.source.view(), context.index_offset, pair.start(), pair.end(), std::move(message));
 }
 
 Status expect_rule(grammar::Pair pair, grammar::Rule rule) {

@@ -15,7 +15,7 @@ namespace lumra::template_parser {
 Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& expression_token,
                                                    std::optional<GrammarSpan> error_span,
                                                    const ParserContext& context) {
-  const std::string& source_text = expression_token.content;
+  const std::string_view source_text = expression_token.content;
   auto& memo = context.memo->expressions;
   auto found = memo.find(std::string_view(source_text));
   if (found == memo.end()) {
@@ -23,10 +23,10 @@ Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& ex
     if (auto* message = std::get_if<std::string>(&parsed)) {
       std::string text = fmt::format(fmt::runtime(msg::kFailedToParseExpression), *message);
       if (error_span) {
-        return error_at_offsets(*context.source, context.index_offset, error_span->first, error_span->second,
+        return error_at_offsets(context.source.view(), context.index_offset, error_span->first, error_span->second,
                                 std::move(text));
       }
-      return error_at_span(*context.source, expression_token.start_index, expression_token.end_index,
+      return error_at_span(context.source.view(), expression_token.start_index, expression_token.end_index,
                            std::move(text));
     }
     found = memo.emplace(source_text, std::get<template_compiler::ParsedExpression>(std::move(parsed))).first;

@@ -28,7 +28,7 @@ class BindingNames {
   explicit BindingNames(const ParserContext& context) : context_(context) {}
 
   Status read_field(const Token& source) {
-    if (fields_.insert(source.content).second) return std::nullopt;
+    if (fields_.insert(source.content.str()).second) return std::nullopt;
     return error_at_token(context_, source, fmt::format(fmt::runtime(msg::kFillFieldTwice), source.content));
   }
 
@@ -45,7 +45,7 @@ class BindingNames {
 
 // A shape the grammar guarantees is missing: `pair` holds no `rule` pair.
 TemplateParseError missing_pair(const ParserContext& context, const PairTokens& tokens, Pair pair, Rule rule) {
-  return error_at_offsets(*context.source, tokens.offsets().index, pair.start(), pair.end(),
+  return error_at_offsets(context.source.view(), tokens.offsets().index, pair.start(), pair.end(),
                           fmt::format(fmt::runtime(msg::kPairShouldContain), grammar::rule_name(pair.rule()),
                                       grammar::rule_name(rule)));
 }
@@ -101,7 +101,7 @@ Status read_destructure(Pair destructure, PairTokens& tokens, const ParserContex
 }  // namespace
 
 TemplateParseError error_at_token(const ParserContext& context, const Token& token, std::string message) {
-  return error_at_span(*context.source, token.start_index, token.end_index, std::move(message));
+  return error_at_span(context.source.view(), token.start_index, token.end_index, std::move(message));
 }
 
 Parsed<std::vector<Token>> parse_fill_data_binding(template_ast::HtmlAttr& attribute, const ParserContext& context) {
@@ -110,7 +110,7 @@ Parsed<std::vector<Token>> parse_fill_data_binding(template_ast::HtmlAttr& attri
   auto parsed = grammar::template_grammar_parse(Rule::fill_data_pattern, value.content);
   if (!parsed) return error_at_token(context, value, std::string(msg::kInvalidFillData));
   const grammar::ParseTree& tree = parsed.tree();
-  PairTokens tokens(tree, offsets_at(value));
+  PairTokens tokens(tree, offsets_at(value), value.content);
 
   std::optional<Pair> form;
   for (Pair pair : tree.root().inner()) {

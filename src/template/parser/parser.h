@@ -58,8 +58,9 @@ struct BackendMemo {
 struct ParserContext {
   std::shared_ptr<const UserRules> user_rules;
   std::shared_ptr<const template_compiler::LanguageBackend> backend;
-  // The whole input of parse_template: every error position refers to it.
-  std::shared_ptr<const std::string> source;
+  // The whole input of parse_template: every error position refers to it,
+  // and tokens parsed from it view into its buffer.
+  template_ast::TokenText source;
   std::shared_ptr<AttributeVariables> attribute_variables = std::make_shared<AttributeVariables>();
   std::shared_ptr<BackendMemo> memo = std::make_shared<BackendMemo>();
 

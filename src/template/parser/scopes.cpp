@@ -176,7 +176,7 @@ Status BindingChecks::check(const std::vector<Token>& used) const {
   for (const Token& token : used) taken.insert(used_keys.emplace_back(token.content).view());
 
   const auto refuse = [&](const Token& token, std::string message) -> Status {
-    return error_at_span(*context_.source, token.start_index, token.end_index, std::move(message));
+    return error_at_span(context_.source.view(), token.start_index, token.end_index, std::move(message));
   };
   for (const Note& note : notes_) {
     const auto binding = [&] { return fmt::format(fmt::runtime(msg::kTagBinding), note.tag_name); };

@@ -60,7 +60,7 @@ template_ast::LineCol LineColCursor::moved_to(std::size_t offset) {
 
 template_ast::Token PairTokens::token_from_pair(grammar::Pair pair) {
   return template_ast::Token{
-      .content = std::string(pair.as_str()),
+      .content = template_ast::TokenText::slice_of(owner_, pair.as_str()),
       .start_index = pair.start(),
       .end_index = pair.end(),
       .line_col = cursor_.at(pair.start()),
@@ -74,7 +74,7 @@ template_ast::Token PairTokens::token_with_offset(grammar::Pair pair) {
 }
 
 template_ast::Token token_slice(const template_ast::Token& token, std::int64_t from, std::int64_t end_delta) {
-  const std::string& content = token.content;
+  const std::string_view content = token.content;
   const auto size = static_cast<std::int64_t>(std::min<std::size_t>(content.size(), std::numeric_limits<std::int64_t>::max()));
   if (from < 0) return token;
   if (end_delta > 0 && size > std::numeric_limits<std::int64_t>::max() - end_delta) return token;
@@ -100,7 +100,7 @@ template_ast::Token token_slice(const template_ast::Token& token, std::int64_t f
   }
   out.start_index = token.start_index + ufrom;
   out.end_index = token.start_index + uend;
-  out.content.assign(content, ufrom, uend - ufrom);
+  out.content = template_ast::TokenText::slice_of(token.content, content.substr(ufrom, uend - ufrom));
   return out;
 }
 

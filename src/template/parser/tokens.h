@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "template/ast/ast.h"
@@ -71,11 +72,12 @@ class LineColCursor {
 };
 
 // Makes the tokens of the pairs of one grammar run. Holds a cursor: keep one
-// per run and make tokens roughly in text order.
+// per run and make tokens roughly in text order. Token texts view into
+// `owner`'s buffer when the run's input lies inside it.
 class PairTokens {
  public:
-  PairTokens(const grammar::ParseTree& tree, Offsets offsets)
-      : cursor_(tree.input(), tree.line_starts()), offsets_(offsets) {}
+  PairTokens(const grammar::ParseTree& tree, Offsets offsets, template_ast::TokenText owner)
+      : cursor_(tree.input(), tree.line_starts()), offsets_(offsets), owner_(std::move(owner)) {}
 
   // The pair's text and its position in the text the grammar ran over.
   template_ast::Token token_from_pair(grammar::Pair pair);
@@ -86,6 +88,7 @@ class PairTokens {
  private:
   LineColCursor cursor_;
   Offsets offsets_;
+  template_ast::TokenText owner_;
 };
 
 // The sub-token for bytes `from` .. content length + `end_delta`; a copy of

@@ -27,7 +27,7 @@ std::optional<StaticNamedSlot> static_slot(const Node& node) {
   }
   std::optional<bool> required = false;
   for (auto it = tag.attrs.rbegin(); it != tag.attrs.rend(); ++it) {
-    const std::string& key = it->key.content;
+    const std::string_view key = it->key.content;
     if (key == "c-bind" || key == "c-required") {
       required.reset();
       break;
@@ -49,7 +49,7 @@ const UserRules& user_rules_of(const ParserContext& context) {
 
 Status validate_template(Node&& node, std::vector<StaticNamedSlot>&& extra_slots, const std::vector<OpenElement>& stack,
                          Collector& collector, const CollectorChecks* body_checks, const ParserContext& context) {
-  const std::string_view source = context.source ? std::string_view(*context.source) : std::string_view();
+  const std::string_view source = context.source.view();
   // Views into `node`: valid until it is moved into the collector at the end.
   const std::string_view name = node.start_tag().name.content;
   const auto* with_body = node.with_body();

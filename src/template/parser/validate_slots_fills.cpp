@@ -122,7 +122,7 @@ Status check_slots_and_fills(const Node& node, const BodyFills& body_fills, cons
   const auto& tag = node.start_tag();
   const std::string_view name = tag.name.content;
   if (!is_slot_checked_tag(name)) return std::nullopt;
-  const std::string_view source = *context.source;
+  const std::string_view source = context.source.view();
   static const UserRules kNoRules;
   const template_ast::TagRules* rules = find_tag_rules(name, context.user_rules ? *context.user_rules : kNoRules);
   static const template_ast::TagRules kAnySlot;

@@ -34,7 +34,7 @@ std::string join(const Names& names, std::string_view separator) {
 
 const template_ast::HtmlAttr* last_slot_name_attr(const template_ast::HtmlStartTag& tag) {
   for (auto it = tag.attrs.rbegin(); it != tag.attrs.rend(); ++it) {
-    const std::string& key = it->key.content;
+    const std::string_view key = it->key.content;
     if (key == "name" || key == "c-name" || key == "c-bind") return &*it;
   }
   return nullptr;

@@ -38,10 +38,10 @@ std::uint64_t saturating_sum(std::uint64_t a, std::uint64_t b) { return b > UINT
 TemplateParseError grammar_failure(const ParserContext& context, const grammar::GrammarError& error) {
   std::string message = fmt::format(fmt::runtime(msg::kFailedToParseTemplate), grammar::parsing_error_message(error));
   if (error.is_span()) {
-    return error_at_offsets(*context.source, context.index_offset, error.start(), error.end(), std::move(message));
+    return error_at_offsets(context.source.view(), context.index_offset, error.start(), error.end(), std::move(message));
   }
   if (auto placed =
-          grammar::error_from_pos(*context.source, saturating_sum(context.index_offset, error.start()), message)) {
+          grammar::error_from_pos(context.source.view(), saturating_sum(context.index_offset, error.start()), message)) {
     return TemplateParseError::from_grammar(std::move(*placed));
   }
   return TemplateParseError::from_message(std::move(message));
@@ -127,8 +127,8 @@ class ElementWalk {
   Parsed<Template> finish() {
     if (!stack_.empty()) {
       const template_ast::Token& open = stack_.back().start_tag.token;
-      const std::string& name = stack_.back().start_tag.name.content;
-      return error_at_span(*context().source, open.start_index, open.end_index,
+      const std::string_view name = stack_.back().start_tag.name.content;
+      return error_at_span(context().source.view(), open.start_index, open.end_index,
                            fmt::format(fmt::runtime(msg::kUnclosedTag), name, name));
     }
     gather_used_variables(top_.tmpl);
@@ -180,7 +180,7 @@ class ElementWalk {
     }
     if (stack_.size() >= kMaxOpenElements) {
       const template_ast::Token& token = start.start_tag.token;
-      return error_at_span(*context().source, token.start_index, token.end_index,
+      return error_at_span(context().source.view(), token.start_index, token.end_index,
                            fmt::format(fmt::runtime(msg::kNestingTooDeep), kMaxOpenElements));
     }
     OpenElement& frame = stack_.emplace_back();
@@ -197,7 +197,7 @@ class ElementWalk {
       return error_at_pair(context(), pair, fmt::format(fmt::runtime(msg::kUnexpectedClosingTag), end.name.content));
     }
     OpenElement& frame = stack_.back();
-    const std::string& open_name = frame.start_tag.name.content;
+    const std::string_view open_name = frame.start_tag.name.content;
     if (open_name != end.name.content) {
       return error_at_pair(context(), pair,
                            fmt::format(fmt::runtime(msg::kMismatchedTags), open_name, end.name.content));
@@ -239,11 +239,11 @@ ParseResult parse_template_text(std::string_view text, ParserContext& context) {
   const grammar::ParseTree& tree = grammar.tree();
   const auto root = tree.pairs().first();
   if (!root) {
-    return error_at_span(*context.source, 0, context.source->size(), std::string(msg::kTemplateEmpty));
+    return error_at_span(context.source.view(), 0, context.source.size(), std::string(msg::kTemplateEmpty));
   }
   if (Status error = expect_rule(*root, Rule::template_)) return std::move(*error);
 
-  TextParse parse{context, PairTokens(tree, offsets_of(context))};
+  TextParse parse{context, PairTokens(tree, offsets_of(context), context.source)};
   ElementWalk walk(parse, count_elements(root->inner()));
   for (const Pair pair : root->inner()) {
     if (Status error = walk.element(pair)) return std::move(*error);

@@ -61,7 +61,7 @@ std::string tokens(const std::vector<Token>& list) {
 std::string bindings_of(const std::string& source, std::uint8_t lang = 0) {
   ParserContext context{.user_rules = std::make_shared<UserRules>(),
                         .backend = template_compiler::language_backend_for(lang),
-                        .source = std::make_shared<const std::string>(source)};
+                        .source = template_ast::TokenText(source)};
   const std::string name = source.substr(1, source.find_first_of(" \n>") - 1);
   auto attrs = attributes(source);
   auto result = resolve_tag_bindings(name, 0, source.size(), attrs, context);

@@ -20,13 +20,13 @@ using namespace template_ast;
 ParserContext context_for(const std::string& source, UserRules rules = {}) {
   return ParserContext{.user_rules = std::make_shared<const UserRules>(std::move(rules)),
                        .backend = template_compiler::language_backend_for(0),
-                       .source = std::make_shared<const std::string>(source)};
+                       .source = template_ast::TokenText(source)};
 }
 
 // The parsed tree, or the error's message and start offset.
 ParseResult parse(const std::string& source, UserRules rules, std::string* message, std::size_t* start) {
   ParserContext context = context_for(source, std::move(rules));
-  ParseResult result = parse_template_text(source, context);
+  ParseResult result = parse_template_text(context.source, context);
   if (const auto* error = std::get_if<TemplateParseError>(&result)) {
     *message = error->message();
     *start = error->grammar_error() ? error->grammar_error()->start() : std::string::npos;
@@ -114,6 +114,55 @@ TEST(Validate, BrokenWalkInvariants) {
   EXPECT_EQ(error->message(), "Internal error: '<c-if>' was filed without passing validation");
   EXPECT_TRUE(top.tmpl.elements.empty());
   EXPECT_EQ(stack[0].body.tmpl.elements.size(), 1u);
+}
+
+// Every token read from the text views into the one buffer of the input,
+// nested templates and <c-fill> bindings included, and holds the bytes at its
+// span. (Variables and expression comments come from the expression backend.)
+TEST(Parse, TokensViewIntoTheInput) {
+  const std::string source =
+      "<c-card title=\"<b>{{ t }}</b>\">{# note #}<c-fill name=\"row\" data=\"{ id as key, **rest }\">"
+      "<c-for each=\"r in rows\"><p class=\"{{ r.kind }}\">{{ r.name  # who }}</p></c-for></c-fill></c-card>"
+      "<!-- plain -->tail";
+  std::string message;
+  std::size_t start = 0;
+  ParseResult result = parse(source, {}, &message, &start);
+  ASSERT_EQ(message, "");
+  std::size_t shared = 0;
+  const TokenText* first = nullptr;
+  auto check = [&](const Token& token, bool from_text = true) {
+    EXPECT_EQ(token.content, std::string_view(source).substr(token.start_index, token.end_index - token.start_index));
+    if (!from_text || token.content.empty()) return;
+    if (!first) first = &token.content;
+    EXPECT_TRUE(token.content.shares_buffer_with(*first)) << token.content;
+    ++shared;
+  };
+  std::vector<const Template*> pending{&std::get<Template>(result)};
+  while (!pending.empty()) {
+    const Template* t = pending.back();
+    pending.pop_back();
+    for (const Comment& c : t->comments) check(c.token, false), check(c.value, false);
+    for (const Token& used : t->used_variables) check(used, false);
+    for (const TemplateElement& element : t->elements) {
+      if (const Node* node = element.node()) {
+        const HtmlStartTag& tag = node->start_tag();
+        check(tag.token), check(tag.name);
+        for (const HtmlAttr& attr : tag.attrs) {
+          check(attr.token), check(attr.key);
+          if (attr.value) check(*attr.value), check(*attr.inner_value);
+          if (attr.fill_data_pattern) {
+            for (const FillDataField& f : attr.fill_data_pattern->fields) check(f.source), check(f.target);
+          }
+        }
+        if (const auto* with_body = node->with_body()) pending.push_back(&*with_body->body);
+      } else if (const Expr* expr = element.expr()) {
+        check(expr->token), check(expr->value);
+      } else {
+        check(element.text()->token);
+      }
+    }
+  }
+  EXPECT_GT(shared, 30u);
 }
 
 }  // namespace

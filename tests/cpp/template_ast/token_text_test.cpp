@@ -1,0 +1,70 @@
+#include "template/ast/token_text.h"
+
+#include <fmt/format.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+namespace lumra::template_ast {
+namespace {
+
+TEST(TokenText, SlicesShareOnlyWhatLiesInside) {
+  // `whole` is itself a slice, so a part may start inside it and run past its end.
+  const TokenText buffer("<p><div>{{ x }}</div></p>");
+  const TokenText whole = TokenText::slice_of(buffer, buffer.view().substr(3, 18));
+  ASSERT_EQ(whole, "<div>{{ x }}</div>");
+  const std::string elsewhere = "{{ x }}";
+  struct Case {
+    std::string_view part;
+    bool shared;
+  };
+  for (const Case c : {Case{whole.view().substr(5, 7), true}, Case{whole.view(), true},
+                       Case{whole.view().substr(18), false}, Case{elsewhere, false},
+                       Case{buffer.view().substr(8, 13), true},
+                       Case{buffer.view().substr(8, 15), false}, Case{buffer.view().substr(0, 5), false}}) {
+    const TokenText slice = TokenText::slice_of(whole, c.part);
+    EXPECT_EQ(slice, c.part);
+    EXPECT_EQ(slice.shares_buffer_with(whole), c.shared) << c.part;
+  }
+}
+
+TEST(TokenText, CopiesOutliveTheirSource) {
+  TokenText kept;
+  {
+    const TokenText whole(std::string(1000, 'a') + "needle");
+    kept = TokenText::slice_of(whole, whole.view().substr(1000));
+    TokenText moved = std::move(kept);
+    kept = moved;
+    EXPECT_TRUE(moved.empty() == false && moved.shares_buffer_with(whole));
+  }
+  EXPECT_EQ(kept, "needle");
+  EXPECT_EQ(fmt::format("[{}]", kept), "[needle]");
+  EXPECT_EQ(std::unordered_set<TokenText>({kept, TokenText("needle")}).size(), 1u);
+  EXPECT_LT(TokenText("a"), TokenText("b"));
+  EXPECT_EQ(TokenText(""), TokenText());
+  EXPECT_EQ(TokenText().data()[0], '\0');
+}
+
+// Copies on several threads at once keep the count exact (checked by the
+// sanitizer build and by the text surviving its last copy).
+TEST(TokenText, ConcurrentCopies) {
+  const TokenText whole("shared by every thread");
+  std::vector<TokenText> kept(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 20000; ++i) {
+        TokenText copy = TokenText::slice_of(whole, whole.view().substr(0, 6));
+        if (i % 1000 == 0) kept[t] = copy;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (const auto& k : kept) EXPECT_TRUE(k.shares_buffer_with(whole) && k == "shared");
+}
+
+}  // namespace
+}  // namespace lumra::template_ast
