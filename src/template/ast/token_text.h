@@ -46,7 +46,9 @@ class TokenText {
     swap(moved);
     return *this;
   }
-  ~TokenText() { release(); }
+  ~TokenText() {
+    if (buffer_) release();
+  }
 
   // `part` sharing `whole`'s buffer when it lies inside it, else a copy.
   static TokenText slice_of(const TokenText& whole, std::string_view part);
