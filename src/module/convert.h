@@ -23,6 +23,11 @@
 
 #include "module/refs.h"
 
+namespace lumra::template_ast {
+template <class T>
+class HeapOptional;
+}  // namespace lumra::template_ast
+
 namespace lumra::py {
 
 // TypeError "'{qualname of obj's type}' object cannot be cast as '{expected}'".
@@ -105,6 +110,8 @@ OwnedRef to_py(const T& value);
 template <class T>
 OwnedRef to_py(const std::optional<T>& value);
 template <class T>
+OwnedRef to_py(const template_ast::HeapOptional<T>& value);
+template <class T>
 OwnedRef to_py(const std::vector<T>& values);
 template <class A, class B>
 OwnedRef to_py(const std::pair<A, B>& value);
@@ -113,6 +120,12 @@ OwnedRef to_py(const std::map<K, V, C>& values);
 
 template <class T>
 OwnedRef to_py(const std::optional<T>& value) {
+  if (!value) return none();
+  return to_py(*value);
+}
+
+template <class T>
+OwnedRef to_py(const template_ast::HeapOptional<T>& value) {
   if (!value) return none();
   return to_py(*value);
 }

@@ -71,6 +71,42 @@ struct FillDataPattern {
   friend bool operator==(const FillDataPattern&, const FillDataPattern&) = default;
 };
 
+// An optional value kept on the heap, for a large field that most records
+// leave empty (only a <c-fill>'s binding has a data pattern). Copies are deep.
+template <class T>
+class HeapOptional {
+ public:
+  HeapOptional() noexcept = default;
+  HeapOptional(std::nullopt_t) noexcept {}                                   // NOLINT
+  HeapOptional(T value) : ptr_(std::make_unique<T>(std::move(value))) {}     // NOLINT
+  HeapOptional(std::optional<T> value) {                                     // NOLINT
+    if (value) ptr_ = std::make_unique<T>(std::move(*value));
+  }
+  HeapOptional(const HeapOptional& other) : ptr_(other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr) {}
+  HeapOptional(HeapOptional&&) noexcept = default;
+  HeapOptional& operator=(const HeapOptional& other) {
+    if (this != &other) ptr_ = other.ptr_ ? std::make_unique<T>(*other.ptr_) : nullptr;
+    return *this;
+  }
+  HeapOptional& operator=(HeapOptional&&) noexcept = default;
+
+  explicit operator bool() const noexcept { return ptr_ != nullptr; }
+  bool has_value() const noexcept { return ptr_ != nullptr; }
+  T& operator*() noexcept { return *ptr_; }
+  const T& operator*() const noexcept { return *ptr_; }
+  T* operator->() noexcept { return ptr_.get(); }
+  const T* operator->() const noexcept { return ptr_.get(); }
+  void reset() noexcept { ptr_.reset(); }
+
+  friend bool operator==(const HeapOptional& a, const HeapOptional& b) {
+    if (!a.ptr_ || !b.ptr_) return !a.ptr_ && !b.ptr_;
+    return *a.ptr_ == *b.ptr_;
+  }
+
+ private:
+  std::unique_ptr<T> ptr_;
+};
+
 enum class HtmlAttrKind : std::uint8_t {
   Static = 0,
   Expression = 1,
@@ -87,7 +123,7 @@ struct HtmlAttr {
   HtmlAttrKind kind = HtmlAttrKind::Static;
   std::vector<Comment> comments;
   std::vector<Token> used_variables;
-  std::optional<FillDataPattern> fill_data_pattern;
+  HeapOptional<FillDataPattern> fill_data_pattern;
 
   friend bool operator==(const HtmlAttr&, const HtmlAttr&) = default;
 };

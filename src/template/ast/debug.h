@@ -49,6 +49,17 @@ void append_debug(std::string& out, const std::vector<T>& items) {
 }
 
 template <class T>
+void append_debug(std::string& out, const HeapOptional<T>& v) {
+  if (!v) {
+    out += "None";
+    return;
+  }
+  out += "Some(";
+  append_debug(out, *v);
+  out += ')';
+}
+
+template <class T>
 void append_debug(std::string& out, const std::optional<T>& v) {
   if (!v) {
     out += "None";

@@ -214,6 +214,17 @@ TEST(Equality, SlotsAndOptionals) {
   HtmlAttr b = a;
   b.kind = HtmlAttrKind::Expression;
   EXPECT_NE(a, b);
+  // The data pattern is held apart: a copy's is its own, and compares by value.
+  a.fill_data_pattern = p;
+  HtmlAttr c = a;
+  EXPECT_EQ(a, c);
+  c.fill_data_pattern->rest = t;
+  EXPECT_NE(a, c);
+  EXPECT_FALSE(a.fill_data_pattern->rest.has_value());
+  c.fill_data_pattern = std::nullopt;
+  EXPECT_NE(a, c);
+  a.fill_data_pattern.reset();
+  EXPECT_EQ(a, c);
 }
 
 TEST(Copies, WritingACopyLeavesTheOriginal) {
