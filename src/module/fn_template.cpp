@@ -102,8 +102,9 @@ PyObject* compile_template(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
   static const Signature sig{"compile_template()", Param{"template"}, Param{"lang", Arg::Optional}};
   return entry([&]() -> OwnedRef {
     auto a = sig.bind(args, nargs, kwnames);
-    // The compiler works on its own copy; the Python object is never touched.
-    const template_ast::Template tree = a.convert(0, copy_of<template_ast::Template>);
+    // The compiler reads the tree in place: it never writes to it, and nothing
+    // below runs Python code that could change it meanwhile.
+    const template_ast::Template& tree = a.convert(0, unwrap<template_ast::Template>);
     const std::optional<std::string_view> lang = a.convert_or(1, optional_text, std::nullopt);
     const tc::Language language = select_language(lang);
 
