@@ -78,8 +78,15 @@ class LineColumnCursor {
   std::uint64_t column_ = 1;
 };
 
-Token to_token(safe_eval::ExprToken&& t) {
-  return Token{std::move(t.content), t.start_index, t.end_index, LineCol{t.line, t.column}};
+// The token's text views into `whole` (one buffer for the expression) when it
+// is the text at its span, as names and comments are.
+Token to_token(safe_eval::ExprToken&& t, const template_ast::TokenText& whole) {
+  std::string_view at;
+  if (t.start_index <= t.end_index && t.end_index <= whole.size()) {
+    at = whole.view().substr(t.start_index, t.end_index - t.start_index);
+  }
+  return Token{at == t.content ? template_ast::TokenText::slice_of(whole, at) : template_ast::TokenText(t.content),
+               t.start_index, t.end_index, LineCol{t.line, t.column}};
 }
 
 // The rewriter's line index also ends lines at a lone CR; the template does
@@ -201,13 +208,16 @@ ParseExpressionResult python_parse_expression_in_full(std::string_view text) {
   if (!scanned) return std::move(scanned).error();
   auto& scan = scanned.value();
   ParsedExpression parsed;
+  const bool any = !scan.used_variables.empty() || !scan.assigned_variables.empty() || !scan.comments.empty();
+  const template_ast::TokenText whole = any ? template_ast::TokenText(text) : template_ast::TokenText();
   parsed.used_variables.reserve(scan.used_variables.size());
-  for (auto& t : scan.used_variables) parsed.used_variables.push_back(to_token(std::move(t)));
+  for (auto& t : scan.used_variables) parsed.used_variables.push_back(to_token(std::move(t), whole));
   parsed.assigned_variables.reserve(scan.assigned_variables.size());
-  for (auto& t : scan.assigned_variables) parsed.assigned_variables.push_back(to_token(std::move(t)));
+  for (auto& t : scan.assigned_variables) parsed.assigned_variables.push_back(to_token(std::move(t), whole));
   parsed.comments.reserve(scan.comments.size());
   for (auto& c : scan.comments) {
-    parsed.comments.push_back(template_ast::Comment{to_token(std::move(c.token)), to_token(std::move(c.value))});
+    parsed.comments.push_back(
+        template_ast::Comment{to_token(std::move(c.token), whole), to_token(std::move(c.value), whole)});
   }
   recount_lines(text, parsed);
   return parsed;

@@ -86,6 +86,11 @@ TEST(PythonExpression, NamesAndCommentsInTextCoordinates) {
   EXPECT_EQ(cr.used_variables, (std::vector<Token>{T("a", 0, 1, 1, 1), T("b", 4, 5, 1, 5)}));
   EXPECT_EQ(cr.comments, (std::vector<template_ast::Comment>{{T("# c", 6, 9, 1, 7), T(" c", 7, 9, 1, 8)}}));
   EXPECT_EQ(std::get<std::string>(python_parse_expression("x +")).rfind("Parse error: ", 0), 0u);
+  // Names and comments view into one copy of the text, targets as written too.
+  EXPECT_TRUE(cr.used_variables[0].content.shares_buffer_with(cr.comments[0].value.content));
+  const auto fi = parsed("(\xef\xac\x81 := a)");
+  EXPECT_EQ(fi.assigned_variables, std::vector<Token>{T("\xef\xac\x81", 1, 4, 1, 2)});
+  EXPECT_TRUE(fi.assigned_variables[0].content.shares_buffer_with(fi.used_variables[0].content));
 }
 
 TEST(LanguageBackends, UnimplementedLanguagesAnswerTheirMessages) {
