@@ -14,10 +14,12 @@ namespace lumra::template_compiler {
 ParseExpressionResult python_parse_expression(std::string_view text);
 // The same through the rewriter's check walk, for every text.
 ParseExpressionResult python_parse_expression_in_full(std::string_view text);
-// The same for the commonest texts alone, read without the parser: a chain of
-// names (`user.profile.name`) of ASCII identifiers that are not keywords, with
-// spaces, tabs and line feeds around it. Nothing for any other text.
-std::optional<ParsedExpression> parse_name_chain(std::string_view text);
+// The same for the commonest texts alone, read without the parser: names,
+// numbers, plain one-line strings, None/True/False, attribute access, calls,
+// indexing and slicing, tuples and lists, arithmetic, comparisons, and/or/not
+// and conditional expressions, spaced by spaces, tabs and line feeds.
+// Nothing for any other text (then the full parse answers).
+std::optional<ParsedExpression> parse_simple_expression(std::string_view text);
 // The names a loop header ("item in items", "x in xs for y in x if y") binds
 // and the names its iterables and conditions read, positioned in `each`.
 LoopVariablesResult python_extract_loop_variables(std::string_view each);

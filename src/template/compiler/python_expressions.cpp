@@ -160,46 +160,10 @@ std::optional<std::string> map_clause_variables(const pyexpr::Expr& expression, 
   return std::nullopt;
 }
 
-constexpr bool is_chain_space(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-constexpr bool is_ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
-constexpr bool is_ident_continue(char c) { return is_ident_start(c) || (c >= '0' && c <= '9'); }
-
-// Names in a chain read without the parser; far below the parser's and the
-// rewriter's height limits.
-constexpr int kMaxChainNames = 64;
-
 }  // namespace
 
-std::optional<ParsedExpression> parse_name_chain(std::string_view text) {
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  while (i < n && is_chain_space(text[i])) ++i;
-  const std::size_t start = i;
-  std::size_t first_end = 0;
-  for (int names = 0;; ++names) {
-    if (names == kMaxChainNames || i == n || !is_ident_start(text[i])) return std::nullopt;
-    const std::size_t from = i;
-    while (i < n && is_ident_continue(text[i])) ++i;
-    if (pyexpr::keyword_kind(text.substr(from, i - from)) != pyexpr::TokenKind::Name) return std::nullopt;
-    if (names == 0) first_end = i;
-    if (i == n || text[i] != '.') break;
-    ++i;
-  }
-  while (i < n && is_chain_space(text[i])) ++i;
-  if (i != n) return std::nullopt;
-
-  const std::string_view before = text.substr(0, start);
-  const std::size_t last_line_feed = before.rfind('\n');
-  const std::uint64_t line = 1 + static_cast<std::uint64_t>(std::count(before.begin(), before.end(), '\n'));
-  const std::uint64_t column = last_line_feed == std::string_view::npos ? start + 1 : start - last_line_feed;
-  ParsedExpression parsed;
-  parsed.used_variables.push_back(Token{std::string(text.substr(start, first_end - start)), start, first_end,
-                                        LineCol{line, column}});
-  return parsed;
-}
-
 ParseExpressionResult python_parse_expression(std::string_view text) {
-  if (auto chain = parse_name_chain(text)) return std::move(*chain);
+  if (auto simple = parse_simple_expression(text)) return std::move(*simple);
   return python_parse_expression_in_full(text);
 }
 

@@ -29,7 +29,7 @@ Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& ex
       return error_at_span(context.source.view(), expression_token.start_index, expression_token.end_index,
                            std::move(text));
     }
-    found = memo.emplace(source_text, std::get<template_compiler::ParsedExpression>(std::move(parsed))).first;
+    found = memo.emplace(expression_token.content, std::get<template_compiler::ParsedExpression>(std::move(parsed))).first;
   }
   const template_compiler::ParsedExpression& expression = found->second;
   const Offsets by = offsets_at(expression_token);

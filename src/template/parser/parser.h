@@ -44,8 +44,13 @@ struct BackendMemo {
     using is_transparent = void;
     std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
   };
+  struct TextEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
+  };
+  // Keyed by the token's own text: sharing its buffer costs no copy.
   template <class Value>
-  using ByText = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
+  using ByText = std::unordered_map<template_ast::TokenText, Value, TextHash, TextEqual>;
 
   ByText<template_compiler::ParsedExpression> expressions;
   ByText<template_compiler::LoopVariables> loop_clauses;
