@@ -29,6 +29,9 @@ class UnsupportedBackend final : public LanguageBackend {
 class PythonBackend final : public LanguageBackend {
  public:
   ParseExpressionResult parse_expression(std::string_view text) const override { return python_parse_expression(text); }
+  std::optional<ParsedExpression> parse_expression_quickly(const template_ast::TokenText& text) const override {
+    return parse_simple_expression_sharing(text);
+  }
   LoopVariablesResult extract_loop_variables(std::string_view each) const override {
     return python_extract_loop_variables(each);
   }

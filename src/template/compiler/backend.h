@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -48,6 +49,13 @@ class LanguageBackend {
  public:
   virtual ~LanguageBackend() = default;
   virtual ParseExpressionResult parse_expression(std::string_view text) const = 0;
+  // parse_expression's answer for the texts a backend reads in one quick
+  // pass, names viewing into `text`'s buffer; nothing for every other text.
+  // Callers may keep parse_expression's answers for repeats; these cost
+  // less to read again than to keep.
+  virtual std::optional<ParsedExpression> parse_expression_quickly(const template_ast::TokenText&) const {
+    return std::nullopt;
+  }
   virtual LoopVariablesResult extract_loop_variables(std::string_view each) const = 0;
   // Takes the top-level nodes the compiler produced.
   virtual GenerateResult generate_code(std::vector<IrNode> nodes) const = 0;

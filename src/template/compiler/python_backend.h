@@ -20,6 +20,8 @@ ParseExpressionResult python_parse_expression_in_full(std::string_view text);
 // and conditional expressions, spaced by spaces, tabs and line feeds.
 // Nothing for any other text (then the full parse answers).
 std::optional<ParsedExpression> parse_simple_expression(std::string_view text);
+// The same, the names viewing into `text`'s buffer.
+std::optional<ParsedExpression> parse_simple_expression_sharing(const template_ast::TokenText& text);
 // The names a loop header ("item in items", "x in xs for y in x if y") binds
 // and the names its iterables and conditions read, positioned in `each`.
 LoopVariablesResult python_extract_loop_variables(std::string_view each);

@@ -365,14 +365,14 @@ class Recogniser {
   int depth_ = 0;
 };
 
-}  // namespace
-
-std::optional<ParsedExpression> parse_simple_expression(std::string_view text) {
+// `owner`, when given, holds `text` in its buffer; otherwise the names get
+// one copy of the text to view into.
+std::optional<ParsedExpression> read_simple(std::string_view text, const template_ast::TokenText* owner) {
   Recogniser recogniser(text);
   if (!recogniser.read()) return std::nullopt;
   ParsedExpression parsed;
   if (recogniser.names().empty()) return parsed;
-  const template_ast::TokenText whole(text);
+  const template_ast::TokenText whole = owner ? *owner : template_ast::TokenText(text);
   parsed.used_variables.reserve(recogniser.names().size());
   // Lines end at line feeds alone (the only line break accepted); columns
   // count characters, which only strings may hold beyond ASCII.
@@ -394,6 +394,14 @@ std::optional<ParsedExpression> parse_simple_expression(std::string_view text) {
                                                         name.end, template_ast::LineCol{line, column}});
   }
   return parsed;
+}
+
+}  // namespace
+
+std::optional<ParsedExpression> parse_simple_expression(std::string_view text) { return read_simple(text, nullptr); }
+
+std::optional<ParsedExpression> parse_simple_expression_sharing(const template_ast::TokenText& text) {
+  return read_simple(text.view(), &text);
 }
 
 }  // namespace lumra::template_compiler

@@ -15,6 +15,18 @@ namespace lumra::template_parser {
 Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& expression_token,
                                                    std::optional<GrammarSpan> error_span,
                                                    const ParserContext& context) {
+  const Offsets by = offsets_at(expression_token);
+  auto rebase = [&](RebasedExpression out) {
+    for (auto& token : out.used_variables) shift_token(token, by);
+    for (auto& comment : out.comments) {
+      shift_token(comment.token, by);
+      shift_token(comment.value, by);
+    }
+    return out;
+  };
+  if (auto quick = context.backend->parse_expression_quickly(expression_token.content)) {
+    return rebase(RebasedExpression{std::move(quick->used_variables), std::move(quick->comments)});
+  }
   const std::string_view source_text = expression_token.content;
   auto& memo = context.memo->expressions;
   auto found = memo.find(std::string_view(source_text));
@@ -32,14 +44,7 @@ Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& ex
     found = memo.emplace(expression_token.content, std::get<template_compiler::ParsedExpression>(std::move(parsed))).first;
   }
   const template_compiler::ParsedExpression& expression = found->second;
-  const Offsets by = offsets_at(expression_token);
-  RebasedExpression out{expression.used_variables, expression.comments};
-  for (auto& token : out.used_variables) shift_token(token, by);
-  for (auto& comment : out.comments) {
-    shift_token(comment.token, by);
-    shift_token(comment.value, by);
-  }
-  return out;
+  return rebase(RebasedExpression{expression.used_variables, expression.comments});
 }
 
 Parsed<template_ast::Expr> build_python_expr(TextParse& parse, grammar::Pair pair) {

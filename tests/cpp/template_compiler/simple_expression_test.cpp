@@ -24,6 +24,15 @@ bool agrees(const std::string& text) {
   EXPECT_EQ(simple->used_variables, parsed->used_variables) << "[" << text << "]";
   EXPECT_EQ(simple->assigned_variables, parsed->assigned_variables) << "[" << text << "]";
   EXPECT_EQ(simple->comments, parsed->comments) << "[" << text << "]";
+  // Read from a token's text, the names view into its buffer.
+  const template_ast::TokenText owner(text);
+  const auto sharing = parse_simple_expression_sharing(owner);
+  EXPECT_TRUE(sharing.has_value()) << "[" << text << "]";
+  if (!sharing) return true;
+  EXPECT_EQ(sharing->used_variables, simple->used_variables) << "[" << text << "]";
+  for (const auto& name : sharing->used_variables) {
+    EXPECT_TRUE(name.content.data() >= owner.data() && name.content.data() < owner.data() + owner.size());
+  }
   return true;
 }
 
