@@ -7,6 +7,7 @@
 #include "template/compiler/render_python.h"
 
 #include <algorithm>
+#include <array>
 
 #include "template/compiler/python_backend.h"
 
@@ -74,35 +75,32 @@ class PythonWriter {
   // line end) and NUL (which compile() refuses) are escaped; in a one-line
   // literal the line feed too. Every other character stands as itself.
   void escaped(std::string_view text, bool one_line) {
+    const unsigned char stop = one_line ? kOneLine : kAnyLine;
     std::size_t run = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-      const char* escape = nullptr;
-      switch (text[i]) {
-        case '\\':
-          escape = R"(\\)";
-          break;
-        case '"':
-          escape = R"(\")";
-          break;
-        case '\r':
-          escape = R"(\r)";
-          break;
-        case '\0':
-          escape = R"(\x00)";
-          break;
-        case '\n':
-          if (one_line) escape = R"(\n)";
-          break;
-        default:
-          break;
-      }
-      if (escape == nullptr) continue;
+      // Most text needs no escape: one table test per byte.
+      if ((kEscapes[static_cast<unsigned char>(text[i])] & stop) == 0) continue;
       out_.append(text.substr(run, i - run));
-      out_.append(escape);
+      switch (text[i]) {
+        case '\\': out_.append(R"(\\)"); break;
+        case '"': out_.append(R"(\")"); break;
+        case '\r': out_.append(R"(\r)"); break;
+        case '\0': out_.append(R"(\x00)"); break;
+        default: out_.append(R"(\n)"); break;
+      }
       run = i + 1;
     }
     out_.append(text.substr(run));
   }
+
+  static constexpr unsigned char kAnyLine = 1;  // escaped in every literal
+  static constexpr unsigned char kOneLine = 3;  // and those escaped on one line
+  static constexpr std::array<unsigned char, 256> kEscapes = [] {
+    std::array<unsigned char, 256> table{};
+    for (const unsigned char c : {'\\', '"', '\r', '\0'}) table[c] = kAnyLine;
+    table['\n'] = 2;
+    return table;
+  }();
 
   void append_decimal(std::uint64_t n) {
     char digits[20];
