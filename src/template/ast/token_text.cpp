@@ -1,7 +1,6 @@
 #include "template/ast/token_text.h"
 
 #include <cstring>
-#include <functional>
 #include <new>
 
 namespace lumra::template_ast {
@@ -14,21 +13,6 @@ TokenText::TokenText(std::string_view text) {
   std::memcpy(bytes, text.data(), text.size());
   data_ = bytes;
   size_ = text.size();
-}
-
-TokenText TokenText::slice_of(const TokenText& whole, std::string_view part) {
-  // Compared as addresses of one array only when inside it: std::less gives
-  // a total order over unrelated pointers too.
-  const std::less<const char*> before;
-  const bool inside = whole.buffer_ && !before(part.data(), whole.data_) &&
-                      !before(whole.data_ + whole.size_, part.data() + part.size());
-  if (!inside || part.empty()) return TokenText(part);
-  TokenText out;
-  out.buffer_ = whole.buffer_;
-  out.data_ = part.data();
-  out.size_ = part.size();
-  out.retain();
-  return out;
 }
 
 void TokenText::release() noexcept {

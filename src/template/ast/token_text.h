@@ -13,6 +13,7 @@
 #include <atomic>
 #include <compare>
 #include <cstddef>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -51,7 +52,21 @@ class TokenText {
   }
 
   // `part` sharing `whole`'s buffer when it lies inside it, else a copy.
-  static TokenText slice_of(const TokenText& whole, std::string_view part);
+  // Inline: the parser makes one for every token it reads.
+  static TokenText slice_of(const TokenText& whole, std::string_view part) {
+    // Compared as addresses of one array only when inside it: std::less gives
+    // a total order over unrelated pointers too.
+    const std::less<const char*> before;
+    const bool inside = whole.buffer_ && !before(part.data(), whole.data_) &&
+                        !before(whole.data_ + whole.size_, part.data() + part.size());
+    if (!inside || part.empty()) [[unlikely]] return TokenText(part);
+    TokenText out;
+    out.buffer_ = whole.buffer_;
+    out.data_ = part.data();
+    out.size_ = part.size();
+    out.retain();
+    return out;
+  }
 
   std::string_view view() const noexcept { return {data_ ? data_ : "", size_}; }
   operator std::string_view() const noexcept { return view(); }  // NOLINT
