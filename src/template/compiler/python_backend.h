@@ -22,6 +22,9 @@ ParseExpressionResult python_parse_expression_in_full(std::string_view text);
 std::optional<ParsedExpression> parse_simple_expression(std::string_view text);
 // The same, the names viewing into `text`'s buffer.
 std::optional<ParsedExpression> parse_simple_expression_sharing(const template_ast::TokenText& text);
+// Whether the text is an ASCII name that is no keyword (soft keywords
+// included): a text the full parse reads as that one name, decided without it.
+bool is_plain_python_name(std::string_view text);
 // The names a loop header ("item in items", "x in xs for y in x if y") binds
 // and the names its iterables and conditions read, positioned in `each`.
 LoopVariablesResult python_extract_loop_variables(std::string_view each);

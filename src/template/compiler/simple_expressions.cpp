@@ -404,4 +404,12 @@ std::optional<ParsedExpression> parse_simple_expression_sharing(const template_a
   return read_simple(text.view(), &text);
 }
 
+bool is_plain_python_name(std::string_view text) {
+  if (text.empty() || !is_ident_start(text[0])) return false;
+  for (const char c : text) {
+    if (!is_ident_continue(c)) return false;
+  }
+  return pyexpr::keyword_kind(text) == TokenKind::Name;
+}
+
 }  // namespace lumra::template_compiler

@@ -2,15 +2,17 @@
 
 #include <fmt/format.h>
 
+#include <deque>
 #include <optional>
+#include <string>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 
 #include "template/compiler/python_backend.h"
 #include "template/grammar/grammar.h"
 #include "template/parser/messages.h"
 #include "template/parser/tokens.h"
+#include "template/parser/validate_checks.h"
 #include "text/unicode.h"
 
 namespace lumra::template_parser {
@@ -22,25 +24,29 @@ using template_ast::Token;
 namespace {
 
 // The names of one destructuring binding seen so far: fields read (exact
-// text) and variables defined (NFKC forms).
+// text) and variables defined (NFKC forms). Names view the tokens' texts,
+// which the binding's pattern keeps; only a non-ASCII name needs a copy.
 class BindingNames {
  public:
   explicit BindingNames(const ParserContext& context) : context_(context) {}
 
   Status read_field(const Token& source) {
-    if (fields_.insert(source.content.str()).second) return std::nullopt;
+    if (fields_.insert(source.content.view())) return std::nullopt;
     return error_at_token(context_, source, fmt::format(fmt::runtime(msg::kFillFieldTwice), source.content));
   }
 
   Status define(const Token& target) {
-    if (variables_.insert(text::nfkc(target.content)).second) return std::nullopt;
+    std::string_view key = target.content.view();
+    if (!text::is_ascii(key)) key = normalised_.emplace_back(text::nfkc(key));
+    if (variables_.insert(key)) return std::nullopt;
     return error_at_token(context_, target, fmt::format(fmt::runtime(msg::kFillVariableTwice), target.content));
   }
 
  private:
   const ParserContext& context_;
-  std::unordered_set<std::string> fields_;
-  std::unordered_set<std::string> variables_;
+  NameSet fields_;
+  NameSet variables_;
+  std::deque<std::string> normalised_;  // stable addresses for the views
 };
 
 // A shape the grammar guarantees is missing: `pair` holds no `rule` pair.
@@ -139,6 +145,7 @@ Parsed<std::vector<Token>> parse_fill_data_binding(template_ast::HtmlAttr& attri
 }
 
 Status check_fill_identifier(const Token& token, const ParserContext& context) {
+  if (template_compiler::is_plain_python_name(token.content)) return std::nullopt;
   // Python decides what a name is, whatever language the template's
   // expressions are written in.
   const auto parsed = template_compiler::python_parse_expression(token.content);

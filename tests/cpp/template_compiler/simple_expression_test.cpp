@@ -62,6 +62,29 @@ TEST(PythonSimpleExpression, ShortWayTakenOnlyWhereItIsSure) {
 
 // Random expressions of the short way's shapes, nested and spaced at random,
 // one in four then spoilt by a piece inserted anywhere.
+// A plain name is one the full parse reads as exactly that name, and every
+// keyword (soft ones included) is left to the full parse.
+TEST(PythonSimpleExpression, PlainNamesAreWhatTheParserReadsAsOneName) {
+  const std::pair<std::string, bool> cases[] = {
+      {"item", true}, {"_", true}, {"_x1", true}, {"__class__", true}, {"Title", true}, {"x9", true},
+      {"match", false}, {"case", false}, {"type", false}, {"None", false}, {"True", false}, {"lambda", false},
+      {"not", false}, {"in", false}, {"", false}, {"9a", false}, {"a.b", false}, {"a b", false}, {" a", false},
+      {"a-b", false}, {"caf\xc3\xa9", false}, {"\xef\xac\x81", false},
+  };
+  for (const auto& [text, plain] : cases) {
+    EXPECT_EQ(is_plain_python_name(text), plain) << "[" << text << "]";
+    if (!is_plain_python_name(text)) continue;
+    const auto full = python_parse_expression_in_full(text);
+    const auto* parsed = std::get_if<ParsedExpression>(&full);
+    ASSERT_NE(parsed, nullptr) << "[" << text << "]";
+    ASSERT_EQ(parsed->used_variables.size(), 1u) << "[" << text << "]";
+    EXPECT_EQ(parsed->used_variables[0].content, text);
+    EXPECT_EQ(parsed->used_variables[0].start_index, 0u);
+    EXPECT_EQ(parsed->used_variables[0].end_index, text.size());
+    EXPECT_TRUE(parsed->assigned_variables.empty() && parsed->comments.empty()) << "[" << text << "]";
+  }
+}
+
 class RandomExpressions {
  public:
   std::string next() {

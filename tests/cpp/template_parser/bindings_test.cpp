@@ -104,6 +104,8 @@ TEST(Bindings, IntroducedVariablesAttributeChangesAndRefusals) {
       {R"(<c-if cond="x +">)", "error@12: Failed to parse expression: Parse error: Expected an expression at byte "
                                 "range 4..5"},
       {R"(<c-fill data="{ a, **a }">)", "error@21: Cannot define variable 'a' more than once in a <c-fill>"},
+      {"<c-fill data=\"{ \xef\xac\x81, x as fi }\">", "error@26: Cannot define variable 'fi' more than once in a <c-fill>"},
+      {R"(<c-fill data="{ a, a as b }">)", "error@19: Cannot read slot-data field 'a' more than once"},
       {R"(<c-fill data="{ **r, **s }">)", "error@18: The '**rest' binding must be the last item"},
       {R"(<c-fill data="{ a as True }">)", "error@21: <c-fill> data bindings require valid Python identifiers"},
       {R"(<c-fill data="">)", "error@14: Invalid <c-fill> data binding."},
