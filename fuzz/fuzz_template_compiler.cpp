@@ -69,7 +69,8 @@ void check_source(std::string_view source) {
 }
 
 void compile_and_check(const lumra::template_ast::Template& tree) {
-  tc::CompileResult compiled = tc::compile_elements(tree);
+  tc::IrArena arena;
+  tc::CompileResult compiled = tc::compile_elements(tree, arena);
   if (const auto* error = std::get_if<tc::CompileError>(&compiled)) return check_compile_error(*error);
   const auto backend = tc::language_backend_for(tc::Language::Python);
   tc::GenerateResult source = backend->generate_code(std::move(std::get<std::vector<tc::IrNode>>(compiled)));

@@ -109,7 +109,8 @@ PyObject* compile_template(PyObject*, PyObject* const* args, Py_ssize_t nargs, P
     const tc::Language language = select_language(lang);
 
     auto backend = tc::language_backend_for(language);
-    tc::CompileResult compiled = tc::compile_elements(tree);
+    tc::IrArena arena;
+    tc::CompileResult compiled = tc::compile_elements(tree, arena);
     if (auto* error = std::get_if<tc::CompileError>(&compiled)) raise_compile_error(*error);
     tc::GenerateResult source = backend->generate_code(std::move(std::get<std::vector<tc::IrNode>>(compiled)));
     if (auto* error = std::get_if<tc::CompileError>(&source)) raise_compile_error(*error);

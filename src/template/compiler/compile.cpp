@@ -27,21 +27,30 @@
 namespace lumra::template_compiler {
 
 void Pieces::text(std::string_view text) {
-  if (!items_.empty() && items_.back().kind() == IrNode::Kind::Str) {
-    items_.back().append_text(text);
-  } else {
-    items_.push_back(IrNode::str(std::string(text)));
+  if (!in_text_) {
+    in_text_ = true;
+    text_.clear();
   }
+  text_.append(text);
+}
+
+void Pieces::end_text() {
+  if (!in_text_) return;
+  items_.push_back(IrNode::str(text_));
+  in_text_ = false;
 }
 
 Status Pieces::push(IrNode node) {
   if (level_ + node.depth() > kMaxBracketDepth) return nested_too_deeply();
-  const IrNode::Kind kind = node.kind();
-  if ((kind == IrNode::Kind::Str || kind == IrNode::Kind::QuotedStr) && !items_.empty() &&
-      items_.back().kind() == kind) {
+  if (node.kind() == IrNode::Kind::Str) {
+    text(node.text());
+    return std::nullopt;
+  }
+  end_text();
+  if (node.kind() == IrNode::Kind::QuotedStr && !items_.empty() && items_.back().kind() == IrNode::Kind::QuotedStr) {
     items_.back().append_text(node.text());
   } else {
-    items_.push_back(std::move(node));
+    items_.push_back(node);
   }
   return std::nullopt;
 }
@@ -333,7 +342,8 @@ Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, Fra
 
 }  // namespace
 
-CompileResult compile_elements(const tast::Template& tmpl) {
+CompileResult compile_elements(const tast::Template& tmpl, IrArena& arena) {
+  const IrArena::Scope scope(arena);
   Walk walk;
   Lowered<std::vector<IrNode>> result = walk.lower_list(tmpl.elements, 1);
   if (auto* error = std::get_if<CompileError>(&result)) return std::move(*error);

@@ -14,7 +14,8 @@ using CompileResult = std::variant<std::vector<IrNode>, CompileError>;
 
 // The value tree of the template's elements, or the first error. Reads
 // `tmpl` only, at any depth, and consults the built-in tag rules for the
-// control-flow tags. The tree is never deeper than kMaxBracketDepth.
-CompileResult compile_elements(const template_ast::Template& tmpl);
+// control-flow tags. The tree is never deeper than kMaxBracketDepth. Its
+// lists and texts live in `arena`: keep it while the tree is read.
+CompileResult compile_elements(const template_ast::Template& tmpl, IrArena& arena);
 
 }  // namespace lumra::template_compiler

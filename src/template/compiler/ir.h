@@ -7,12 +7,12 @@
 // a renderer may recurse over any tree the compiler hands out.
 #pragma once
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <string>
+#include <memory>
+#include <span>
 #include <string_view>
-#include <utility>
-#include <variant>
+#include <type_traits>
 #include <vector>
 
 namespace lumra::template_compiler {
@@ -20,6 +20,58 @@ namespace lumra::template_compiler {
 // CPython refuses source with more than 200 brackets open at once; stay
 // clear of that with a margin.
 inline constexpr std::uint32_t kMaxBracketDepth = 190;
+
+class IrNode;
+
+// Storage of one value tree: the item lists and texts of its nodes, released
+// all at once with the arena. A tree holds thousands of small lists and
+// strings, and allocating and freeing each on its own was a fifth of
+// compiling. IrNode's factories allocate in the arena of the innermost Scope
+// of the calling thread, so building a tree takes no arena argument at every
+// call; without a Scope they throw std::logic_error.
+class IrArena {
+ public:
+  IrArena() = default;
+  IrArena(const IrArena&) = delete;
+  IrArena& operator=(const IrArena&) = delete;
+  ~IrArena();
+
+  class Scope {
+   public:
+    explicit Scope(IrArena& arena) noexcept;
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    IrArena* previous_;
+  };
+
+  static IrArena& current();
+
+  // Uninitialised room for `count` nodes.
+  IrNode* allocate_nodes(std::size_t count);
+  // A copy of `text` (the empty text needs no room).
+  std::string_view copy(std::string_view text);
+  // `text` followed by `more`; extends `text` in place when it is the last
+  // text copied and the block has room.
+  std::string_view concat(std::string_view text, std::string_view more);
+
+ private:
+  struct Block {
+    std::unique_ptr<std::byte[]> bytes;
+    std::size_t size;
+  };
+  struct Region {
+    std::vector<Block> blocks;
+    std::byte* cursor = nullptr;
+    std::byte* end = nullptr;
+
+    std::byte* take(std::size_t size, std::size_t align);
+  };
+  Region nodes_;
+  Region texts_;
+};
 
 class IrNode {
  public:
@@ -35,85 +87,86 @@ class IrNode {
     Call,       // a runtime class called with positional arguments
   };
 
-  // `name` must be static text of this program (it is written unescaped).
-  static IrNode raw(std::string_view name) { return IrNode(Kind::Raw, name); }
-  static IrNode str(std::string text) { return IrNode(Kind::Str, std::move(text)); }
-  static IrNode quoted(std::string text) { return IrNode(Kind::QuotedStr, std::move(text)); }
-  static IrNode integer(std::uint64_t value) { return IrNode(Kind::Int, value, 0); }
+  // `name` must be static text of this program (it is written unescaped, and
+  // viewed, not copied).
+  static IrNode raw(std::string_view name) {
+    IrNode node(Kind::Raw);
+    node.text_ = name;
+    return node;
+  }
+  static IrNode str(std::string_view text) { return copied(Kind::Str, text); }
+  static IrNode quoted(std::string_view text) { return copied(Kind::QuotedStr, text); }
+  static IrNode integer(std::uint64_t value) { return numbers(Kind::Int, value, 0); }
   // The tuple (start, end,) without a list of its own: every runtime node
   // takes one, so it is the commonest tuple by far.
-  static IrNode span(std::uint64_t start, std::uint64_t end) { return IrNode(Kind::Span, start, end); }
-  static IrNode boolean(bool value) { return IrNode(Kind::Bool, value ? 1 : 0, 0); }
-  static IrNode tuple(std::vector<IrNode> items) { return IrNode(Kind::Tuple, std::string_view(), std::move(items)); }
-  static IrNode list(std::vector<IrNode> items) { return IrNode(Kind::List, std::string_view(), std::move(items)); }
+  static IrNode span(std::uint64_t start, std::uint64_t end) { return numbers(Kind::Span, start, end); }
+  static IrNode boolean(bool value) { return numbers(Kind::Bool, value ? 1 : 0, 0); }
+  static IrNode tuple(std::span<const IrNode> items) { return sequence(Kind::Tuple, {}, items); }
+  static IrNode list(std::span<const IrNode> items) { return sequence(Kind::List, {}, items); }
   // `name` must be static text of this program (it is written unescaped).
-  static IrNode call(std::string_view name, std::vector<IrNode> args) {
-    return IrNode(Kind::Call, name, std::move(args));
+  static IrNode call(std::string_view name, std::span<const IrNode> args) {
+    return sequence(Kind::Call, name, args);
   }
 
   Kind kind() const noexcept { return kind_; }
   // Brackets this value opens at its deepest point: 0 for a scalar.
   std::uint32_t depth() const noexcept { return depth_; }
   // Raw and Call: the name; Str and QuotedStr: the text.
-  std::string_view text() const noexcept {
-    if (is_text()) return std::get<std::string>(payload_);
-    return has_name() ? scalar_.name : std::string_view();
-  }
+  std::string_view text() const noexcept { return text_; }
   // Int and Bool: the value; Span: the start.
-  std::uint64_t number() const noexcept { return has_name() ? 0 : scalar_.numbers.first; }
+  std::uint64_t number() const noexcept { return has_items() ? 0 : payload_.numbers.first; }
   // Span: the end.
-  std::uint64_t span_end() const noexcept { return has_name() ? 0 : scalar_.numbers.second; }
+  std::uint64_t span_end() const noexcept { return has_items() ? 0 : payload_.numbers.second; }
   bool flag() const noexcept { return number() != 0; }
   // Tuple and List items, Call arguments.
-  const std::vector<IrNode>& items() const noexcept {
-    static const std::vector<IrNode> kNone;
-    const auto* items = std::get_if<std::vector<IrNode>>(&payload_);
-    return items != nullptr ? *items : kNone;
+  std::span<const IrNode> items() const noexcept {
+    if (!has_items()) return {};
+    return {payload_.items.data, payload_.items.size};
   }
 
   // Str and QuotedStr only: extends the text (adjacent static pieces merge).
-  void append_text(std::string_view more) { std::get<std::string>(payload_).append(more); }
+  void append_text(std::string_view more) { text_ = IrArena::current().concat(text_, more); }
 
-  friend bool operator==(const IrNode& a, const IrNode& b) {
-    return a.kind_ == b.kind_ && a.depth_ == b.depth_ && a.text() == b.text() && a.number() == b.number() &&
-           a.span_end() == b.span_end() && a.payload_ == b.payload_;
-  }
+  friend bool operator==(const IrNode& a, const IrNode& b);
 
  private:
-  IrNode(Kind kind, std::string_view name, std::vector<IrNode> items = {}) : kind_(kind) {
-    scalar_.name = name;
-    if (kind == Kind::Tuple || kind == Kind::List || kind == Kind::Call) {
-      std::uint32_t inner = 0;
-      for (const IrNode& item : items) inner = std::max(inner, item.depth_);
-      depth_ = inner + 1;
-      payload_ = std::move(items);
-    }
+  explicit IrNode(Kind kind) noexcept : kind_(kind) { payload_.numbers = {}; }
+  static IrNode copied(Kind kind, std::string_view text) {
+    IrNode node(kind);
+    node.text_ = IrArena::current().copy(text);
+    return node;
   }
-  IrNode(Kind kind, std::string text) : kind_(kind), payload_(std::move(text)) {}
-  IrNode(Kind kind, std::uint64_t first, std::uint64_t second) : kind_(kind), depth_(kind == Kind::Span ? 1 : 0) {
-    scalar_.numbers = {first, second};
+  static IrNode numbers(Kind kind, std::uint64_t first, std::uint64_t second) {
+    IrNode node(kind);
+    node.depth_ = kind == Kind::Span ? 1 : 0;
+    node.payload_.numbers = {first, second};
+    return node;
   }
+  static IrNode sequence(Kind kind, std::string_view name, std::span<const IrNode> items);
 
-  bool is_text() const noexcept { return kind_ == Kind::Str || kind_ == Kind::QuotedStr; }
-  bool has_name() const noexcept {
-    return kind_ == Kind::Raw || kind_ == Kind::Call || kind_ == Kind::Tuple || kind_ == Kind::List;
-  }
+  bool has_items() const noexcept { return kind_ == Kind::Tuple || kind_ == Kind::List || kind_ == Kind::Call; }
 
-  // Nodes are many: the scalar parts share one place, as do text and items.
+  // Nodes are many and plain: copying one copies views, and the arena frees
+  // everything they point to.
   struct Numbers {
-    std::uint64_t first = 0;
-    std::uint64_t second = 0;
+    std::uint64_t first;
+    std::uint64_t second;
   };
-  union Scalar {
-    Scalar() : numbers{} {}
+  struct Items {
+    const IrNode* data;
+    std::size_t size;
+  };
+  union Payload {
     Numbers numbers;
-    std::string_view name;  // Raw, Call (empty for Tuple and List)
+    Items items;
   };
 
   Kind kind_;
   std::uint32_t depth_ = 0;
-  Scalar scalar_;
-  std::variant<std::string, std::vector<IrNode>> payload_;
+  std::string_view text_;
+  Payload payload_;
 };
+
+static_assert(std::is_trivially_copyable_v<IrNode> && std::is_trivially_destructible_v<IrNode>);
 
 }  // namespace lumra::template_compiler

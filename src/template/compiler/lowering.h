@@ -48,6 +48,8 @@ inline constexpr std::string_view kForNode = "ForNode";
 // One list of the value tree as it is filled, at its bracket depth (the
 // top-level list is at 1). Adjacent Str pieces merge into one, as do
 // adjacent QuotedStr pieces, so static text is merged once, where it lands.
+// The last run of static text grows in a buffer of its own until something
+// else lands, then goes into the arena as one Str.
 class Pieces {
  public:
   explicit Pieces(std::uint32_t level) : level_(level) {}
@@ -57,11 +59,18 @@ class Pieces {
   void text(std::string_view text);
   // Fails when the value would open brackets past kMaxBracketDepth.
   Status push(IrNode node);
-  std::vector<IrNode> take() { return std::move(items_); }
+  std::vector<IrNode> take() {
+    end_text();
+    return std::move(items_);
+  }
 
  private:
+  void end_text();
+
   std::uint32_t level_;
   std::vector<IrNode> items_;
+  std::string text_;
+  bool in_text_ = false;
 };
 
 // One element of a list after the control-flow attributes are wrapped:

@@ -19,6 +19,8 @@ std::string render(const IrNode& node) { return python_render_values(std::span<c
 // The forms that generated templates rarely show; the rest is pinned by the
 // exact sources of compiled templates.
 TEST(RenderPython, Values) {
+  IrArena arena;
+  const IrArena::Scope scope(arena);
   V pair;
   pair.push_back(IrNode::raw("source"));
   pair.push_back(IrNode::tuple([] { V t; t.push_back(IrNode::integer(5)); return t; }()));
@@ -45,6 +47,8 @@ TEST(RenderPython, Values) {
 // Depth is counted as values are built; the renderer refuses what Python
 // could not compile, whoever built it.
 TEST(RenderPython, BracketDepth) {
+  IrArena arena;
+  const IrArena::Scope scope(arena);
   IrNode node = IrNode::integer(1);
   EXPECT_EQ(node.depth(), 0u);
   EXPECT_EQ(IrNode::span(1, 2).depth(), 1u);
