@@ -8,43 +8,58 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <string>
+#include <utility>
 
 #include "template/compiler/python_backend.h"
 
 namespace lumra::template_compiler {
 namespace {
 
+// Writes into a buffer it sizes itself: most pieces are a few bytes (", ",
+// a quote, a bracket), and a string's own append costs a call each.
 class PythonWriter {
  public:
-  explicit PythonWriter(std::string& out) : out_(out) {}
+  explicit PythonWriter(std::string head = {}) : out_(std::move(head)), pos_(out_.size()) {}
+
+  // The text written, once the writer is done.
+  std::string take() && {
+    out_.resize(pos_);
+    return std::move(out_);
+  }
 
   void value(const IrNode& node) {
     switch (node.kind()) {
       case IrNode::Kind::Raw:
-        out_.append(node.text());
+        put(node.text());
         break;
       case IrNode::Kind::Str:
-        out_.append(R"(""")");
+        put(R"(""")");
         escaped(node.text(), false);
-        out_.append(R"(""")");
+        put(R"(""")");
         break;
       case IrNode::Kind::QuotedStr:
-        out_.push_back('"');
+        put('"');
         escaped(node.text(), true);
-        out_.push_back('"');
+        put('"');
         break;
       case IrNode::Kind::Int:
-        append_decimal(node.number());
+        put_decimal(node.number());
         break;
       case IrNode::Kind::Span:
-        out_.push_back('(');
-        append_decimal(node.number());
-        out_.append(", ");
-        append_decimal(node.span_end());
-        out_.append(",)");
+        put('(');
+        put_decimal(node.number());
+        put(", ");
+        put_decimal(node.span_end());
+        put(",)");
         break;
       case IrNode::Kind::Bool:
-        out_.append(node.flag() ? "True" : "False");
+        if (node.flag()) {
+          put("True");
+        } else {
+          put("False");
+        }
         break;
       case IrNode::Kind::Tuple:
         sequence(node.items(), '(', ')', true);
@@ -53,7 +68,7 @@ class PythonWriter {
         sequence(node.items(), '[', ']', true);
         break;
       case IrNode::Kind::Call:
-        out_.append(node.text());
+        put(node.text());
         sequence(node.items(), '(', ')', false);
         break;
     }
@@ -61,16 +76,40 @@ class PythonWriter {
 
   // Items joined by ", "; a tuple or list ends with a comma ("(x,)").
   void sequence(std::span<const IrNode> items, char open, char close, bool trailing_comma) {
-    out_.push_back(open);
+    put(open);
     for (std::size_t i = 0; i < items.size(); ++i) {
-      if (i > 0) out_.append(", ");
+      if (i > 0) put(", ");
       value(items[i]);
     }
-    if (trailing_comma && !items.empty()) out_.push_back(',');
-    out_.push_back(close);
+    if (trailing_comma && !items.empty()) put(',');
+    put(close);
+  }
+
+  void put(std::string_view text) {
+    reserve(text.size());
+    std::memcpy(out_.data() + pos_, text.data(), text.size());
+    pos_ += text.size();
+  }
+
+  // A literal's length is known here, so the copy is a few moves, not a call.
+  template <std::size_t N>
+  void put(const char (&literal)[N]) {
+    reserve(N - 1);
+    std::memcpy(out_.data() + pos_, literal, N - 1);
+    pos_ += N - 1;
+  }
+
+  void put(char c) {
+    reserve(1);
+    out_[pos_++] = c;
   }
 
  private:
+  void reserve(std::size_t more) {
+    if (out_.size() - pos_ >= more) [[likely]] return;
+    out_.resize(std::max(2 * out_.size(), pos_ + more + 4096));
+  }
+
   // Backslash, double quote, carriage return (which the tokenizer reads as a
   // line end) and NUL (which compile() refuses) are escaped; in a one-line
   // literal the line feed too. Every other character stands as itself.
@@ -80,17 +119,17 @@ class PythonWriter {
     for (std::size_t i = 0; i < text.size(); ++i) {
       // Most text needs no escape: one table test per byte.
       if ((kEscapes[static_cast<unsigned char>(text[i])] & stop) == 0) continue;
-      out_.append(text.substr(run, i - run));
+      put(text.substr(run, i - run));
       switch (text[i]) {
-        case '\\': out_.append(R"(\\)"); break;
-        case '"': out_.append(R"(\")"); break;
-        case '\r': out_.append(R"(\r)"); break;
-        case '\0': out_.append(R"(\x00)"); break;
-        default: out_.append(R"(\n)"); break;
+        case '\\': put(R"(\\)"); break;
+        case '"': put(R"(\")"); break;
+        case '\r': put(R"(\r)"); break;
+        case '\0': put(R"(\x00)"); break;
+        default: put(R"(\n)"); break;
       }
       run = i + 1;
     }
-    out_.append(text.substr(run));
+    put(text.substr(run));
   }
 
   static constexpr unsigned char kAnyLine = 1;  // escaped in every literal
@@ -102,7 +141,7 @@ class PythonWriter {
     return table;
   }();
 
-  void append_decimal(std::uint64_t n) {
+  void put_decimal(std::uint64_t n) {
     char digits[20];
     std::size_t len = 0;
     do {
@@ -110,10 +149,11 @@ class PythonWriter {
       n /= 10;
     } while (n != 0);
     std::reverse(digits, digits + len);
-    out_.append(digits, len);
+    put(std::string_view(digits, len));
   }
 
-  std::string& out_;
+  std::string out_;
+  std::size_t pos_;
 };
 
 }  // namespace
@@ -122,16 +162,17 @@ std::vector<std::string> python_render_values(std::span<const IrNode> nodes) {
   std::vector<std::string> texts;
   texts.reserve(nodes.size());
   for (const IrNode& node : nodes) {
-    std::string& text = texts.emplace_back();
-    PythonWriter(text).value(node);
+    PythonWriter writer;
+    writer.value(node);
+    texts.push_back(std::move(writer).take());
   }
   return texts;
 }
 
 std::string python_literal_list(std::span<const IrNode> nodes) {
-  std::string out;
-  PythonWriter(out).sequence(nodes, '[', ']', true);
-  return out;
+  PythonWriter writer;
+  writer.sequence(nodes, '[', ']', true);
+  return std::move(writer).take();
 }
 
 GenerateResult wrap_generate_template(std::vector<IrNode> nodes) {
@@ -140,10 +181,10 @@ GenerateResult wrap_generate_template(std::vector<IrNode> nodes) {
   for (const IrNode& node : nodes) {
     if (node.depth() + 1 > kMaxBracketDepth) return nested_too_deeply();
   }
-  std::string out = "def generate_template():\n    body = ";
-  PythonWriter(out).sequence(nodes, '[', ']', true);
-  out.append("\n    return body\n");
-  return out;
+  PythonWriter writer("def generate_template():\n    body = ");
+  writer.sequence(nodes, '[', ']', true);
+  writer.put("\n    return body\n");
+  return std::move(writer).take();
 }
 
 }  // namespace lumra::template_compiler
