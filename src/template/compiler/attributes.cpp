@@ -21,7 +21,7 @@ namespace {
 IrNode names_as_written(std::span<const tast::Token> tokens) {
   std::vector<IrNode> items;
   items.reserve(tokens.size());
-  for (const tast::Token& t : tokens) items.push_back(IrNode::quoted(t.content.str()));
+  for (const tast::Token& t : tokens) items.push_back(IrNode::quoted(t.content));
   return IrNode::tuple(std::move(items));
 }
 
@@ -29,17 +29,11 @@ IrNode fill_data_binding(const tast::FillDataPattern& pattern) {
   std::vector<IrNode> fields;
   fields.reserve(pattern.fields.size());
   for (const tast::FillDataField& f : pattern.fields) {
-    std::vector<IrNode> pair;
-    pair.reserve(2);
-    pair.push_back(IrNode::quoted(f.source.content.str()));
-    pair.push_back(IrNode::quoted(text::nfkc(f.target.content)));
-    fields.push_back(IrNode::tuple(std::move(pair)));
+    fields.push_back(IrNode::tuple({IrNode::quoted(f.source.content), IrNode::quoted(text::nfkc(f.target.content))}));
   }
-  std::vector<IrNode> args;
-  args.reserve(2);
-  args.push_back(IrNode::tuple(std::move(fields)));
-  args.push_back(IrNode::quoted(pattern.rest ? text::nfkc(pattern.rest->content) : std::string()));
-  return IrNode::call(rt::kFillDataBinding, std::move(args));
+  return IrNode::call(rt::kFillDataBinding,
+                      {IrNode::tuple(fields),
+                       IrNode::quoted(pattern.rest ? text::nfkc(pattern.rest->content) : std::string())});
 }
 
 IrNode attribute_value(const tast::HtmlAttr& attr) {
@@ -49,26 +43,21 @@ IrNode attribute_value(const tast::HtmlAttr& attr) {
     return fill_data_binding(pattern);
   }
   if (attr.kind == tast::HtmlAttrKind::Template) {
-    if (!attr.inner_value) return IrNode::str(std::string());
+    if (!attr.inner_value) return IrNode::str({});
     const std::string_view value = attr.inner_value->content;
-    if (auto fragment = tast::strip_fragment_delimiters(value)) return IrNode::str(std::string(fragment->inner));
-    return IrNode::str(std::string(value));
+    if (auto fragment = tast::strip_fragment_delimiters(value)) return IrNode::str(fragment->inner);
+    return IrNode::str(value);
   }
   if (!attr.inner_value || attr.inner_value->content.empty()) return IrNode::boolean(true);
-  return IrNode::str(attr.inner_value->content.str());
+  return IrNode::str(attr.inner_value->content);
 }
 
 }  // namespace
 
 IrNode make_expr_node(std::uint64_t start, std::uint64_t end, std::string_view value,
                       std::span<const tast::Token> used_variables) {
-  std::vector<IrNode> args;
-  args.reserve(4);
-  args.push_back(IrNode::raw(rt::kSource));
-  args.push_back(span_tuple(start, end));
-  args.push_back(IrNode::str(std::string(value)));
-  args.push_back(names_as_written(used_variables));
-  return IrNode::call(rt::kExprNode, std::move(args));
+  return IrNode::call(rt::kExprNode, {IrNode::raw(rt::kSource), span_tuple(start, end), IrNode::str(value),
+                                      names_as_written(used_variables)});
 }
 
 std::optional<std::string_view> attribute_class(tast::HtmlAttrKind kind) {
@@ -86,14 +75,9 @@ std::optional<std::string_view> attribute_class(tast::HtmlAttrKind kind) {
 }
 
 IrNode compile_attribute(std::string_view class_name, const tast::HtmlAttr& attr) {
-  std::vector<IrNode> args;
-  args.reserve(5);
-  args.push_back(IrNode::raw(rt::kSource));
-  args.push_back(span_tuple(attr.token.start_index, attr.token.end_index));
-  args.push_back(IrNode::str(attr.key.content.str()));
-  args.push_back(attribute_value(attr));
-  args.push_back(names_as_written(attr.used_variables));
-  return IrNode::call(class_name, std::move(args));
+  return IrNode::call(class_name, {IrNode::raw(rt::kSource), span_tuple(attr.token.start_index, attr.token.end_index),
+                                   IrNode::str(attr.key.content), attribute_value(attr),
+                                   names_as_written(attr.used_variables)});
 }
 
 Lowered<IrNode> compile_ordinary_attributes(std::span<const tast::HtmlAttr> attrs) {

@@ -329,12 +329,10 @@ Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, Fra
     branches.push_back(control_branch(*member, std::move(std::get<IrNode>(attrs)),
                                       std::move(std::get<std::vector<IrNode>>(body))));
   }
-  std::vector<IrNode> args;
-  args.reserve(3);
-  args.push_back(IrNode::raw(rt::kSource));
-  args.push_back(IrNode::tuple(std::move(branches)));
-  args.push_back(used.take_tuple());
-  if (auto error = out.push(IrNode::call(group.class_name, std::move(args)))) return error;
+  if (auto error = out.push(
+          IrNode::call(group.class_name, {IrNode::raw(rt::kSource), IrNode::tuple(branches), used.take_tuple()}))) {
+    return error;
+  }
   // Whitespace after the last member stays in the output.
   for (std::size_t i = held_from; i < held_to; ++i) out.text(items_[i].text->token.content);
   return std::nullopt;

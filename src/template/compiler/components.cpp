@@ -99,16 +99,10 @@ Lowered<IrNode> compile_component(const tast::Node& node, std::vector<IrNode> bo
 
 IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs,
                             std::vector<IrNode> body) {
-  std::vector<IrNode> args;
-  args.reserve(6);
-  args.push_back(IrNode::raw(rt::kSource));
   const auto [start, end] = element_span(node);
-  args.push_back(span_tuple(start, end));
-  args.push_back(std::move(attrs));
-  args.push_back(IrNode::list(std::move(body)));
-  args.push_back(unique_variable_names(node.used_variables()));
-  args.push_back(unique_variable_names(node.introduced_variables()));
-  return IrNode::call(class_name, std::move(args));
+  return IrNode::call(class_name, {IrNode::raw(rt::kSource), span_tuple(start, end), attrs, IrNode::list(body),
+                                   unique_variable_names(node.used_variables()),
+                                   unique_variable_names(node.introduced_variables())});
 }
 
 }  // namespace lumra::template_compiler

@@ -52,14 +52,9 @@ std::pair<std::size_t, std::size_t> collect_chain_members(std::span<const Stream
 }
 
 IrNode control_branch(const tast::Node& node, IrNode attrs, std::vector<IrNode> body) {
-  std::vector<IrNode> items;
-  items.reserve(4);
   const auto [start, end] = element_span(node);
-  items.push_back(span_tuple(start, end));
-  items.push_back(std::move(attrs));
-  items.push_back(IrNode::list(std::move(body)));
-  items.push_back(unique_variable_names(node.introduced_variables()));
-  return IrNode::tuple(std::move(items));
+  return IrNode::tuple(
+      {span_tuple(start, end), attrs, IrNode::list(body), unique_variable_names(node.introduced_variables())});
 }
 
 }  // namespace lumra::template_compiler

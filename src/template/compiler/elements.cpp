@@ -32,13 +32,9 @@ Status dynamic_attributes(const tast::HtmlStartTag& tag, Pieces& out) {
     calls.push_back(compile_attribute(*class_name, attr));
     for (const tast::Token& t : attr.used_variables) names.add(text::nfkc(t.content));
   }
-  std::vector<IrNode> args;
-  args.reserve(4);
-  args.push_back(IrNode::raw(rt::kSource));
-  args.push_back(span_tuple(tag.token.start_index, tag.token.end_index));
-  args.push_back(IrNode::tuple(std::move(calls)));
-  args.push_back(names.take_tuple());
-  return out.push(IrNode::call(rt::kElementAttrsNode, std::move(args)));
+  return out.push(IrNode::call(rt::kElementAttrsNode, {IrNode::raw(rt::kSource),
+                                                       span_tuple(tag.token.start_index, tag.token.end_index),
+                                                       IrNode::tuple(calls), names.take_tuple()}));
 }
 
 // A value without its quoted form (a tree built by hand) is quoted here; a

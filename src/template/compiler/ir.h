@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -102,10 +103,14 @@ class IrNode {
   static IrNode span(std::uint64_t start, std::uint64_t end) { return numbers(Kind::Span, start, end); }
   static IrNode boolean(bool value) { return numbers(Kind::Bool, value ? 1 : 0, 0); }
   static IrNode tuple(std::span<const IrNode> items) { return sequence(Kind::Tuple, {}, items); }
+  static IrNode tuple(std::initializer_list<IrNode> items) { return tuple(std::span(items.begin(), items.size())); }
   static IrNode list(std::span<const IrNode> items) { return sequence(Kind::List, {}, items); }
   // `name` must be static text of this program (it is written unescaped).
   static IrNode call(std::string_view name, std::span<const IrNode> args) {
     return sequence(Kind::Call, name, args);
+  }
+  static IrNode call(std::string_view name, std::initializer_list<IrNode> args) {
+    return call(name, std::span(args.begin(), args.size()));
   }
 
   Kind kind() const noexcept { return kind_; }
