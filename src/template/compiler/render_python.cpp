@@ -86,9 +86,23 @@ class PythonWriter {
   }
 
   void put(std::string_view text) {
-    reserve(text.size());
-    std::memcpy(out_.data() + pos_, text.data(), text.size());
-    pos_ += text.size();
+    const std::size_t n = text.size();
+    reserve(n);
+    char* to = out_.data() + pos_;
+    const char* from = text.data();
+    // Most pieces are short: two overlapping moves copy them without a call.
+    if (n >= 8 && n <= 16) {
+      std::memcpy(to, from, 8);
+      std::memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(to, from, 4);
+      std::memcpy(to + n - 4, from + n - 4, 4);
+    } else if (n < 4) {
+      for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+    } else {
+      std::memcpy(to, from, n);
+    }
+    pos_ += n;
   }
 
   // A literal's length is known here, so the copy is a few moves, not a call.
