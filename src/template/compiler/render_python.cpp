@@ -8,7 +8,11 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
 #include <string>
 #include <utility>
 
@@ -21,13 +25,10 @@ namespace {
 // a quote, a bracket), and a string's own append costs a call each.
 class PythonWriter {
  public:
-  explicit PythonWriter(std::string head = {}) : out_(std::move(head)), pos_(out_.size()) {}
+  explicit PythonWriter(std::string_view head = {}) { put(head); }
 
   // The text written, once the writer is done.
-  std::string take() && {
-    out_.resize(pos_);
-    return std::move(out_);
-  }
+  std::string take() && { return std::string(buffer_.get(), pos_); }
 
   void value(const IrNode& node) {
     switch (node.kind()) {
@@ -88,7 +89,7 @@ class PythonWriter {
   void put(std::string_view text) {
     const std::size_t n = text.size();
     reserve(n);
-    char* to = out_.data() + pos_;
+    char* to = buffer_.get() + pos_;
     const char* from = text.data();
     // Most pieces are short: two overlapping moves copy them without a call.
     if (n >= 8 && n <= 16) {
@@ -109,19 +110,29 @@ class PythonWriter {
   template <std::size_t N>
   void put(const char (&literal)[N]) {
     reserve(N - 1);
-    std::memcpy(out_.data() + pos_, literal, N - 1);
+    std::memcpy(buffer_.get() + pos_, literal, N - 1);
     pos_ += N - 1;
   }
 
   void put(char c) {
     reserve(1);
-    out_[pos_++] = c;
+    buffer_[pos_++] = c;
   }
 
  private:
   void reserve(std::size_t more) {
-    if (out_.size() - pos_ >= more) [[likely]] return;
-    out_.resize(std::max(2 * out_.size(), pos_ + more + 4096));
+    if (capacity_ - pos_ >= more) [[likely]] return;
+    grow(more);
+  }
+
+  // Doubles the buffer (at least): it is never cleared, only written.
+  void grow(std::size_t more) {
+    if (more > std::numeric_limits<std::size_t>::max() / 2 - pos_) throw std::bad_alloc();
+    const std::size_t capacity = std::max(2 * capacity_, pos_ + more + 1024);
+    auto larger = std::make_unique_for_overwrite<char[]>(capacity);
+    if (pos_ > 0) std::memcpy(larger.get(), buffer_.get(), pos_);
+    buffer_ = std::move(larger);
+    capacity_ = capacity;
   }
 
   // Backslash, double quote, carriage return (which the tokenizer reads as a
@@ -157,17 +168,13 @@ class PythonWriter {
 
   void put_decimal(std::uint64_t n) {
     char digits[20];
-    std::size_t len = 0;
-    do {
-      digits[len++] = static_cast<char>('0' + n % 10);
-      n /= 10;
-    } while (n != 0);
-    std::reverse(digits, digits + len);
-    put(std::string_view(digits, len));
+    const auto written = std::to_chars(digits, digits + sizeof digits, n);
+    put(std::string_view(digits, static_cast<std::size_t>(written.ptr - digits)));
   }
 
-  std::string out_;
-  std::size_t pos_;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t pos_ = 0;
 };
 
 }  // namespace
