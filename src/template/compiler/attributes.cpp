@@ -19,10 +19,7 @@ namespace {
 
 // The token contents as written (not normalised, duplicates kept).
 IrNode names_as_written(std::span<const tast::Token> tokens) {
-  std::vector<IrNode> items;
-  items.reserve(tokens.size());
-  for (const tast::Token& t : tokens) items.push_back(IrNode::quoted(t.content));
-  return IrNode::tuple(std::move(items));
+  return IrNode::tuple_of(tokens.size(), [&](std::size_t i) { return IrNode::quoted(tokens[i].content); });
 }
 
 IrNode fill_data_binding(const tast::FillDataPattern& pattern) {
@@ -81,14 +78,11 @@ IrNode compile_attribute(std::string_view class_name, const tast::HtmlAttr& attr
 }
 
 Lowered<IrNode> compile_ordinary_attributes(std::span<const tast::HtmlAttr> attrs) {
-  std::vector<IrNode> calls;
-  calls.reserve(attrs.size());
   for (const tast::HtmlAttr& attr : attrs) {
-    const auto class_name = attribute_class(attr.kind);
-    if (!class_name) return value_error(fmt::format(msg::kMetaAttributeAsOrdinary, attr.key.content));
-    calls.push_back(compile_attribute(*class_name, attr));
+    if (!attribute_class(attr.kind)) return value_error(fmt::format(msg::kMetaAttributeAsOrdinary, attr.key.content));
   }
-  return IrNode::tuple(std::move(calls));
+  return IrNode::tuple_of(attrs.size(),
+                          [&](std::size_t i) { return compile_attribute(*attribute_class(attrs[i].kind), attrs[i]); });
 }
 
 void NameList::add(std::string name) {
@@ -103,12 +97,10 @@ void NameList::add(std::string name) {
 }
 
 IrNode NameList::take_tuple() {
-  std::vector<IrNode> items;
-  items.reserve(names_.size());
-  for (std::string& name : names_) items.push_back(IrNode::quoted(std::move(name)));
+  IrNode tuple = IrNode::tuple_of(names_.size(), [&](std::size_t i) { return IrNode::quoted(names_[i]); });
   names_.clear();
   seen_.clear();
-  return IrNode::tuple(std::move(items));
+  return tuple;
 }
 
 IrNode unique_variable_names(std::span<const tast::Token> tokens) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <span>
 #include <string_view>
 #include <type_traits>
@@ -104,6 +105,22 @@ class IrNode {
   static IrNode boolean(bool value) { return numbers(Kind::Bool, value ? 1 : 0, 0); }
   static IrNode tuple(std::span<const IrNode> items) { return sequence(Kind::Tuple, {}, items); }
   static IrNode tuple(std::initializer_list<IrNode> items) { return tuple(std::span(items.begin(), items.size())); }
+  // A tuple of `count` items made by `item(i)` in order, written straight
+  // into the arena (no list to build first).
+  template <class MakeItem>
+  static IrNode tuple_of(std::size_t count, MakeItem&& item) {
+    IrNode node(Kind::Tuple);
+    IrNode* stored = count == 0 ? nullptr : IrArena::current().allocate_nodes(count);
+    std::uint32_t inner = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+      const IrNode made = item(i);
+      inner = made.depth_ > inner ? made.depth_ : inner;
+      ::new (static_cast<void*>(stored + i)) IrNode(made);
+    }
+    node.depth_ = inner + 1;
+    node.payload_.items = {stored, count};
+    return node;
+  }
   static IrNode list(std::span<const IrNode> items) { return sequence(Kind::List, {}, items); }
   // `name` must be static text of this program (it is written unescaped).
   static IrNode call(std::string_view name, std::span<const IrNode> args) {

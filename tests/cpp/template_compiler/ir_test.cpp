@@ -62,6 +62,16 @@ TEST(IrArena, TreesOutliveTheirBuildingListsAndTextsMerge) {
   EXPECT_EQ(items[items.size() - 2].items().back().span_end(), 2u);
   EXPECT_EQ(items.back().text(), "after");
   EXPECT_EQ(tree.depth(), 3u);
+  // Items made in place, in order, each free to build in the arena itself.
+  const IrNode made = IrNode::tuple_of(3, [](std::size_t i) {
+    return i == 1 ? IrNode::tuple_of(2, [](std::size_t j) { return IrNode::quoted(std::to_string(j)); })
+                  : IrNode::integer(i);
+  });
+  ASSERT_EQ(made.items().size(), 3u);
+  EXPECT_EQ(made.items()[2].number(), 2u);
+  EXPECT_EQ(made.items()[1].items()[1].text(), "1");
+  EXPECT_EQ(made.depth(), 2u);
+  EXPECT_EQ(IrNode::tuple_of(0, [](std::size_t) { return IrNode::integer(0); }), IrNode::tuple({}));
   // Copies are views of the same storage and compare equal, deeply.
   const IrNode copy = tree;
   EXPECT_EQ(copy, tree);
