@@ -36,8 +36,15 @@ void Pieces::text(std::string_view text) {
 
 void Pieces::end_text() {
   if (!in_text_) return;
-  items_.push_back(IrNode::str(text_));
+  stack_.push_back(IrNode::str(text_));
   in_text_ = false;
+}
+
+IrNode Pieces::take_list() {
+  end_text();
+  IrNode list = IrNode::list(std::span(stack_).subspan(base_));
+  stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(base_), stack_.end());
+  return list;
 }
 
 Status Pieces::push(IrNode node) {
@@ -47,10 +54,11 @@ Status Pieces::push(IrNode node) {
     return std::nullopt;
   }
   end_text();
-  if (node.kind() == IrNode::Kind::QuotedStr && !items_.empty() && items_.back().kind() == IrNode::Kind::QuotedStr) {
-    items_.back().append_text(node.text());
+  if (node.kind() == IrNode::Kind::QuotedStr && stack_.size() > base_ &&
+      stack_.back().kind() == IrNode::Kind::QuotedStr) {
+    stack_.back().append_text(node.text());
   } else {
-    items_.push_back(node);
+    stack_.push_back(node);
   }
   return std::nullopt;
 }
@@ -147,7 +155,7 @@ Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t 
 
 class Walk {
  public:
-  Lowered<std::vector<IrNode>> lower_list(std::span<const tast::TemplateElement> elements, std::uint32_t level);
+  Lowered<IrNode> lower_list(std::span<const tast::TemplateElement> elements, std::uint32_t level);
 
  private:
   // Plain elements open in one list, innermost last: their stream items
@@ -168,11 +176,12 @@ class Walk {
   Status lower_node(const tast::Node& node, std::vector<Frame>& frames, Pieces& out);
   Status lower_group(const tast::Node& first, const ControlGroup& group, Frame& frame, Pieces& out);
   Status lower_component(const tast::Node& node, Pieces& out);
-  Lowered<std::vector<IrNode>> lower_body(const tast::Node& node, std::uint32_t level);
+  Lowered<IrNode> lower_body(const tast::Node& node, std::uint32_t level);
   // Keeps a node made by the compiler for as long as the walk runs.
   const tast::Node& keep(tast::Node node) { return made_.emplace_back(std::move(node)); }
 
   std::vector<StreamItem> items_;  // the open frames' items, a stack
+  std::vector<IrNode> pieces_;     // the items of the lists being filled
   std::deque<tast::Node> made_;    // stable addresses
 };
 
@@ -198,9 +207,9 @@ Status Walk::add_stream(std::span<const tast::TemplateElement> elements) {
   return std::nullopt;
 }
 
-Lowered<std::vector<IrNode>> Walk::lower_list(std::span<const tast::TemplateElement> elements, std::uint32_t level) {
+Lowered<IrNode> Walk::lower_list(std::span<const tast::TemplateElement> elements, std::uint32_t level) {
   if (level > kMaxBracketDepth) return nested_too_deeply();
-  Pieces out(level);
+  Pieces out(level, pieces_);
   std::vector<Frame> frames;
   const std::size_t base = items_.size();
   const std::size_t made = made_.size();
@@ -227,12 +236,12 @@ Lowered<std::vector<IrNode>> Walk::lower_list(std::span<const tast::TemplateElem
     }
     if (error) return std::move(*error);
   }
-  return out.take();
+  return out.take_list();
 }
 
-Lowered<std::vector<IrNode>> Walk::lower_body(const tast::Node& node, std::uint32_t level) {
+Lowered<IrNode> Walk::lower_body(const tast::Node& node, std::uint32_t level) {
   if (const auto* n = node.with_body()) return lower_list(n->body->elements, level);
-  return std::vector<IrNode>();
+  return IrNode::list({});
 }
 
 Status Walk::lower_node(const tast::Node& node, std::vector<Frame>& frames, Pieces& out) {
@@ -242,11 +251,11 @@ Status Walk::lower_node(const tast::Node& node, std::vector<Frame>& frames, Piec
   if (name == "c-slot" || name == "c-fill") {
     Lowered<IrNode> attrs = compile_ordinary_attributes(node.start_tag().attrs);
     if (auto* error = std::get_if<CompileError>(&attrs)) return std::move(*error);
-    Lowered<std::vector<IrNode>> body = lower_body(node, out.level() + kCallBodyDepth);
+    Lowered<IrNode> body = lower_body(node, out.level() + kCallBodyDepth);
     if (auto* error = std::get_if<CompileError>(&body)) return std::move(*error);
     return out.push(compile_slot_or_fill(name == "c-slot" ? rt::kSlotNode : rt::kFillNode, node,
                                          std::move(std::get<IrNode>(attrs)),
-                                         std::move(std::get<std::vector<IrNode>>(body))));
+                                         std::get<IrNode>(body)));
   }
 
   if (name == "c-raw") {
@@ -300,9 +309,9 @@ Status Walk::lower_node(const tast::Node& node, std::vector<Frame>& frames, Piec
 }
 
 Status Walk::lower_component(const tast::Node& node, Pieces& out) {
-  Lowered<std::vector<IrNode>> body = lower_body(node, out.level() + kCallBodyDepth);
+  Lowered<IrNode> body = lower_body(node, out.level() + kCallBodyDepth);
   if (auto* error = std::get_if<CompileError>(&body)) return std::move(*error);
-  Lowered<IrNode> call = compile_component(node, std::move(std::get<std::vector<IrNode>>(body)));
+  Lowered<IrNode> call = compile_component(node, std::get<IrNode>(body));
   if (auto* error = std::get_if<CompileError>(&call)) return std::move(*error);
   return out.push(std::move(std::get<IrNode>(call)));
 }
@@ -324,10 +333,10 @@ Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, Fra
     Lowered<IrNode> attrs = compile_ordinary_attributes(member->start_tag().attrs);
     if (auto* error = std::get_if<CompileError>(&attrs)) return std::move(*error);
     for (const tast::Token& t : member->used_variables()) used.add(t.content.str());
-    Lowered<std::vector<IrNode>> body = lower_body(*member, out.level() + kBranchBodyDepth);
+    Lowered<IrNode> body = lower_body(*member, out.level() + kBranchBodyDepth);
     if (auto* error = std::get_if<CompileError>(&body)) return std::move(*error);
     branches.push_back(control_branch(*member, std::move(std::get<IrNode>(attrs)),
-                                      std::move(std::get<std::vector<IrNode>>(body))));
+                                      std::get<IrNode>(body)));
   }
   if (auto error = out.push(
           IrNode::call(group.class_name, {IrNode::raw(rt::kSource), IrNode::tuple(branches), used.take_tuple()}))) {
@@ -343,9 +352,10 @@ Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, Fra
 CompileResult compile_elements(const tast::Template& tmpl, IrArena& arena) {
   const IrArena::Scope scope(arena);
   Walk walk;
-  Lowered<std::vector<IrNode>> result = walk.lower_list(tmpl.elements, 1);
+  Lowered<IrNode> result = walk.lower_list(tmpl.elements, 1);
   if (auto* error = std::get_if<CompileError>(&result)) return std::move(*error);
-  return std::move(std::get<std::vector<IrNode>>(result));
+  const auto items = std::get<IrNode>(result).items();
+  return std::vector<IrNode>(items.begin(), items.end());
 }
 
 }  // namespace lumra::template_compiler

@@ -66,7 +66,7 @@ Status check_element_name(std::string_view name) {
   return syntax_error(fmt::format(msg::kInvalidElementName, quoted));
 }
 
-Lowered<IrNode> compile_component(const tast::Node& node, std::vector<IrNode> body) {
+Lowered<IrNode> compile_component(const tast::Node& node, IrNode body) {
   const tast::HtmlStartTag& tag = node.start_tag();
   const std::string_view name = tag.name.content;
   // The walk sends only names that begin with "c-" here.
@@ -83,7 +83,7 @@ Lowered<IrNode> compile_component(const tast::Node& node, std::vector<IrNode> bo
   const auto [start, end] = element_span(node);
   args.push_back(span_tuple(start, end));
   args.push_back(IrNode::tuple(std::move(attrs)));
-  args.push_back(IrNode::list(std::move(body)));
+  args.push_back(body);
   args.push_back(unique_variable_names(node.used_variables()));
   args.push_back(IrNode::str(text::unicode_lower(component)));
   args.push_back(IrNode::boolean(node.contains_fills()));
@@ -97,10 +97,9 @@ Lowered<IrNode> compile_component(const tast::Node& node, std::vector<IrNode> bo
   return IrNode::call(rt::kComponentNode, std::move(args));
 }
 
-IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs,
-                            std::vector<IrNode> body) {
+IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs, IrNode body) {
   const auto [start, end] = element_span(node);
-  return IrNode::call(class_name, {IrNode::raw(rt::kSource), span_tuple(start, end), attrs, IrNode::list(body),
+  return IrNode::call(class_name, {IrNode::raw(rt::kSource), span_tuple(start, end), attrs, body,
                                    unique_variable_names(node.used_variables()),
                                    unique_variable_names(node.introduced_variables())});
 }

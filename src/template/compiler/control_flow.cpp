@@ -51,10 +51,10 @@ std::pair<std::size_t, std::size_t> collect_chain_members(std::span<const Stream
   }
 }
 
-IrNode control_branch(const tast::Node& node, IrNode attrs, std::vector<IrNode> body) {
+IrNode control_branch(const tast::Node& node, IrNode attrs, IrNode body) {
   const auto [start, end] = element_span(node);
   return IrNode::tuple(
-      {span_tuple(start, end), attrs, IrNode::list(body), unique_variable_names(node.introduced_variables())});
+      {span_tuple(start, end), attrs, body, unique_variable_names(node.introduced_variables())});
 }
 
 }  // namespace lumra::template_compiler

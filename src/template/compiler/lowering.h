@@ -50,25 +50,32 @@ inline constexpr std::string_view kForNode = "ForNode";
 // adjacent QuotedStr pieces, so static text is merged once, where it lands.
 // The last run of static text grows in a buffer of its own until something
 // else lands, then goes into the arena as one Str.
+//
+// The items wait on `stack`, above what it held when the list began: a list
+// begun while another is filled (a component's body) is taken before the
+// outer one grows again, so every list's items stay together and the stack's
+// storage serves every list of a compile.
 class Pieces {
  public:
-  explicit Pieces(std::uint32_t level) : level_(level) {}
+  Pieces(std::uint32_t level, std::vector<IrNode>& stack) : level_(level), stack_(stack), base_(stack.size()) {}
+  ~Pieces() { stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(base_), stack_.end()); }
+  Pieces(const Pieces&) = delete;
+  Pieces& operator=(const Pieces&) = delete;
 
   std::uint32_t level() const noexcept { return level_; }
   // Appends static text (a Str piece).
   void text(std::string_view text);
   // Fails when the value would open brackets past kMaxBracketDepth.
   Status push(IrNode node);
-  std::vector<IrNode> take() {
-    end_text();
-    return std::move(items_);
-  }
+  // The List of the items, which leave the stack.
+  IrNode take_list();
 
  private:
   void end_text();
 
   std::uint32_t level_;
-  std::vector<IrNode> items_;
+  std::vector<IrNode>& stack_;
+  std::size_t base_;
   std::string text_;
   bool in_text_ = false;
 };
@@ -130,11 +137,10 @@ bool has_significant_content(std::span<const tast::TemplateElement> elements);
 // The tag name a static `is` gives a <c-element>: an ASCII letter, then ASCII
 // letters, digits, '-', '.' and '_'.
 Status check_element_name(std::string_view name);
-// ComponentNode(...) of a component whose body is already lowered.
-Lowered<IrNode> compile_component(const tast::Node& node, std::vector<IrNode> body);
-// SlotNode(...) or FillNode(...) with the lowered attributes and body.
-IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs,
-                            std::vector<IrNode> body);
+// ComponentNode(...) of a component whose body (a List) is already lowered.
+Lowered<IrNode> compile_component(const tast::Node& node, IrNode body);
+// SlotNode(...) or FillNode(...) with the lowered attributes and body (a List).
+IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs, IrNode body);
 
 // --- control_flow.cpp ---
 
@@ -152,7 +158,7 @@ const ControlGroup* control_group_of(std::string_view tag);
 std::pair<std::size_t, std::size_t> collect_chain_members(std::span<const StreamItem> items, std::size_t& next,
                                                           const ControlGroup& group,
                                                           std::vector<const tast::Node*>& members);
-// One branch: (span, attributes, body, introduced variables).
-IrNode control_branch(const tast::Node& node, IrNode attrs, std::vector<IrNode> body);
+// One branch: (span, attributes, body (a List), introduced variables).
+IrNode control_branch(const tast::Node& node, IrNode attrs, IrNode body);
 
 }  // namespace lumra::template_compiler
