@@ -58,27 +58,18 @@ IrArena& IrArena::current() {
   return *current_arena;
 }
 
-std::byte* IrArena::Region::take(std::size_t size, std::size_t align) {
-  const auto misalignment = reinterpret_cast<std::uintptr_t>(cursor) % align;
-  const std::size_t padding = misalignment == 0 ? 0 : align - misalignment;
-  if (cursor != nullptr && static_cast<std::size_t>(end - cursor) >= size + padding) {
-    std::byte* out = cursor + padding;
-    cursor = out + size;
-    return out;
-  }
+std::byte* IrArena::Region::take_from_new_block(std::size_t size, std::size_t align) {
   if (size > std::numeric_limits<std::size_t>::max() - align) throw std::bad_alloc();
   const std::size_t needed = size + align;
   const std::size_t block_size = needed <= kBlockSize ? kBlockSize : needed;
   blocks.push_back(Block{new_block(block_size), block_size});
   std::byte* start = blocks.back().bytes.get();
+  const std::size_t padding = (0 - reinterpret_cast<std::uintptr_t>(start)) & (align - 1);
   // A block of its own leaves the current block open for the next requests.
-  if (block_size != kBlockSize && cursor != nullptr) {
-    std::byte* out = start + (align - reinterpret_cast<std::uintptr_t>(start) % align) % align;
-    return out;
-  }
-  cursor = start;
+  if (block_size != kBlockSize && cursor != nullptr) return start + padding;
+  cursor = start + padding + size;
   end = start + block_size;
-  return take(size, align);
+  return start + padding;
 }
 
 IrNode* IrArena::allocate_nodes(std::size_t count) {

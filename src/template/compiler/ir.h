@@ -69,7 +69,17 @@ class IrArena {
     std::byte* cursor = nullptr;
     std::byte* end = nullptr;
 
-    std::byte* take(std::size_t size, std::size_t align);
+    // `align` is a power of two. Inline: a tree takes room thousands of times.
+    std::byte* take(std::size_t size, std::size_t align) {
+      const std::size_t padding = (0 - reinterpret_cast<std::uintptr_t>(cursor)) & (align - 1);
+      if (cursor != nullptr && static_cast<std::size_t>(end - cursor) >= size + padding) [[likely]] {
+        std::byte* out = cursor + padding;
+        cursor = out + size;
+        return out;
+      }
+      return take_from_new_block(size, align);
+    }
+    std::byte* take_from_new_block(std::size_t size, std::size_t align);
   };
   Region nodes_;
   Region texts_;
