@@ -104,11 +104,11 @@ class TreeChecker {
     FUZZ_CHECK(t.line_col.column == chars_before_[t.start_index] - chars_before_[line_start_of_[t.start_index]] + 1);
   }
 
-  void tokens(const std::vector<tast::Token>& ts) const {
+  void tokens(const tast::List<tast::Token>& ts) const {
     for (const auto& t : ts) token(t);
   }
 
-  void comments(const std::vector<tast::Comment>& cs) const {
+  void comments(const tast::List<tast::Comment>& cs) const {
     for (const auto& c : cs) {
       token(c.token);
       token(c.value);

@@ -45,8 +45,8 @@ std::optional<T> optional_record_arg(PyObject* obj) {
 
 // A sequence (not a str) whose items are all instances of T's class.
 template <HasPyClass T>
-std::vector<T> records_arg(PyObject* obj) {
-  return to_vector<T>(obj, [](PyObject* item) { return copy_of<T>(item); });
+template_ast::List<T> records_arg(PyObject* obj) {
+  return to_vector<T, template_ast::List<T>>(obj, [](PyObject* item) { return copy_of<T>(item); });
 }
 
 // True or False; a NumPy boolean scalar is also taken through its __bool__.

@@ -65,10 +65,10 @@ Py_ssize_t length_hint_or_zero(PyObject* obj) noexcept;
 // Python code and may claim far more items than iteration gives.
 inline constexpr Py_ssize_t kMaxReservedItems = 4096;
 
-template <class T, class ItemConv>
-std::vector<T> to_vector(PyObject* obj, ItemConv&& item) {
+template <class T, class Out = std::vector<T>, class ItemConv>
+Out to_vector(PyObject* obj, ItemConv&& item) {
   check_sequence(obj);
-  std::vector<T> out;
+  Out out;
   out.reserve(static_cast<std::size_t>(std::min(length_hint_or_zero(obj), kMaxReservedItems)));
   OwnedRef iter = OwnedRef::steal(PyObject_GetIter(obj));
   while (PyObject* raw = PyIter_Next(iter.get())) {
@@ -111,8 +111,8 @@ template <class T>
 OwnedRef to_py(const std::optional<T>& value);
 template <class T>
 OwnedRef to_py(const template_ast::HeapOptional<T>& value);
-template <class T>
-OwnedRef to_py(const std::vector<T>& values);
+template <class T, class A>
+OwnedRef to_py(const std::vector<T, A>& values);
 template <class A, class B>
 OwnedRef to_py(const std::pair<A, B>& value);
 template <class K, class V, class C>
@@ -130,8 +130,8 @@ OwnedRef to_py(const template_ast::HeapOptional<T>& value) {
   return to_py(*value);
 }
 
-template <class T>
-OwnedRef to_py(const std::vector<T>& values) {
+template <class T, class A>
+OwnedRef to_py(const std::vector<T, A>& values) {
   OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
   for (std::size_t i = 0; i < values.size(); ++i) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_py(values[i]).release());

@@ -2,6 +2,8 @@
 
 #include <mutex>
 
+#include "memory/block_pool.h"
+
 namespace lumra::pyexpr {
 
 // ---------------------------------------------------------------------------
@@ -255,80 +257,12 @@ Expr::~Expr() {
     // drop_guard_ lowers the depth after `node` is gone.
 }
 
-// The block cache behind Box<Expr>.
-namespace {
-struct FreeBlock {
-    FreeBlock* next;
-};
-// Enough for the trees of ordinary expressions; beyond it blocks go back to
-// the general allocator, so a huge tree leaves no huge cache behind.
-constexpr uint32_t kMaxCachedBlocks = 8192;
-struct BlockCache {
-    FreeBlock* head;
-    uint32_t count;
-    bool registered;  // the releaser below is armed
-    bool closed;      // the thread is exiting: no more caching
-};
-[[gnu::tls_model("initial-exec")]] thread_local BlockCache t_blocks{nullptr, 0, false, false};
+// Box<Expr>'s storage: trees are built and dropped node by node.
+static_assert(sizeof(Expr) <= memory::kLargestPooledBlock);
 
-// Returns the cached blocks when the thread ends.
-struct BlockCacheReleaser {
-    bool armed = false;
-    ~BlockCacheReleaser() {
-        BlockCache& cache = t_blocks;
-        cache.closed = true;
-        while (FreeBlock* block = cache.head) {
-            cache.head = block->next;
-            ::operator delete(block);
-        }
-        cache.count = 0;
-    }
-};
-thread_local BlockCacheReleaser t_releaser;
+void* detail::allocate_expr_block() { return memory::pool_allocate(sizeof(Expr)); }
 
-// AddressSanitizer must see every node's memory freed, so it gets no cache.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kCacheBlocks = false;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kCacheBlocks = false;
-#else
-constexpr bool kCacheBlocks = true;
-#endif
-#else
-constexpr bool kCacheBlocks = true;
-#endif
-}  // namespace
-
-void* detail::allocate_expr_block() {
-    if constexpr (kCacheBlocks) {
-        BlockCache& cache = t_blocks;
-        if (FreeBlock* block = cache.head) {
-            cache.head = block->next;
-            --cache.count;
-            return block;
-        }
-    }
-    return ::operator new(sizeof(Expr));
-}
-
-void detail::free_expr_block(void* block) noexcept {
-    if constexpr (kCacheBlocks) {
-        BlockCache& cache = t_blocks;
-        if (cache.count < kMaxCachedBlocks && !cache.closed) {
-            if (!cache.registered) {
-                cache.registered = true;
-                t_releaser.armed = true;  // constructs it, which schedules its destructor
-            }
-            auto* free_block = static_cast<FreeBlock*>(block);
-            free_block->next = cache.head;
-            cache.head = free_block;
-            ++cache.count;
-            return;
-        }
-    }
-    ::operator delete(block);
-}
+void detail::free_expr_block(void* block) noexcept { memory::pool_free(block, sizeof(Expr)); }
 
 TextRange Expr::range() const {
     return std::visit([](const auto& n) { return n.range; }, node);

@@ -52,10 +52,8 @@ struct NodeIndex {
 struct Expr;
 
 namespace detail {
-// Storage for Box<Expr>. Trees are built and dropped node by node, thousands
-// per expression; a per-thread list of free blocks of sizeof(Expr) serves that
-// pattern faster than the general allocator (whose small per-thread caches
-// overflow when a whole tree is freed at once).
+// Storage for Box<Expr>, from the per-thread block pool: trees are built and
+// dropped node by node, thousands per expression.
 void* allocate_expr_block();
 void free_expr_block(void* block) noexcept;
 }  // namespace detail

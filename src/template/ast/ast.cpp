@@ -35,10 +35,10 @@ const Template& Body::get() const { return ptr_ ? *ptr_ : empty_template(); }
 
 Template& Body::mut() {
   if (!ptr_) {
-    ptr_ = std::make_shared<Template>();
+    ptr_ = std::allocate_shared<Template>(memory::PoolAllocator<Template>());
   } else if (ptr_.use_count() != 1) {
     // One level is copied; the nested bodies stay shared until written.
-    ptr_ = std::make_shared<Template>(*ptr_);
+    ptr_ = std::allocate_shared<Template>(memory::PoolAllocator<Template>(), *ptr_);
   }
   return *ptr_;
 }
@@ -56,26 +56,23 @@ HtmlStartTag& Node::start_tag() {
 const HtmlStartTag& Node::start_tag() const {
   return std::visit([](const auto& n) -> const HtmlStartTag& { return n.start_tag; }, value);
 }
-std::vector<Token>& Node::used_variables() {
-  return std::visit([](auto& n) -> std::vector<Token>& { return n.used_variables; }, value);
+List<Token>& Node::used_variables() {
+  return std::visit([](auto& n) -> List<Token>& { return n.used_variables; }, value);
 }
-const std::vector<Token>& Node::used_variables() const {
-  return std::visit([](const auto& n) -> const std::vector<Token>& { return n.used_variables; },
-                    value);
+const List<Token>& Node::used_variables() const {
+  return std::visit([](const auto& n) -> const List<Token>& { return n.used_variables; }, value);
 }
-std::vector<Token>& Node::introduced_variables() {
-  return std::visit([](auto& n) -> std::vector<Token>& { return n.introduced_variables; }, value);
+List<Token>& Node::introduced_variables() {
+  return std::visit([](auto& n) -> List<Token>& { return n.introduced_variables; }, value);
 }
-const std::vector<Token>& Node::introduced_variables() const {
-  return std::visit(
-      [](const auto& n) -> const std::vector<Token>& { return n.introduced_variables; }, value);
+const List<Token>& Node::introduced_variables() const {
+  return std::visit([](const auto& n) -> const List<Token>& { return n.introduced_variables; }, value);
 }
-std::vector<Comment>& Node::comments() {
-  return std::visit([](auto& n) -> std::vector<Comment>& { return n.comments; }, value);
+List<Comment>& Node::comments() {
+  return std::visit([](auto& n) -> List<Comment>& { return n.comments; }, value);
 }
-const std::vector<Comment>& Node::comments() const {
-  return std::visit([](const auto& n) -> const std::vector<Comment>& { return n.comments; },
-                    value);
+const List<Comment>& Node::comments() const {
+  return std::visit([](const auto& n) -> const List<Comment>& { return n.comments; }, value);
 }
 bool& Node::contains_fills() {
   return std::visit([](auto& n) -> bool& { return n.contains_fills; }, value);
@@ -102,7 +99,7 @@ Template::~Template() {
   // only loses one reference when it leaves the list; whichever reference
   // goes last takes its children onto the list in turn.
   std::vector<std::shared_ptr<Template>> pending;
-  auto take_bodies = [&pending](std::vector<TemplateElement>& elements) {
+  auto take_bodies = [&pending](List<TemplateElement>& elements) {
     for (auto& element : elements) {
       Node* node = element.node();
       if (!node) continue;

@@ -7,6 +7,7 @@
 //   offsets into the whole input, `line_col` is (line, column) from 1 with the
 //   column counted in characters.
 // - No record checks relations between its fields.
+// - Lists are `List<T>` (list.h): vectors over the per-thread block pool.
 // - The tree recurses Template -> TemplateElement -> Node::WithBody -> Template.
 //   A node holds its body through `Body`, a copy-on-write handle: copying a
 //   node or a template is cheap (bodies are shared until written), reading is
@@ -24,6 +25,7 @@
 #include <variant>
 #include <vector>
 
+#include "template/ast/list.h"
 #include "template/ast/token_text.h"
 
 namespace lumra::template_ast {
@@ -65,7 +67,7 @@ struct FillDataField {
 struct FillDataPattern {
   Token token;
   std::optional<Token> whole;
-  std::vector<FillDataField> fields;
+  List<FillDataField> fields;
   std::optional<Token> rest;
 
   friend bool operator==(const FillDataPattern&, const FillDataPattern&) = default;
@@ -121,8 +123,8 @@ struct HtmlAttr {
   std::optional<Token> inner_value;  // without quotes
   std::optional<char32_t> quote_char;
   HtmlAttrKind kind = HtmlAttrKind::Static;
-  std::vector<Comment> comments;
-  std::vector<Token> used_variables;
+  List<Comment> comments;
+  List<Token> used_variables;
   HeapOptional<FillDataPattern> fill_data_pattern;
 
   friend bool operator==(const HtmlAttr&, const HtmlAttr&) = default;
@@ -131,9 +133,9 @@ struct HtmlAttr {
 struct HtmlStartTag {
   Token token;
   Token name;
-  std::vector<HtmlAttr> attrs;
+  List<HtmlAttr> attrs;
   bool is_self_closing = false;
-  std::vector<Comment> comments;
+  List<Comment> comments;
 
   friend bool operator==(const HtmlStartTag&, const HtmlStartTag&) = default;
 };
@@ -141,7 +143,7 @@ struct HtmlStartTag {
 struct HtmlEndTag {
   Token token;
   Token name;
-  std::vector<Comment> comments;
+  List<Comment> comments;
 
   friend bool operator==(const HtmlEndTag&, const HtmlEndTag&) = default;
 };
@@ -155,8 +157,8 @@ struct Text {
 struct Expr {
   Token token;  // the whole `{{ ... }}`
   Token value;  // the expression text
-  std::vector<Token> used_variables;
-  std::vector<Comment> comments;
+  List<Token> used_variables;
+  List<Comment> comments;
 
   friend bool operator==(const Expr&, const Expr&) = default;
 };
@@ -198,9 +200,9 @@ struct NodeWithBody {
   HtmlStartTag start_tag;
   HtmlEndTag end_tag;
   Body body;
-  std::vector<Token> used_variables;
-  std::vector<Token> introduced_variables;
-  std::vector<Comment> comments;
+  List<Token> used_variables;
+  List<Token> introduced_variables;
+  List<Comment> comments;
   bool contains_fills = false;
 
   friend bool operator==(const NodeWithBody&, const NodeWithBody&) = default;
@@ -208,9 +210,9 @@ struct NodeWithBody {
 
 struct NodeSelfClosing {
   HtmlStartTag start_tag;
-  std::vector<Token> used_variables;
-  std::vector<Token> introduced_variables;
-  std::vector<Comment> comments;
+  List<Token> used_variables;
+  List<Token> introduced_variables;
+  List<Comment> comments;
   bool contains_fills = false;
 
   friend bool operator==(const NodeSelfClosing&, const NodeSelfClosing&) = default;
@@ -235,12 +237,12 @@ struct Node {
   // Fields that both variants have.
   HtmlStartTag& start_tag();
   const HtmlStartTag& start_tag() const;
-  std::vector<Token>& used_variables();
-  const std::vector<Token>& used_variables() const;
-  std::vector<Token>& introduced_variables();
-  const std::vector<Token>& introduced_variables() const;
-  std::vector<Comment>& comments();
-  const std::vector<Comment>& comments() const;
+  List<Token>& used_variables();
+  const List<Token>& used_variables() const;
+  List<Token>& introduced_variables();
+  const List<Token>& introduced_variables() const;
+  List<Comment>& comments();
+  const List<Comment>& comments() const;
   bool& contains_fills();
   bool contains_fills() const;
 
@@ -269,10 +271,10 @@ struct TemplateElement {
 };
 
 struct Template {
-  std::vector<TemplateElement> elements;
-  std::vector<Comment> comments;        // at any nesting level
-  std::vector<Token> used_variables;    // context variables the template needs
-  std::vector<StaticNamedSlot> slots;   // `<c-slot>`s with a static name, at any depth
+  List<TemplateElement> elements;
+  List<Comment> comments;        // at any nesting level
+  List<Token> used_variables;    // context variables the template needs
+  List<StaticNamedSlot> slots;   // `<c-slot>`s with a static name, at any depth
 
   Template() = default;
   Template(const Template&) = default;
@@ -286,6 +288,7 @@ struct Template {
   friend bool operator==(const Template& a, const Template& b);
 };
 
-inline Body::Body(Template body) : ptr_(std::make_shared<Template>(std::move(body))) {}
+inline Body::Body(Template body)
+    : ptr_(std::allocate_shared<Template>(memory::PoolAllocator<Template>(), std::move(body))) {}
 
 }  // namespace lumra::template_ast

@@ -33,8 +33,8 @@ void append_node_head(std::string& out, const Node::WithBody& n) {
   out += ", body: ";
 }
 
-void append_node_tail(std::string& out, const std::vector<Token>& used,
-                      const std::vector<Token>& introduced, const std::vector<Comment>& comments,
+void append_node_tail(std::string& out, const List<Token>& used,
+                      const List<Token>& introduced, const List<Comment>& comments,
                       bool contains_fills) {
   out += ", used_variables: ";
   append_debug(out, used);
@@ -142,7 +142,7 @@ class TreePrinter {
     }
   }
 
-  void push_elements(const std::vector<TemplateElement>& elements) {
+  void push_elements(const List<TemplateElement>& elements) {
     for (std::size_t i = elements.size(); i-- > 0;) {
       stack_.push_back({Kind::Element, &elements[i]});
       if (i) stack_.push_back({Kind::Literal, ", "});

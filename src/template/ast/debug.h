@@ -39,7 +39,7 @@ void append_debug(std::string& out, const TemplateElement& v);  // `Node(WithBod
 void append_debug(std::string& out, const Template& v);         // `Template { ... }`
 
 template <class T>
-void append_debug(std::string& out, const std::vector<T>& items) {
+void append_debug(std::string& out, const List<T>& items) {
   out += '[';
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i) out += ", ";

@@ -28,15 +28,15 @@ enum class Language : std::uint8_t {
 
 // What a template expression uses, positions relative to the expression text.
 struct ParsedExpression {
-  std::vector<template_ast::Token> used_variables;
-  std::vector<template_ast::Token> assigned_variables;
-  std::vector<template_ast::Comment> comments;
+  template_ast::List<template_ast::Token> used_variables;
+  template_ast::List<template_ast::Token> assigned_variables;
+  template_ast::List<template_ast::Comment> comments;
 };
 
 // Names bound and read by a <c-for> clause, positions relative to `each`.
 struct LoopVariables {
-  std::vector<template_ast::Token> loop_variables;
-  std::vector<template_ast::Token> used_variables;
+  template_ast::List<template_ast::Token> loop_variables;
+  template_ast::List<template_ast::Token> used_variables;
 };
 
 // Errors of the first two operations are plain messages.

@@ -89,7 +89,7 @@ struct TokenEq {
 };
 
 // Drops from `from` every token equal, in all fields, to one of `these`.
-void remove_tokens(std::vector<tast::Token>& from, const std::vector<tast::Token>& these) {
+void remove_tokens(tast::List<tast::Token>& from, const tast::List<tast::Token>& these) {
   if (these.empty() || from.empty()) return;
   constexpr std::size_t kScanLimit = 8;
   if (these.size() <= kScanLimit) {

@@ -43,7 +43,7 @@ std::optional<std::string_view> static_is_value(const tast::Node& node) {
   return std::nullopt;
 }
 
-void remove_is_attributes(std::vector<tast::HtmlAttr>& attrs) {
+void remove_is_attributes(tast::List<tast::HtmlAttr>& attrs) {
   std::erase_if(attrs, [](const tast::HtmlAttr& a) { return a.key.content == "is"; });
 }
 

@@ -132,7 +132,7 @@ void close_element_tag(std::string_view name, Pieces& out);
 
 Status check_is_attributes(const tast::Node& node);
 std::optional<std::string_view> static_is_value(const tast::Node& node);
-void remove_is_attributes(std::vector<tast::HtmlAttr>& attrs);
+void remove_is_attributes(tast::List<tast::HtmlAttr>& attrs);
 bool has_significant_content(std::span<const tast::TemplateElement> elements);
 // The tag name a static `is` gives a <c-element>: an ASCII letter, then ASCII
 // letters, digits, '-', '.' and '_'.

@@ -109,7 +109,7 @@ void recount_lines(std::string_view text, ParsedExpression& parsed) {
 // is a piece of the template text), and their NFKC forms to `normalised`.
 // Walks with its own stack: a target's depth is the caller's input.
 std::optional<std::string> collect_loop_targets(const pyexpr::Expr& target, std::string_view each,
-                                                LineColumnCursor& positions, std::vector<Token>& out,
+                                                LineColumnCursor& positions, template_ast::List<Token>& out,
                                                 std::vector<std::string_view>& normalised) {
   std::vector<const pyexpr::Expr*> pending{&target};
   while (!pending.empty()) {
@@ -140,7 +140,7 @@ std::optional<std::string> collect_loop_targets(const pyexpr::Expr& target, std:
 // bound so far (`seen`, NFKC forms), positioned in `each`.
 std::optional<std::string> map_clause_variables(const pyexpr::Expr& expression, std::string_view wrapped,
                                                 const std::unordered_set<std::string_view>& seen,
-                                                LineColumnCursor& positions, std::vector<Token>& out) {
+                                                LineColumnCursor& positions, template_ast::List<Token>& out) {
   const std::uint64_t start = expression.range().start().raw;
   const std::uint64_t end = expression.range().end().raw;
   if (start < kLoopPrefixLen || end > wrapped.size()) return std::string(msg::kLoopRangeOutsideHeader);

@@ -105,7 +105,7 @@ Status take_expression(HtmlAttr& attr, HtmlAttrKind kind, const ParserContext& c
 
 // A value that is itself a template: parsed in place, its variables, comments
 // and slots kept on the attribute and the tag; the nested tree is not kept.
-Status take_template(HtmlAttr& attr, std::vector<template_ast::StaticNamedSlot>& slots, ParserContext& context) {
+Status take_template(HtmlAttr& attr, template_ast::List<template_ast::StaticNamedSlot>& slots, ParserContext& context) {
   const std::string_view key = attr.key.content;
   if (key == "c-if" || key == "c-elif") {
     return error_at_token(context, attr.token, fmt::format(fmt::runtime(msg::kConditionNotTemplate), key));
@@ -131,7 +131,7 @@ Status take_template(HtmlAttr& attr, std::vector<template_ast::StaticNamedSlot>&
 }
 
 // The kind rules, in their order.
-Status decide_kind(HtmlAttr& attr, bool meta, std::vector<template_ast::StaticNamedSlot>& slots,
+Status decide_kind(HtmlAttr& attr, bool meta, template_ast::List<template_ast::StaticNamedSlot>& slots,
                    ParserContext& context) {
   const std::string_view key = attr.key.content;
   const bool bare = !attr.inner_value;
@@ -171,8 +171,8 @@ Status decide_kind(HtmlAttr& attr, bool meta, std::vector<template_ast::StaticNa
 
 }  // namespace
 
-Status build_tag_attribute(TextParse& parse, Pair pair, std::vector<HtmlAttr>& attrs,
-                           std::vector<template_ast::StaticNamedSlot>& slots) {
+Status build_tag_attribute(TextParse& parse, Pair pair, template_ast::List<HtmlAttr>& attrs,
+                           template_ast::List<template_ast::StaticNamedSlot>& slots) {
   if (Status error = expect_rule(pair, Rule::html_attribute)) return error;
   const grammar::Pairs inner = pair.inner();
   auto it = inner.begin();
@@ -192,7 +192,8 @@ Status build_tag_attribute(TextParse& parse, Pair pair, std::vector<HtmlAttr>& a
   return error;
 }
 
-void extend_with_attribute_comments(std::vector<template_ast::Comment>& comments, const std::vector<HtmlAttr>& attrs) {
+void extend_with_attribute_comments(template_ast::List<template_ast::Comment>& comments,
+                                    const template_ast::List<HtmlAttr>& attrs) {
   for (const HtmlAttr& attr : attrs) comments.insert(comments.end(), attr.comments.begin(), attr.comments.end());
 }
 
@@ -211,9 +212,9 @@ Parsed<template_ast::Template> parse_nested_template(const Token& value, const P
   return std::get<template_ast::Template>(std::move(result));
 }
 
-std::vector<Token> collect_nested_variables(const std::vector<template_ast::TemplateElement>& elements,
-                                            const ParserContext& context) {
-  std::vector<Token> out;
+template_ast::List<Token> collect_nested_variables(const template_ast::List<template_ast::TemplateElement>& elements,
+                                                   const ParserContext& context) {
+  template_ast::List<Token> out;
   const AttributeVariables& registry = *context.attribute_variables;
   for (const auto& element : elements) {
     const template_ast::Node* node = element.node();
@@ -230,7 +231,7 @@ std::vector<Token> collect_nested_variables(const std::vector<template_ast::Temp
 }
 
 void record_attribute_variables(AttributeVariables& registry, std::uint64_t start_index, std::uint64_t end_index,
-                                std::vector<Token> tokens) {
+                                template_ast::List<Token> tokens) {
   registry.insert_or_assign({start_index, end_index}, std::move(tokens));
 }
 

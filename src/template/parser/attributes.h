@@ -26,19 +26,19 @@ inline constexpr std::uint32_t kMaxNestedTemplates = 8;
 struct BuiltStartTag {
   template_ast::HtmlStartTag start_tag;
   // Variables the tag introduces for its body (loops, fill data).
-  std::vector<template_ast::Token> introduced_variables;
+  template_ast::List<template_ast::Token> introduced_variables;
   // Slots of the templates nested in its attribute values, in attribute order.
-  std::vector<template_ast::StaticNamedSlot> slots;
+  template_ast::List<template_ast::StaticNamedSlot> slots;
 };
 
 // Builds the `html_attribute` pair into `attrs` (and the slots of a nested
 // template into `slots`).
-Status build_tag_attribute(TextParse& parse, grammar::Pair pair, std::vector<template_ast::HtmlAttr>& attrs,
-                           std::vector<template_ast::StaticNamedSlot>& slots);
+Status build_tag_attribute(TextParse& parse, grammar::Pair pair, template_ast::List<template_ast::HtmlAttr>& attrs,
+                           template_ast::List<template_ast::StaticNamedSlot>& slots);
 
 // Appends each attribute's comments, in attribute order.
-void extend_with_attribute_comments(std::vector<template_ast::Comment>& comments,
-                                    const std::vector<template_ast::HtmlAttr>& attrs);
+void extend_with_attribute_comments(template_ast::List<template_ast::Comment>& comments,
+                                    const template_ast::List<template_ast::HtmlAttr>& attrs);
 
 // --- Templates nested in attribute values ---------------------------------------
 
@@ -51,11 +51,11 @@ Parsed<template_ast::Template> parse_nested_template(const template_ast::Token& 
 // variables, then what its attributes recorded in the registry (bodies are not
 // entered: templates nested deeper recorded their entries first, so entries
 // accumulate outwards).
-std::vector<template_ast::Token> collect_nested_variables(const std::vector<template_ast::TemplateElement>& elements,
-                                                          const ParserContext& context);
+template_ast::List<template_ast::Token> collect_nested_variables(
+    const template_ast::List<template_ast::TemplateElement>& elements, const ParserContext& context);
 
 // Stores `tokens` under the attribute span, replacing what was there.
 void record_attribute_variables(AttributeVariables& registry, std::uint64_t start_index, std::uint64_t end_index,
-                                std::vector<template_ast::Token> tokens);
+                                template_ast::List<template_ast::Token> tokens);
 
 }  // namespace lumra::template_parser

@@ -26,8 +26,8 @@ namespace {
 // Tags that take no `c-bind` spread of their own.
 constexpr std::array<std::string_view, 6> kTagsWithoutSpread = {"c-if", "c-elif", "c-else", "c-for", "c-empty", "c-raw"};
 
-Parsed<std::vector<Token>> for_tag_bindings(std::uint64_t tag_start, std::uint64_t tag_end,
-                                            std::vector<HtmlAttr>& attrs, const ParserContext& context) {
+Parsed<template_ast::List<Token>> for_tag_bindings(std::uint64_t tag_start, std::uint64_t tag_end,
+                                                   template_ast::List<HtmlAttr>& attrs, const ParserContext& context) {
   const auto each = std::find_if(attrs.begin(), attrs.end(), [](const HtmlAttr& a) { return a.key.content == "each"; });
   if (each == attrs.end()) return error_at_span(context.source.view(), tag_start, tag_end, std::string(msg::kForNeedsEach));
   if (!each->inner_value) return error_at_token(context, each->token, std::string(msg::kForEachNeedsValue));
@@ -40,10 +40,10 @@ Parsed<std::vector<Token>> for_tag_bindings(std::uint64_t tag_start, std::uint64
 
 // `data` and `fallback` introduce their variables in attribute order; a
 // `c-bind` drops what the attributes before it introduced.
-Parsed<std::vector<Token>> fill_tag_bindings(std::vector<HtmlAttr>& attrs, const ParserContext& context) {
+Parsed<template_ast::List<Token>> fill_tag_bindings(template_ast::List<HtmlAttr>& attrs, const ParserContext& context) {
   struct Introduced {
     std::size_t position = 0;
-    std::vector<Token> variables;
+    template_ast::List<Token> variables;
   };
   std::optional<Introduced> data;
   std::optional<Introduced> fallback;
@@ -61,7 +61,7 @@ Parsed<std::vector<Token>> fill_tag_bindings(std::vector<HtmlAttr>& attrs, const
       fallback.reset();
     }
   }
-  std::vector<Token> introduced;
+  template_ast::List<Token> introduced;
   if (data && fallback && fallback->position < data->position) std::swap(data, fallback);
   for (auto* slot : {&data, &fallback}) {
     if (!*slot) continue;
@@ -73,10 +73,10 @@ Parsed<std::vector<Token>> fill_tag_bindings(std::vector<HtmlAttr>& attrs, const
 }
 
 // The `cond` of <c-if>/<c-elif> and `c-for` attributes on any other tag.
-Parsed<std::vector<Token>> attribute_bindings(std::string_view name, std::vector<HtmlAttr>& attrs,
-                                              const ParserContext& context) {
+Parsed<template_ast::List<Token>> attribute_bindings(std::string_view name, template_ast::List<HtmlAttr>& attrs,
+                                                     const ParserContext& context) {
   const bool takes_condition = name == "c-if" || name == "c-elif";
-  std::vector<Token> introduced;
+  template_ast::List<Token> introduced;
   for (HtmlAttr& attr : attrs) {
     const std::string_view key = attr.key.content;
     const bool is_condition = takes_condition && key == "cond";
@@ -129,8 +129,9 @@ Parsed<LoopVariables> read_loop_clause(const Token& token, const ParserContext& 
   return clause;
 }
 
-Parsed<std::vector<Token>> resolve_tag_bindings(std::string_view name, std::uint64_t tag_start, std::uint64_t tag_end,
-                                                std::vector<HtmlAttr>& attrs, const ParserContext& context) {
+Parsed<template_ast::List<Token>> resolve_tag_bindings(std::string_view name, std::uint64_t tag_start,
+                                                       std::uint64_t tag_end, template_ast::List<HtmlAttr>& attrs,
+                                                       const ParserContext& context) {
   if (std::find(kTagsWithoutSpread.begin(), kTagsWithoutSpread.end(), name) != kTagsWithoutSpread.end()) {
     for (const HtmlAttr& attr : attrs) {
       if (attr.key.content == "c-bind") {

@@ -17,10 +17,10 @@ namespace lumra::template_parser {
 // Finishes the attributes whose meaning depends on the tag (in place) and
 // returns the variables the tag introduces for its body. `tag_start` and
 // `tag_end` span the start tag in the whole input.
-Parsed<std::vector<template_ast::Token>> resolve_tag_bindings(std::string_view name, std::uint64_t tag_start,
-                                                              std::uint64_t tag_end,
-                                                              std::vector<template_ast::HtmlAttr>& attrs,
-                                                              const ParserContext& context);
+Parsed<template_ast::List<template_ast::Token>> resolve_tag_bindings(std::string_view name, std::uint64_t tag_start,
+                                                                     std::uint64_t tag_end,
+                                                                     template_ast::List<template_ast::HtmlAttr>& attrs,
+                                                                     const ParserContext& context);
 
 // Runs the context's backend on a loop clause (`token` on the whole input) and
 // returns the names it binds and reads on the whole input; a name bound twice

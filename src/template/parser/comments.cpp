@@ -4,14 +4,16 @@
 
 namespace lumra::template_parser {
 
-Status append_template_comment(TextParse& parse, grammar::Pair pair, std::vector<template_ast::Comment>& comments) {
+Status append_template_comment(TextParse& parse, grammar::Pair pair,
+                               template_ast::List<template_ast::Comment>& comments) {
   auto comment = comment_from_pair(parse.tokens, parse.context, pair);
   if (!comment) return std::move(comment).error();
   comments.push_back(std::move(comment).value());
   return std::nullopt;
 }
 
-Status collect_template_comments(TextParse& parse, grammar::Pair spacing, std::vector<template_ast::Comment>& comments) {
+Status collect_template_comments(TextParse& parse, grammar::Pair spacing,
+                                 template_ast::List<template_ast::Comment>& comments) {
   for (const grammar::Pair pair : spacing.inner()) {
     switch (pair.rule()) {
       case grammar::Rule::template_comment:

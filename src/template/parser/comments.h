@@ -19,18 +19,20 @@
 namespace lumra::template_parser {
 
 // Appends the Comment of a `template_comment` pair.
-Status append_template_comment(TextParse& parse, grammar::Pair pair, std::vector<template_ast::Comment>& comments);
+Status append_template_comment(TextParse& parse, grammar::Pair pair,
+                               template_ast::List<template_ast::Comment>& comments);
 
 // Appends the template comments inside a `spacing` or
 // `spacing_with_whitespace` pair to `comments`.
-Status collect_template_comments(TextParse& parse, grammar::Pair spacing, std::vector<template_ast::Comment>& comments);
+Status collect_template_comments(TextParse& parse, grammar::Pair spacing,
+                                 template_ast::List<template_ast::Comment>& comments);
 
 // Walks a run of sibling pairs in order: template comments (a template_element
 // holding one, or those inside spacing) go to `comments`; every other pair is
 // handed to `keep` (a callable Pair -> Status), whose first error ends the walk.
 // Comments and kept pairs are met in text order, as the token cursor wants.
 template <class Keep>
-Status split_comment_pairs(TextParse& parse, grammar::Pairs pairs, std::vector<template_ast::Comment>& comments,
+Status split_comment_pairs(TextParse& parse, grammar::Pairs pairs, template_ast::List<template_ast::Comment>& comments,
                            Keep&& keep) {
   for (const grammar::Pair pair : pairs) {
     const grammar::Rule rule = pair.rule();

@@ -173,7 +173,7 @@ std::size_t attribute_comment_count(const HtmlStartTag& tag, std::size_t others)
 
 }  // namespace
 
-Node finish_without_body(HtmlStartTag&& start_tag, std::vector<Token>&& introduced_variables) {
+Node finish_without_body(HtmlStartTag&& start_tag, template_ast::List<Token>&& introduced_variables) {
   Node result(Node::SelfClosing{});
   Node::SelfClosing& node = *result.self_closing();
   node.comments.reserve(attribute_comment_count(start_tag, start_tag.comments.size()));
@@ -185,7 +185,7 @@ Node finish_without_body(HtmlStartTag&& start_tag, std::vector<Token>&& introduc
 }
 
 Node assemble_node(HtmlStartTag&& start_tag, HtmlEndTag&& end_tag, template_ast::Template&& body,
-                   std::vector<Token>&& introduced_variables) {
+                   template_ast::List<Token>&& introduced_variables) {
   Node result(Node::WithBody{});
   Node::WithBody& node = *result.with_body();
   node.comments.reserve(

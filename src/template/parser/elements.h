@@ -31,7 +31,7 @@ Parsed<template_ast::Node> build_raw_element(TextParse& parse, grammar::Pair pai
 // A self-closing tag, finished at once.
 struct CompleteElement {
   template_ast::Node node;
-  std::vector<template_ast::StaticNamedSlot> slots;
+  template_ast::List<template_ast::StaticNamedSlot> slots;
 };
 using BuiltTag = std::variant<BuiltStartTag, template_ast::HtmlEndTag, CompleteElement>;
 // An `html_tag` pair: a start tag, an end tag, or a complete element.
@@ -47,13 +47,14 @@ Status build_end_tag(TextParse& parse, grammar::Pair pair, template_ast::HtmlEnd
 // The node of a start tag finished without a body (void or self-closing):
 // its comments are the tag's, then its attributes'.
 template_ast::Node finish_without_body(template_ast::HtmlStartTag&& start_tag,
-                                       std::vector<template_ast::Token>&& introduced_variables);
+                                       template_ast::List<template_ast::Token>&& introduced_variables);
 
 // The node of an element whose end tag was met. Its comments are the body's,
 // the end tag's, the attributes', then the start tag's own. Used variables are
 // left to the scope pass after the walk, which computes them once for the
 // whole tree.
 template_ast::Node assemble_node(template_ast::HtmlStartTag&& start_tag, template_ast::HtmlEndTag&& end_tag,
-                                 template_ast::Template&& body, std::vector<template_ast::Token>&& introduced_variables);
+                                 template_ast::Template&& body,
+                                 template_ast::List<template_ast::Token>&& introduced_variables);
 
 }  // namespace lumra::template_parser

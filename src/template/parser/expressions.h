@@ -17,8 +17,8 @@
 namespace lumra::template_parser {
 
 struct RebasedExpression {
-  std::vector<template_ast::Token> used_variables;
-  std::vector<template_ast::Comment> comments;
+  template_ast::List<template_ast::Token> used_variables;
+  template_ast::List<template_ast::Comment> comments;
 };
 
 // A span in the text the grammar ran over (shifted by the context's

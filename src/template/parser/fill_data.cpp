@@ -110,7 +110,8 @@ TemplateParseError error_at_token(const ParserContext& context, const Token& tok
   return error_at_span(context.source.view(), token.start_index, token.end_index, std::move(message));
 }
 
-Parsed<std::vector<Token>> parse_fill_data_binding(template_ast::HtmlAttr& attribute, const ParserContext& context) {
+Parsed<template_ast::List<Token>> parse_fill_data_binding(template_ast::HtmlAttr& attribute,
+                                                          const ParserContext& context) {
   const Token& value = *attribute.inner_value;
   // The grammar's own message is never shown: every failure is this one.
   auto parsed = grammar::template_grammar_parse(Rule::fill_data_pattern, value.content);
@@ -128,7 +129,7 @@ Parsed<std::vector<Token>> parse_fill_data_binding(template_ast::HtmlAttr& attri
   if (!form) return missing_pair(context, tokens, tree.root(), Rule::fill_data_identifier);
 
   template_ast::FillDataPattern pattern{.token = value, .whole = std::nullopt, .fields = {}, .rest = std::nullopt};
-  std::vector<Token> introduced;
+  template_ast::List<Token> introduced;
   if (form->rule() == Rule::fill_data_identifier) {
     Token whole = tokens.token_with_offset(*form);
     if (Status error = check_fill_identifier(whole, context)) return std::move(*error);

@@ -18,8 +18,8 @@ TemplateParseError error_at_token(const ParserContext& context, const template_a
 // Parses the value of `attribute` (a `data` attribute with a value), stores the
 // pattern in its `fill_data_pattern` and returns the variables it introduces:
 // the whole-record variable, or the field targets in order and then the rest.
-Parsed<std::vector<template_ast::Token>> parse_fill_data_binding(template_ast::HtmlAttr& attribute,
-                                                                 const ParserContext& context);
+Parsed<template_ast::List<template_ast::Token>> parse_fill_data_binding(template_ast::HtmlAttr& attribute,
+                                                                        const ParserContext& context);
 
 // Refuses a name that Python does not read as one plain variable (a keyword,
 // `None`, `True`), whatever the template's language.

@@ -33,7 +33,8 @@ struct AttributeSpanHash {
   }
 };
 using AttributeVariables =
-    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, std::vector<template_ast::Token>, AttributeSpanHash>;
+    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, template_ast::List<template_ast::Token>,
+                       AttributeSpanHash>;
 
 // The backend's answers by text, for one parse and the templates nested in
 // it. Pages repeat the same expressions and loop headers many times over; an

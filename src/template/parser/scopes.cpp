@@ -47,7 +47,7 @@ class Key {
 
 // A node that loops on an ordinary element: its `c-for` attribute introduces
 // variables that its other non-control-flow attributes may read.
-bool loops_on_element(const HtmlStartTag& tag, const std::vector<Token>& introduced) {
+bool loops_on_element(const HtmlStartTag& tag, const template_ast::List<Token>& introduced) {
   if (introduced.empty() || tag.name.content == "c-for" || tag.name.content == "c-fill") return false;
   for (const HtmlAttr& attr : tag.attrs) {
     if (attr.key.content == "c-for") return true;
@@ -68,12 +68,12 @@ void gather_used_variables(template_ast::Template& body) {
     if (const auto* expr = element.expr()) count += expr->used_variables.size();
     if (const Node* node = element.node()) count += node->used_variables().size();
   }
-  std::vector<Token>& out = body.used_variables;
+  template_ast::List<Token>& out = body.used_variables;
   out.clear();
   if (count == 0) return;
   out.reserve(count);
   for (const template_ast::TemplateElement& element : body.elements) {
-    const std::vector<Token>* list = nullptr;
+    const template_ast::List<Token>* list = nullptr;
     if (const auto* expr = element.expr()) list = &expr->used_variables;
     if (const Node* node = element.node()) list = &node->used_variables();
     if (list) out.insert(out.end(), list->begin(), list->end());
@@ -81,11 +81,11 @@ void gather_used_variables(template_ast::Template& body) {
 }
 
 void gather_used_variables(Node& node) {
-  const std::vector<Token>& introduced = node.introduced_variables();
+  const template_ast::List<Token>& introduced = node.introduced_variables();
   const HtmlStartTag& tag = node.start_tag();
-  const std::vector<Token>* body = nullptr;
+  const template_ast::List<Token>* body = nullptr;
   if (const Node::WithBody* with_body = node.with_body()) body = &with_body->body->used_variables;
-  std::vector<Token>& out = node.used_variables();
+  template_ast::List<Token>& out = node.used_variables();
   out.clear();
 
   std::size_t count = body ? body->size() : 0;
@@ -117,7 +117,7 @@ void gather_used_variables(Node& node) {
   }
 }
 
-void BindingChecks::note(const HtmlStartTag& tag, const std::vector<Token>& introduced) {
+void BindingChecks::note(const HtmlStartTag& tag, const template_ast::List<Token>& introduced) {
   const AttributeVariables& registry = *context_.attribute_variables;
   if (introduced.empty() && registry.empty()) return;
   Note note;
@@ -148,7 +148,7 @@ void BindingChecks::note(const HtmlStartTag& tag, const std::vector<Token>& intr
   notes_.push_back(std::move(note));
 }
 
-void BindingChecks::enter(const std::vector<Token>& introduced) {
+void BindingChecks::enter(const template_ast::List<Token>& introduced) {
   entered_.push_back(introduced.size());
   for (const Token& token : introduced) {
     std::string key = text::nfkc(token.content);
@@ -168,7 +168,7 @@ void BindingChecks::leave() {
 
 bool BindingChecks::is_bound(const std::string& key) const { return !bound_.empty() && bound_.contains(key); }
 
-Status BindingChecks::check(const std::vector<Token>& used) const {
+Status BindingChecks::check(const template_ast::List<Token>& used) const {
   if (notes_.empty()) return std::nullopt;
   std::vector<Key> used_keys;
   used_keys.reserve(used.size());

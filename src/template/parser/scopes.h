@@ -42,13 +42,13 @@ class BindingChecks {
 
   // A tag as the walk meets it (start tags before their bodies), with the
   // variables it introduces; tags that bind nothing leave no note.
-  void note(const template_ast::HtmlStartTag& tag, const std::vector<template_ast::Token>& introduced);
+  void note(const template_ast::HtmlStartTag& tag, const template_ast::List<template_ast::Token>& introduced);
   // The walk enters / leaves the body of an element that introduces these.
-  void enter(const std::vector<template_ast::Token>& introduced);
+  void enter(const template_ast::List<template_ast::Token>& introduced);
   void leave();
 
   // The first refused binding, in source order, given the template's used variables.
-  Status check(const std::vector<template_ast::Token>& used) const;
+  Status check(const template_ast::List<template_ast::Token>& used) const;
 
  private:
   struct Name {

@@ -47,8 +47,9 @@ const UserRules& user_rules_of(const ParserContext& context) {
 
 }  // namespace
 
-Status validate_template(Node&& node, std::vector<StaticNamedSlot>&& extra_slots, const std::vector<OpenElement>& stack,
-                         Collector& collector, const CollectorChecks* body_checks, const ParserContext& context) {
+Status validate_template(Node&& node, template_ast::List<StaticNamedSlot>&& extra_slots,
+                         const std::vector<OpenElement>& stack, Collector& collector,
+                         const CollectorChecks* body_checks, const ParserContext& context) {
   const std::string_view source = context.source.view();
   // Views into `node`: valid until it is moved into the collector at the end.
   const std::string_view name = node.start_tag().name.content;

@@ -18,7 +18,7 @@ namespace lumra::template_parser {
 // own frame already popped); `collector` is where the node goes;
 // `body_checks` is what the checks remembered of the node's body (null for a
 // self-closing node).
-Status validate_template(template_ast::Node&& node, std::vector<template_ast::StaticNamedSlot>&& extra_slots,
+Status validate_template(template_ast::Node&& node, template_ast::List<template_ast::StaticNamedSlot>&& extra_slots,
                          const std::vector<OpenElement>& stack, Collector& collector,
                          const CollectorChecks* body_checks, const ParserContext& context);
 

@@ -205,14 +205,15 @@ class ElementWalk {
     gather_used_variables(frame.body.tmpl);
     Node node = assemble_node(std::move(frame.start_tag), std::move(end), std::move(frame.body.tmpl),
                               std::move(frame.introduced_variables));
-    std::vector<template_ast::StaticNamedSlot> slots = std::move(frame.tag_slots);
+    template_ast::List<template_ast::StaticNamedSlot> slots = std::move(frame.tag_slots);
     const CollectorChecks checks = std::move(frame.body.checks);
     stack_.pop_back();
     bindings_.leave();
     return validate(std::move(node), std::move(slots), &checks);
   }
 
-  Status validate(Node&& node, std::vector<template_ast::StaticNamedSlot>&& slots, const CollectorChecks* body_checks) {
+  Status validate(Node&& node, template_ast::List<template_ast::StaticNamedSlot>&& slots,
+                  const CollectorChecks* body_checks) {
     gather_used_variables(node);
     return validate_template(std::move(node), std::move(slots), stack_, collector(), body_checks, context());
   }
@@ -220,7 +221,7 @@ class ElementWalk {
   TextParse& parse_;
   Collector top_;
   std::vector<OpenElement> stack_;
-  std::vector<template_ast::Comment> comments_between_elements_;
+  template_ast::List<template_ast::Comment> comments_between_elements_;
   // The tag being built, reused from tag to tag.
   BuiltTag built_;
   BindingChecks bindings_;

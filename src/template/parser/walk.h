@@ -31,9 +31,9 @@ struct OpenElement {
   // What lies between the start tag and its end tag.
   Collector body;
   // Variables the start tag introduces for its body.
-  std::vector<template_ast::Token> introduced_variables;
+  template_ast::List<template_ast::Token> introduced_variables;
   // Slots found in the templates nested in the start tag's attribute values.
-  std::vector<template_ast::StaticNamedSlot> tag_slots;
+  template_ast::List<template_ast::StaticNamedSlot> tag_slots;
 };
 
 // Where finished pieces go: the innermost open element's body, or the top level.

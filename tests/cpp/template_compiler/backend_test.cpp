@@ -20,8 +20,8 @@ Token T(std::string content, std::uint64_t start, std::uint64_t end, std::uint64
 
 struct LoopCase {
   const char* each;
-  std::vector<Token> loop_variables;
-  std::vector<Token> used_variables;
+  template_ast::List<Token> loop_variables;
+  template_ast::List<Token> used_variables;
 };
 
 TEST(PythonLoopHeader, BoundAndReadNamesInEachCoordinates) {
@@ -79,17 +79,17 @@ TEST(PythonLoopHeader, RefusedHeaders) {
 
 TEST(PythonExpression, NamesAndCommentsInTextCoordinates) {
   auto parsed = [](const char* text) { return std::get<ParsedExpression>(python_parse_expression(text)); };
-  EXPECT_EQ(parsed("a + a").used_variables, (std::vector<Token>{T("a", 0, 1, 1, 1), T("a", 4, 5, 1, 5)}));
-  EXPECT_EQ(parsed("(y := 1)").assigned_variables, std::vector<Token>{T("y", 1, 2, 1, 2)});
+  EXPECT_EQ(parsed("a + a").used_variables, (template_ast::List<Token>{T("a", 0, 1, 1, 1), T("a", 4, 5, 1, 5)}));
+  EXPECT_EQ(parsed("(y := 1)").assigned_variables, template_ast::List<Token>{T("y", 1, 2, 1, 2)});
   // A lone CR does not end a line of the template.
   const auto cr = parsed("a\r+ b # c");
-  EXPECT_EQ(cr.used_variables, (std::vector<Token>{T("a", 0, 1, 1, 1), T("b", 4, 5, 1, 5)}));
-  EXPECT_EQ(cr.comments, (std::vector<template_ast::Comment>{{T("# c", 6, 9, 1, 7), T(" c", 7, 9, 1, 8)}}));
+  EXPECT_EQ(cr.used_variables, (template_ast::List<Token>{T("a", 0, 1, 1, 1), T("b", 4, 5, 1, 5)}));
+  EXPECT_EQ(cr.comments, (template_ast::List<template_ast::Comment>{{T("# c", 6, 9, 1, 7), T(" c", 7, 9, 1, 8)}}));
   EXPECT_EQ(std::get<std::string>(python_parse_expression("x +")).rfind("Parse error: ", 0), 0u);
   // Names and comments view into one copy of the text, targets as written too.
   EXPECT_TRUE(cr.used_variables[0].content.shares_buffer_with(cr.comments[0].value.content));
   const auto fi = parsed("(\xef\xac\x81 := a)");
-  EXPECT_EQ(fi.assigned_variables, std::vector<Token>{T("\xef\xac\x81", 1, 4, 1, 2)});
+  EXPECT_EQ(fi.assigned_variables, template_ast::List<Token>{T("\xef\xac\x81", 1, 4, 1, 2)});
   EXPECT_TRUE(fi.assigned_variables[0].content.shares_buffer_with(fi.used_variables[0].content));
 }
 
@@ -127,7 +127,7 @@ TEST(LanguageBackends, UnimplementedLanguagesAnswerTheirMessages) {
   }
   const auto python = language_backend_for(0)->extract_loop_variables("x in xs");
   ASSERT_TRUE(std::holds_alternative<LoopVariables>(python));
-  EXPECT_EQ(std::get<LoopVariables>(python).used_variables, std::vector<Token>{T("xs", 5, 7, 1, 6)});
+  EXPECT_EQ(std::get<LoopVariables>(python).used_variables, template_ast::List<Token>{T("xs", 5, 7, 1, 6)});
 }
 
 }  // namespace

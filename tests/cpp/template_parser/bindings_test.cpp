@@ -23,8 +23,8 @@ Token token_at(const std::string& source, std::size_t start, std::size_t end) {
 
 // The attributes of the start tag `source` (`key` or `key="value"`, split at
 // blanks outside quotes), as the attribute builder makes them.
-std::vector<HtmlAttr> attributes(const std::string& source) {
-  std::vector<HtmlAttr> attrs;
+template_ast::List<HtmlAttr> attributes(const std::string& source) {
+  template_ast::List<HtmlAttr> attrs;
   std::size_t i = source.find_first_of(" \n>");
   while (i < source.size() && source[i] != '>') {
     if (source[i] == ' ' || source[i] == '\n') {
@@ -48,7 +48,7 @@ std::vector<HtmlAttr> attributes(const std::string& source) {
   return attrs;
 }
 
-std::string tokens(const std::vector<Token>& list) {
+std::string tokens(const template_ast::List<Token>& list) {
   std::string out;
   for (const auto& t : list) {
     out += (out.empty() ? "" : " ") + t.content + "@" + std::to_string(t.start_index) + ":" +
