@@ -18,6 +18,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "memory/block_pool.h"
 #include "template/ast/names.h"
 #include "template/ast/tag_rules.h"
 #include "template/compiler/compiler.h"
@@ -169,11 +170,13 @@ class Walk {
     std::optional<std::string_view> closing;  // none for the list's own elements
     std::size_t made;
   };
+  // Pooled, as every list the walk makes: one is made for each element list.
+  using Frames = std::vector<Frame, memory::PoolAllocator<Frame>>;
 
   // Pass 1 over one element list: its stream items, appended to items_.
   Status add_stream(std::span<const tast::TemplateElement> elements);
   // Lowers one node of the innermost frame; may open a frame for its body.
-  Status lower_node(const tast::Node& node, std::vector<Frame>& frames, Pieces& out);
+  Status lower_node(const tast::Node& node, Frames& frames, Pieces& out);
   Status lower_group(const tast::Node& first, const ControlGroup& group, Frame& frame, Pieces& out);
   Status lower_component(const tast::Node& node, Pieces& out);
   Lowered<IrNode> lower_body(const tast::Node& node, std::uint32_t level);
@@ -182,7 +185,7 @@ class Walk {
 
   std::vector<StreamItem> items_;  // the open frames' items, a stack
   std::vector<IrNode> pieces_;     // the items of the lists being filled
-  std::deque<tast::Node> made_;    // stable addresses
+  std::deque<tast::Node, memory::PoolAllocator<tast::Node>> made_;  // stable addresses
 };
 
 Status Walk::add_stream(std::span<const tast::TemplateElement> elements) {
@@ -210,7 +213,7 @@ Status Walk::add_stream(std::span<const tast::TemplateElement> elements) {
 Lowered<IrNode> Walk::lower_list(std::span<const tast::TemplateElement> elements, std::uint32_t level) {
   if (level > kMaxBracketDepth) return nested_too_deeply();
   Pieces out(level, pieces_);
-  std::vector<Frame> frames;
+  Frames frames;
   const std::size_t base = items_.size();
   const std::size_t made = made_.size();
   if (auto error = add_stream(elements)) return std::move(*error);
@@ -244,7 +247,7 @@ Lowered<IrNode> Walk::lower_body(const tast::Node& node, std::uint32_t level) {
   return IrNode::list({});
 }
 
-Status Walk::lower_node(const tast::Node& node, std::vector<Frame>& frames, Pieces& out) {
+Status Walk::lower_node(const tast::Node& node, Frames& frames, Pieces& out) {
   const std::string_view name = node.start_tag().name.content;
   if (const ControlGroup* group = control_group_of(name)) return lower_group(node, *group, frames.back(), out);
 
