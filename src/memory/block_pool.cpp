@@ -64,6 +64,9 @@ void* pool_allocate(std::size_t bytes) {
       if (FreeBlock* block = cache->heads[c]) {
         cache->heads[c] = block->next;
         cache->bytes -= class_size(c);
+        // The list runs through cold memory: fetch the next block now, so
+        // that the next request of this class does not wait for it.
+        __builtin_prefetch(block->next, 1);
         return block;
       }
     }
