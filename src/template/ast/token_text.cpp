@@ -16,11 +16,13 @@ TokenText::TokenText(std::string_view text) {
 }
 
 void TokenText::release() noexcept {
-  if (buffer_ && buffer_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
-    buffer_->~Buffer();
-    ::operator delete(buffer_);
-  }
+  if (buffer_ && buffer_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) free_buffer(buffer_);
   buffer_ = nullptr;
+}
+
+void TokenText::free_buffer(Buffer* buffer) noexcept {
+  buffer->~Buffer();
+  ::operator delete(buffer);
 }
 
 }  // namespace lumra::template_ast

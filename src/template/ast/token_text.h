@@ -54,16 +54,8 @@ class TokenText {
   // `part` sharing `whole`'s buffer when it lies inside it, else a copy.
   // Inline: the parser makes one for every token it reads.
   static TokenText slice_of(const TokenText& whole, std::string_view part) {
-    // Compared as addresses of one array only when inside it: std::less gives
-    // a total order over unrelated pointers too.
-    const std::less<const char*> before;
-    const bool inside = whole.buffer_ && !before(part.data(), whole.data_) &&
-                        !before(whole.data_ + whole.size_, part.data() + part.size());
-    if (!inside || part.empty()) [[unlikely]] return TokenText(part);
-    TokenText out;
-    out.buffer_ = whole.buffer_;
-    out.data_ = part.data();
-    out.size_ = part.size();
+    if (!whole.holds(part)) [[unlikely]] return TokenText(part);
+    TokenText out = whole.unowned_slice(part);
     out.retain();
     return out;
   }
@@ -94,6 +86,9 @@ class TokenText {
     return buffer_ != nullptr && buffer_ == other.buffer_;
   }
 
+  // How many texts hold this text's buffer (for tests of reference counting).
+  std::size_t buffer_references() const noexcept { return buffer_ ? buffer_->refs.load() : 0; }
+
   void swap(TokenText& other) noexcept {
     std::swap(buffer_, other.buffer_);
     std::swap(data_, other.data_);
@@ -121,9 +116,83 @@ class TokenText {
   }
   void release() noexcept;
 
+  // Whether `part` is a non-empty range of this text's buffer.
+  bool holds(std::string_view part) const noexcept {
+    // Compared as addresses of one array only when inside it: std::less gives
+    // a total order over unrelated pointers too.
+    const std::less<const char*> before;
+    return buffer_ && !part.empty() && !before(part.data(), data_) && !before(data_ + size_, part.data() + part.size());
+  }
+  // `part` over this buffer, its reference not yet counted.
+  TokenText unowned_slice(std::string_view part) const noexcept {
+    TokenText out;
+    out.buffer_ = buffer_;
+    out.data_ = part.data();
+    out.size_ = part.size();
+    return out;
+  }
+
+  static void free_buffer(Buffer* buffer) noexcept;
+
+  friend class TokenBatch;
+
   Buffer* buffer_ = nullptr;
   const char* data_ = nullptr;
   std::size_t size_ = 0;
+};
+
+// Copies and slices of texts for code that makes thousands of them (the
+// parser's tokens, the lists of used variables): references to a buffer are
+// taken in batches, one atomic add for many texts, and those not handed out
+// go back when the batch moves to another buffer or is destroyed.
+class TokenBatch {
+ public:
+  // `batch`: how many references to take at once.
+  explicit TokenBatch(std::size_t batch = 1024) noexcept : batch_(batch > 0 ? batch : 1) {}
+  TokenBatch(TokenBatch&& other) noexcept
+      : buffer_(std::exchange(other.buffer_, nullptr)), credit_(std::exchange(other.credit_, 0)), batch_(other.batch_) {}
+  TokenBatch(const TokenBatch&) = delete;
+  TokenBatch& operator=(const TokenBatch&) = delete;
+  TokenBatch& operator=(TokenBatch&&) = delete;
+  ~TokenBatch() { give_back(); }
+
+  // The same as TokenText(text).
+  TokenText copy(const TokenText& text) {
+    if (text.buffer_ == nullptr) return text;
+    take_one(text.buffer_);
+    return text.unowned_slice(text.view());
+  }
+  // The same as TokenText::slice_of(whole, part).
+  TokenText slice(const TokenText& whole, std::string_view part) {
+    if (!whole.holds(part)) [[unlikely]] return TokenText(part);
+    take_one(whole.buffer_);
+    return whole.unowned_slice(part);
+  }
+
+ private:
+  using Buffer = TokenText::Buffer;
+
+  void take_one(Buffer* buffer) {
+    if (buffer != buffer_ || credit_ == 0) [[unlikely]] {
+      give_back();
+      buffer->refs.fetch_add(batch_, std::memory_order_relaxed);
+      buffer_ = buffer;
+      credit_ = batch_;
+    }
+    --credit_;
+  }
+  // Returns the references not handed out; the last one frees the buffer.
+  void give_back() noexcept {
+    if (credit_ > 0 && buffer_->refs.fetch_sub(credit_, std::memory_order_acq_rel) == credit_) {
+      TokenText::free_buffer(buffer_);
+    }
+    buffer_ = nullptr;
+    credit_ = 0;
+  }
+
+  Buffer* buffer_ = nullptr;
+  std::size_t credit_ = 0;
+  std::size_t batch_;
 };
 
 inline std::ostream& operator<<(std::ostream& out, const TokenText& text) { return out << text.view(); }

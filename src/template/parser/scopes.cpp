@@ -60,6 +60,26 @@ bool reads_loop_variables(bool loop_on_element, const HtmlAttr& attr) {
   return loop_on_element && !template_ast::is_control_flow_name(attr.key.content);
 }
 
+// Appends copies of tokens: the lists of used variables repeat every
+// descendant's names at each level, so their references are taken in
+// batches of the list's final size.
+class TokenCopies {
+ public:
+  explicit TokenCopies(template_ast::List<Token>& out, std::size_t count) : out_(out), texts_(count) {
+    out_.reserve(count);
+  }
+  void add(const Token& token) {
+    out_.push_back(Token{texts_.copy(token.content), token.start_index, token.end_index, token.line_col});
+  }
+  void add_all(const template_ast::List<Token>& tokens) {
+    for (const Token& token : tokens) add(token);
+  }
+
+ private:
+  template_ast::List<Token>& out_;
+  template_ast::TokenBatch texts_;
+};
+
 }  // namespace
 
 void gather_used_variables(template_ast::Template& body) {
@@ -71,12 +91,10 @@ void gather_used_variables(template_ast::Template& body) {
   template_ast::List<Token>& out = body.used_variables;
   out.clear();
   if (count == 0) return;
-  out.reserve(count);
+  TokenCopies copies(out, count);
   for (const template_ast::TemplateElement& element : body.elements) {
-    const template_ast::List<Token>* list = nullptr;
-    if (const auto* expr = element.expr()) list = &expr->used_variables;
-    if (const Node* node = element.node()) list = &node->used_variables();
-    if (list) out.insert(out.end(), list->begin(), list->end());
+    if (const auto* expr = element.expr()) copies.add_all(expr->used_variables);
+    if (const Node* node = element.node()) copies.add_all(node->used_variables());
   }
 }
 
@@ -91,10 +109,10 @@ void gather_used_variables(Node& node) {
   std::size_t count = body ? body->size() : 0;
   for (const HtmlAttr& attr : tag.attrs) count += attr.used_variables.size();
   if (count == 0) return;
-  out.reserve(count);
+  TokenCopies copies(out, count);
   if (introduced.empty()) {
-    if (body) out = *body;
-    for (const HtmlAttr& attr : tag.attrs) out.insert(out.end(), attr.used_variables.begin(), attr.used_variables.end());
+    if (body) copies.add_all(*body);
+    for (const HtmlAttr& attr : tag.attrs) copies.add_all(attr.used_variables);
     return;
   }
 
@@ -105,14 +123,14 @@ void gather_used_variables(Node& node) {
   const auto kept = [&](const Token& token) { return !excluded.contains(Key(token.content).view()); };
   if (body) {
     for (const Token& token : *body) {
-      if (kept(token)) out.push_back(token);
+      if (kept(token)) copies.add(token);
     }
   }
   const bool loop_on_element = loops_on_element(tag, introduced);
   for (const HtmlAttr& attr : tag.attrs) {
     const bool exclude = reads_loop_variables(loop_on_element, attr);
     for (const Token& token : attr.used_variables) {
-      if (!exclude || kept(token)) out.push_back(token);
+      if (!exclude || kept(token)) copies.add(token);
     }
   }
 }

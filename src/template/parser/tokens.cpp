@@ -60,7 +60,7 @@ template_ast::LineCol LineColCursor::moved_to(std::size_t offset) {
 
 template_ast::Token PairTokens::token_from_pair(grammar::Pair pair) {
   return template_ast::Token{
-      .content = template_ast::TokenText::slice_of(owner_, pair.as_str()),
+      .content = texts_.slice(owner_, pair.as_str()),
       .start_index = pair.start(),
       .end_index = pair.end(),
       .line_col = cursor_.at(pair.start()),

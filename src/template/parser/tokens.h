@@ -89,6 +89,7 @@ class PairTokens {
   LineColCursor cursor_;
   Offsets offsets_;
   template_ast::TokenText owner_;
+  template_ast::TokenBatch texts_;
 };
 
 // The sub-token for bytes `from` .. content length + `end_delta`; a copy of

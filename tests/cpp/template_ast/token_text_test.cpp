@@ -66,5 +66,62 @@ TEST(TokenText, ConcurrentCopies) {
   for (const auto& k : kept) EXPECT_TRUE(k.shares_buffer_with(whole) && k == "shared");
 }
 
+// A batch takes references ahead and gives back what it did not hand out:
+// once it is gone, the count is exactly the texts alive, whichever buffers it
+// moved between and whether or not it outlived the texts it copied.
+TEST(TokenBatch, CountsStayExact) {
+  const TokenText a("first buffer");
+  const TokenText b("second buffer");
+  std::vector<TokenText> kept;
+  {
+    TokenBatch batch(3);
+    for (int i = 0; i < 10; ++i) kept.push_back(batch.slice(a, a.view().substr(0, 5)));
+    kept.push_back(batch.copy(b));
+    kept.push_back(batch.slice(b, "outside"));
+    kept.push_back(batch.copy(TokenText()));
+    kept.push_back(batch.copy(a));
+    EXPECT_GT(a.buffer_references(), 12u);  // the batch's unused references
+  }
+  EXPECT_EQ(a.buffer_references(), 12u);
+  EXPECT_EQ(b.buffer_references(), 2u);
+  EXPECT_EQ(kept[0], "first");
+  EXPECT_TRUE(kept[0].shares_buffer_with(a) && kept[10].shares_buffer_with(b) && !kept[11].shares_buffer_with(b));
+  EXPECT_EQ(kept[11], "outside");
+  EXPECT_TRUE(kept[12].empty());
+
+  // The batch outlives every text over its buffer: giving back frees it (the
+  // sanitizer build sees a leak or a second free otherwise).
+  TokenText survivor;
+  {
+    TokenBatch batch(100);
+    {
+      const TokenText short_lived("gone before the batch");
+      TokenText copy = batch.copy(short_lived);
+      survivor = batch.slice(short_lived, short_lived.view().substr(0, 4));
+      EXPECT_EQ(short_lived.buffer_references(), 101u);
+    }
+    EXPECT_EQ(survivor.buffer_references(), 99u);  // it and the 98 not handed out
+  }
+  EXPECT_EQ(survivor.buffer_references(), 1u);
+  EXPECT_EQ(survivor, "gone");
+}
+
+TEST(TokenBatch, OneBatchPerThread) {
+  const TokenText whole("shared by every thread");
+  std::vector<std::vector<TokenText>> kept(4);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      TokenBatch batch(7);
+      for (int i = 0; i < 20000; ++i) {
+        TokenText copy = i % 2 ? batch.copy(whole) : batch.slice(whole, whole.view().substr(0, 6));
+        if (i % 1000 == 0) kept[t].push_back(std::move(copy));
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(whole.buffer_references(), 1u + 4 * 20);
+}
+
 }  // namespace
 }  // namespace lumra::template_ast
