@@ -11,7 +11,9 @@ namespace lumra::template_compiler {
 
 namespace {
 
-thread_local IrArena* current_arena = nullptr;
+// Read for every node a compile makes: initial-exec, so a read is one load
+// (the module's thread-local storage is static anyway).
+[[gnu::tls_model("initial-exec")]] thread_local IrArena* current_arena = nullptr;
 
 // Blocks have one size, below the C library's mapping threshold; a larger
 // request gets a block of its own. Each thread keeps a few freed blocks for
