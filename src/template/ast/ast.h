@@ -204,8 +204,16 @@ struct NodeWithBody {
   List<Token> introduced_variables;
   List<Comment> comments;
   bool contains_fills = false;
+  // Set by the parser where the node's used variables are exactly its
+  // body's: `used_variables` then stays empty instead of repeating them (a
+  // page nests such elements deeply). Read through `used()` or
+  // Node::used_variables(), which see the body's list.
+  bool uses_body_variables = false;
 
-  friend bool operator==(const NodeWithBody&, const NodeWithBody&) = default;
+  const List<Token>& used() const;
+
+  // Compares the lists as read, not the flag.
+  friend bool operator==(const NodeWithBody& a, const NodeWithBody& b);
 };
 
 struct NodeSelfClosing {

@@ -135,7 +135,7 @@ class TreePrinter {
       }
       case Kind::NodeTail: {
         const auto& wb = *static_cast<const Node::WithBody*>(item.ptr);
-        append_node_tail(out_, wb.used_variables, wb.introduced_variables, wb.comments,
+        append_node_tail(out_, wb.used(), wb.introduced_variables, wb.comments,
                          wb.contains_fills);
         break;
       }

@@ -102,13 +102,19 @@ void gather_used_variables(Node& node) {
   const template_ast::List<Token>& introduced = node.introduced_variables();
   const HtmlStartTag& tag = node.start_tag();
   const template_ast::List<Token>* body = nullptr;
-  if (const Node::WithBody* with_body = node.with_body()) body = &with_body->body->used_variables;
+  Node::WithBody* with_body = node.with_body();
+  if (with_body) body = &with_body->body->used_variables;
   template_ast::List<Token>& out = node.used_variables();
   out.clear();
 
   std::size_t count = body ? body->size() : 0;
   for (const HtmlAttr& attr : tag.attrs) count += attr.used_variables.size();
   if (count == 0) return;
+  if (with_body && introduced.empty() && count == body->size()) {
+    // Exactly the body's: read from there rather than copied.
+    with_body->uses_body_variables = true;
+    return;
+  }
   TokenCopies copies(out, count);
   if (introduced.empty()) {
     if (body) copies.add_all(*body);

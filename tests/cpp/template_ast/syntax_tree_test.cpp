@@ -264,6 +264,36 @@ TEST(Node, CommonFieldsAndDropBody) {
   EXPECT_TRUE(sc->contains_fills);
 }
 
+// A node may read its used variables from its body (the parser's shortcut):
+// it then reads, compares, prints and drops its body like a node holding
+// the list itself, and writing gives it a list of its own.
+TEST(Node, UsedVariablesReadFromTheBody) {
+  Template body = one(Text{});
+  body.used_variables.push_back(tok("a", 0, 1, 1, 1));
+  Node shared = with_body("div", body);
+  shared.with_body()->uses_body_variables = true;
+  Node held = with_body("div", body);
+  held.used_variables() = body.used_variables;
+
+  const Node& reader = shared;
+  EXPECT_EQ(reader.used_variables(), body.used_variables);
+  EXPECT_EQ(shared, held);
+  EXPECT_EQ(one(shared), one(held));
+  EXPECT_EQ(debug_string(one(shared)), debug_string(one(held)));
+  EXPECT_EQ(repr(shared), repr(held));
+
+  Node written = shared;
+  written.used_variables().push_back(tok("b", 2, 3, 1, 3));
+  EXPECT_EQ(written.used_variables().size(), 2u);
+  EXPECT_EQ(written.with_body()->body->used_variables.size(), 1u);
+  EXPECT_NE(written, held);
+
+  shared.drop_body();
+  held.drop_body();
+  EXPECT_EQ(shared, held);
+  EXPECT_EQ(shared.self_closing()->used_variables, body.used_variables);
+}
+
 // --- depth -----------------------------------------------------------------
 
 TEST(Depth, DeepTreesDoNotRecurse) {
