@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -104,7 +105,7 @@ class TreeChecker {
     FUZZ_CHECK(t.line_col.column == chars_before_[t.start_index] - chars_before_[line_start_of_[t.start_index]] + 1);
   }
 
-  void tokens(const tast::List<tast::Token>& ts) const {
+  void tokens(std::span<const tast::Token> ts) const {
     for (const auto& t : ts) token(t);
   }
 

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -26,6 +27,8 @@
 namespace lumra::template_ast {
 template <class T>
 class HeapOptional;
+class SharedTokens;
+struct Token;
 }  // namespace lumra::template_ast
 
 namespace lumra::py {
@@ -130,13 +133,25 @@ OwnedRef to_py(const template_ast::HeapOptional<T>& value) {
   return to_py(*value);
 }
 
-template <class T, class A>
-OwnedRef to_py(const std::vector<T, A>& values) {
+// A Python list of the items.
+template <class T>
+OwnedRef to_py_list(std::span<const T> values) {
   OwnedRef list = OwnedRef::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
   for (std::size_t i = 0; i < values.size(); ++i) {
     PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), to_py(values[i]).release());
   }
   return list;
+}
+
+template <class T, class A>
+OwnedRef to_py(const std::vector<T, A>& values) {
+  return to_py_list(std::span<const T>(values));
+}
+
+template <class S>
+  requires std::same_as<S, template_ast::SharedTokens>
+OwnedRef to_py(const S& values) {
+  return to_py_list(std::span<const template_ast::Token>(values));
 }
 
 template <class A, class B>

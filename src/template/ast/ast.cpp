@@ -21,7 +21,7 @@ bool same_node_shell(const Node& a, const Node& b) {
   if (const auto* wa = a.with_body()) {
     const auto* wb = b.with_body();
     return wa->contains_fills == wb->contains_fills && wa->start_tag == wb->start_tag &&
-           wa->end_tag == wb->end_tag && wa->used() == wb->used() &&
+           wa->end_tag == wb->end_tag && wa->used_variables == wb->used_variables &&
            wa->introduced_variables == wb->introduced_variables && wa->comments == wb->comments;
   }
   return *a.self_closing() == *b.self_closing();
@@ -57,25 +57,11 @@ const HtmlStartTag& Node::start_tag() const {
   return std::visit([](const auto& n) -> const HtmlStartTag& { return n.start_tag; }, value);
 }
 
-const List<Token>& NodeWithBody::used() const { return uses_body_variables ? body->used_variables : used_variables; }
-
-bool operator==(const NodeWithBody& a, const NodeWithBody& b) {
-  return a.start_tag == b.start_tag && a.end_tag == b.end_tag && a.body == b.body && a.used() == b.used() &&
-         a.introduced_variables == b.introduced_variables && a.comments == b.comments &&
-         a.contains_fills == b.contains_fills;
+SharedTokens& Node::used_variables() {
+  return std::visit([](auto& n) -> SharedTokens& { return n.used_variables; }, value);
 }
-
-List<Token>& Node::used_variables() {
-  // A list for writing is the node's own.
-  if (WithBody* wb = with_body(); wb && wb->uses_body_variables) {
-    wb->used_variables = wb->body->used_variables;
-    wb->uses_body_variables = false;
-  }
-  return std::visit([](auto& n) -> List<Token>& { return n.used_variables; }, value);
-}
-const List<Token>& Node::used_variables() const {
-  if (const WithBody* wb = with_body()) return wb->used();
-  return self_closing()->used_variables;
+const SharedTokens& Node::used_variables() const {
+  return std::visit([](const auto& n) -> const SharedTokens& { return n.used_variables; }, value);
 }
 List<Token>& Node::introduced_variables() {
   return std::visit([](auto& n) -> List<Token>& { return n.introduced_variables; }, value);
@@ -99,7 +85,6 @@ bool Node::contains_fills() const {
 void Node::drop_body() {
   auto* wb = with_body();
   if (!wb) return;
-  used_variables();  // the node's own list, before the body goes
   SelfClosing sc{std::move(wb->start_tag), std::move(wb->used_variables),
                  std::move(wb->introduced_variables), std::move(wb->comments),
                  wb->contains_fills};

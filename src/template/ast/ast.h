@@ -7,7 +7,9 @@
 //   offsets into the whole input, `line_col` is (line, column) from 1 with the
 //   column counted in characters.
 // - No record checks relations between its fields.
-// - Lists are `List<T>` (list.h): vectors over the per-thread block pool.
+// - Lists are `List<T>` (list.h): vectors over the per-thread block pool;
+//   the lists of used variables, which every level repeats, are
+//   `SharedTokens` (shared_tokens.h): runs of one store that a parse writes.
 // - The tree recurses Template -> TemplateElement -> Node::WithBody -> Template.
 //   A node holds its body through `Body`, a copy-on-write handle: copying a
 //   node or a template is cheap (bodies are shared until written), reading is
@@ -26,26 +28,11 @@
 #include <vector>
 
 #include "template/ast/list.h"
+#include "template/ast/shared_tokens.h"
+#include "template/ast/token.h"
 #include "template/ast/token_text.h"
 
 namespace lumra::template_ast {
-
-struct LineCol {
-  std::uint64_t line = 0;
-  std::uint64_t column = 0;
-
-  friend bool operator==(const LineCol&, const LineCol&) = default;
-};
-
-// A span of the template text: its content and where it lies.
-struct Token {
-  TokenText content;
-  std::uint64_t start_index = 0;
-  std::uint64_t end_index = 0;
-  LineCol line_col;
-
-  friend bool operator==(const Token&, const Token&) = default;
-};
 
 // `token` spans the whole comment with its delimiters, `value` the text inside.
 struct Comment {
@@ -200,25 +187,17 @@ struct NodeWithBody {
   HtmlStartTag start_tag;
   HtmlEndTag end_tag;
   Body body;
-  List<Token> used_variables;
+  SharedTokens used_variables;
   List<Token> introduced_variables;
   List<Comment> comments;
   bool contains_fills = false;
-  // Set by the parser where the node's used variables are exactly its
-  // body's: `used_variables` then stays empty instead of repeating them (a
-  // page nests such elements deeply). Read through `used()` or
-  // Node::used_variables(), which see the body's list.
-  bool uses_body_variables = false;
 
-  const List<Token>& used() const;
-
-  // Compares the lists as read, not the flag.
-  friend bool operator==(const NodeWithBody& a, const NodeWithBody& b);
+  friend bool operator==(const NodeWithBody&, const NodeWithBody&) = default;
 };
 
 struct NodeSelfClosing {
   HtmlStartTag start_tag;
-  List<Token> used_variables;
+  SharedTokens used_variables;
   List<Token> introduced_variables;
   List<Comment> comments;
   bool contains_fills = false;
@@ -245,8 +224,8 @@ struct Node {
   // Fields that both variants have.
   HtmlStartTag& start_tag();
   const HtmlStartTag& start_tag() const;
-  List<Token>& used_variables();
-  const List<Token>& used_variables() const;
+  SharedTokens& used_variables();
+  const SharedTokens& used_variables() const;
   List<Token>& introduced_variables();
   const List<Token>& introduced_variables() const;
   List<Comment>& comments();
@@ -281,7 +260,7 @@ struct TemplateElement {
 struct Template {
   List<TemplateElement> elements;
   List<Comment> comments;        // at any nesting level
-  List<Token> used_variables;    // context variables the template needs
+  SharedTokens used_variables;   // context variables the template needs
   List<StaticNamedSlot> slots;   // `<c-slot>`s with a static name, at any depth
 
   Template() = default;

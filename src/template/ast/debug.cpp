@@ -33,7 +33,7 @@ void append_node_head(std::string& out, const Node::WithBody& n) {
   out += ", body: ";
 }
 
-void append_node_tail(std::string& out, const List<Token>& used,
+void append_node_tail(std::string& out, const SharedTokens& used,
                       const List<Token>& introduced, const List<Comment>& comments,
                       bool contains_fills) {
   out += ", used_variables: ";
@@ -135,7 +135,7 @@ class TreePrinter {
       }
       case Kind::NodeTail: {
         const auto& wb = *static_cast<const Node::WithBody*>(item.ptr);
-        append_node_tail(out_, wb.used(), wb.introduced_variables, wb.comments,
+        append_node_tail(out_, wb.used_variables, wb.introduced_variables, wb.comments,
                          wb.contains_fills);
         break;
       }

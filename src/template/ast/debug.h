@@ -8,6 +8,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,13 +40,22 @@ void append_debug(std::string& out, const TemplateElement& v);  // `Node(WithBod
 void append_debug(std::string& out, const Template& v);         // `Template { ... }`
 
 template <class T>
-void append_debug(std::string& out, const List<T>& items) {
+void append_debug_items(std::string& out, std::span<const T> items) {
   out += '[';
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (i) out += ", ";
     append_debug(out, items[i]);
   }
   out += ']';
+}
+
+template <class T>
+void append_debug(std::string& out, const List<T>& items) {
+  append_debug_items(out, std::span<const T>(items));
+}
+
+inline void append_debug(std::string& out, const SharedTokens& items) {
+  append_debug_items(out, std::span<const Token>(items));
 }
 
 template <class T>

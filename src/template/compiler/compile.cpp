@@ -122,7 +122,7 @@ Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t 
   tast::Node changed = element;  // shares the body
   tast::HtmlAttr moved = std::move(changed.start_tag().attrs[index]);
   changed.start_tag().attrs.erase(changed.start_tag().attrs.begin() + static_cast<std::ptrdiff_t>(index));
-  remove_tokens(changed.used_variables(), moved.used_variables);
+  remove_tokens(changed.used_variables().mut(), moved.used_variables);
   const std::string key = moved.key.content.str();
 
   const tast::TagRules* rules = tast::builtin_tag_rules(key);
@@ -142,7 +142,8 @@ Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t 
   wrapper.end_tag.token = tast::Token{fmt::format("</{}>", key), end.start_index, end.end_index, end.line_col};
   wrapper.end_tag.name = tast::Token{key, end.start_index, end.end_index, end.line_col};
   wrapper.used_variables = changed.used_variables();
-  wrapper.used_variables.insert(wrapper.used_variables.end(), moved.used_variables.begin(), moved.used_variables.end());
+  tast::List<tast::Token>& used = wrapper.used_variables.mut();
+  used.insert(used.end(), moved.used_variables.begin(), moved.used_variables.end());
   if (key == "c-for") wrapper.introduced_variables = std::exchange(changed.introduced_variables(), {});
   if (groups.size() == 1) {
     moved.key.content = groups[0][0];

@@ -60,65 +60,37 @@ bool reads_loop_variables(bool loop_on_element, const HtmlAttr& attr) {
   return loop_on_element && !template_ast::is_control_flow_name(attr.key.content);
 }
 
-// Appends copies of tokens: the lists of used variables repeat every
-// descendant's names at each level, so their references are taken in
-// batches of the list's final size.
-class TokenCopies {
- public:
-  explicit TokenCopies(template_ast::List<Token>& out, std::size_t count) : out_(out), texts_(count) {
-    out_.reserve(count);
-  }
-  void add(const Token& token) {
-    out_.push_back(Token{texts_.copy(token.content), token.start_index, token.end_index, token.line_col});
-  }
-  void add_all(const template_ast::List<Token>& tokens) {
-    for (const Token& token : tokens) add(token);
-  }
-
- private:
-  template_ast::List<Token>& out_;
-  template_ast::TokenBatch texts_;
-};
-
 }  // namespace
 
-void gather_used_variables(template_ast::Template& body) {
-  std::size_t count = 0;
-  for (const template_ast::TemplateElement& element : body.elements) {
-    if (const auto* expr = element.expr()) count += expr->used_variables.size();
-    if (const Node* node = element.node()) count += node->used_variables().size();
-  }
-  template_ast::List<Token>& out = body.used_variables;
-  out.clear();
-  if (count == 0) return;
-  TokenCopies copies(out, count);
-  for (const template_ast::TemplateElement& element : body.elements) {
-    if (const auto* expr = element.expr()) copies.add_all(expr->used_variables);
-    if (const Node* node = element.node()) copies.add_all(node->used_variables());
-  }
+std::uint32_t UsedVariables::open_body(bool own_store) {
+  if (own_store) stores_.emplace_back();
+  return stores_.back().size();
 }
 
-void gather_used_variables(Node& node) {
+void UsedVariables::expression(const template_ast::Expr& expr) { stores_.back().append(expr.used_variables); }
+
+void UsedVariables::close_body(template_ast::Template& body, std::uint32_t start, bool own_store) {
+  template_ast::TokenStoreWriter& out = stores_.back();
+  body.used_variables = out.run(start, out.size());
+  // The runs taken keep the store alive.
+  if (own_store) stores_.pop_back();
+}
+
+void UsedVariables::node(Node& node, std::optional<std::uint32_t> body_start) {
   const template_ast::List<Token>& introduced = node.introduced_variables();
   const HtmlStartTag& tag = node.start_tag();
-  const template_ast::List<Token>* body = nullptr;
-  Node::WithBody* with_body = node.with_body();
-  if (with_body) body = &with_body->body->used_variables;
-  template_ast::List<Token>& out = node.used_variables();
-  out.clear();
-
-  std::size_t count = body ? body->size() : 0;
-  for (const HtmlAttr& attr : tag.attrs) count += attr.used_variables.size();
-  if (count == 0) return;
-  if (with_body && introduced.empty() && count == body->size()) {
-    // Exactly the body's: read from there rather than copied.
-    with_body->uses_body_variables = true;
-    return;
-  }
-  TokenCopies copies(out, count);
+  const Node::WithBody* with_body = node.with_body();
+  template_ast::TokenStoreWriter& out = stores_.back();
+  std::uint32_t start = out.size();
   if (introduced.empty()) {
-    if (body) copies.add_all(*body);
-    for (const HtmlAttr& attr : tag.attrs) copies.add_all(attr.used_variables);
+    // The walked body is the end of the store already; any other goes on now.
+    if (body_start) {
+      start = *body_start;
+    } else if (with_body) {
+      out.append_list(with_body->body->used_variables);
+    }
+    for (const HtmlAttr& attr : tag.attrs) out.append(attr.used_variables);
+    node.used_variables() = out.run(start, out.size());
     return;
   }
 
@@ -127,18 +99,28 @@ void gather_used_variables(Node& node) {
   NameSet excluded;
   for (const Token& token : introduced) excluded.insert(keys.emplace_back(token.content).view());
   const auto kept = [&](const Token& token) { return !excluded.contains(Key(token.content).view()); };
-  if (body) {
-    for (const Token& token : *body) {
-      if (kept(token)) copies.add(token);
+  // The body's list may be a run of this store: no growth while it is read.
+  std::size_t most = with_body ? with_body->body->used_variables.size() : 0;
+  for (const HtmlAttr& attr : tag.attrs) most += attr.used_variables.size();
+  out.reserve_more(most);
+  if (with_body) {
+    for (const Token& token : with_body->body->used_variables) {
+      if (kept(token)) out.push_back(token);
     }
   }
   const bool loop_on_element = loops_on_element(tag, introduced);
   for (const HtmlAttr& attr : tag.attrs) {
     const bool exclude = reads_loop_variables(loop_on_element, attr);
     for (const Token& token : attr.used_variables) {
-      if (!exclude || kept(token)) copies.add(token);
+      if (!exclude || kept(token)) out.push_back(token);
     }
   }
+  node.used_variables() = out.run(start, out.size());
+}
+
+void UsedVariables::finish(template_ast::Template& top) {
+  template_ast::TokenStoreWriter& out = stores_.back();
+  top.used_variables = out.run(0, out.size());
 }
 
 void BindingChecks::note(const HtmlStartTag& tag, const template_ast::List<Token>& introduced) {
@@ -192,7 +174,7 @@ void BindingChecks::leave() {
 
 bool BindingChecks::is_bound(const std::string& key) const { return !bound_.empty() && bound_.contains(key); }
 
-Status BindingChecks::check(const template_ast::List<Token>& used) const {
+Status BindingChecks::check(std::span<const Token> used) const {
   if (notes_.empty()) return std::nullopt;
   std::vector<Key> used_keys;
   used_keys.reserve(used.size());

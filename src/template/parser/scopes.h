@@ -4,16 +4,18 @@
 // Names are compared by their NFKC form ("ﬁle" and "file" are one name);
 // tokens keep the spelling as written.
 //
-// Used variables are gathered as the walk finishes each body and node, while
-// they are still at hand: a body's list (the template's, at the top) is its
-// pieces' lists in order (an expression's own, a node's), and a node's list
-// comes from its body and attributes. The binding checks need the whole
-// template's list (its context variables), so the walk notes every binding
-// where it meets it, in source order, with what the enclosing bindings bind
-// there, and the notes are checked when the walk is done.
+// Used variables are written as the walk files each piece, while they are
+// still at hand: a body's list is its pieces' lists in order (an
+// expression's own, a node's), and a node's list comes from its body and
+// attributes. The binding checks need the whole template's list (its context
+// variables), so the walk notes every binding where it meets it, in source
+// order, with what the enclosing bindings bind there, and the notes are
+// checked when the walk is done.
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -24,14 +26,35 @@
 
 namespace lumra::template_parser {
 
-// The used variables of a finished body: its expressions' and nodes', in order.
-void gather_used_variables(template_ast::Template& body);
+// The used-variable lists of one text's tree, written as the walk files its
+// pieces. Each level lists all its descendants' variables, so they are not
+// copied from level to level: every list is a run of a shared store (see
+// shared_tokens.h), written in the order the walk finishes pieces. An
+// expression's variables go on as it is filed; a body's list is then the run
+// of its pieces, and a node's list is its body's run followed by its
+// attributes' variables. A node that introduces variables leaves them out of
+// its list, but not out of its body's: its body goes to a store of its own,
+// and the node's filtered list is written after.
+class UsedVariables {
+ public:
+  UsedVariables() { stores_.emplace_back(); }
 
-// The used variables of a finished node: its body's (complete by now) without
-// the variables it introduces, then its attributes'. On an ordinary element
-// that loops (a `c-for` attribute introducing variables), its attributes other
-// than the control-flow ones leave the loop variables out too.
-void gather_used_variables(template_ast::Node& node);
+  // A body opens: where its list will start. A node that introduces
+  // variables writes its body to a store of its own.
+  std::uint32_t open_body(bool own_store);
+  void expression(const template_ast::Expr& expr);
+  // A walked body is complete: its list is the run from `start`.
+  void close_body(template_ast::Template& body, std::uint32_t start, bool own_store);
+  // A node is filed: `body_start` is its walked body's start (nothing
+  // written since but the body), absent for a node whose body, if any, was
+  // not walked. Its body, on its own or not, is complete by now.
+  void node(template_ast::Node& node, std::optional<std::uint32_t> body_start);
+  // The top level's list: every variable of the text in filing order.
+  void finish(template_ast::Template& top);
+
+ private:
+  std::vector<template_ast::TokenStoreWriter> stores_;
+};
 
 // The bindings of one text: no tag defines a name twice, and none defines a
 // name in use (a context variable of the template) or bound by an enclosing
@@ -48,7 +71,7 @@ class BindingChecks {
   void leave();
 
   // The first refused binding, in source order, given the template's used variables.
-  Status check(const template_ast::List<template_ast::Token>& used) const;
+  Status check(std::span<const template_ast::Token> used) const;
 
  private:
   struct Name {

@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -111,6 +112,7 @@ class ElementWalk {
       case Rule::template_expression: {
         auto expr = build_python_expr(parse_, *inner);
         if (!expr) return std::move(expr).error();
+        used_.expression(expr.value());
         out.comments.insert(out.comments.end(), expr.value().comments.begin(), expr.value().comments.end());
         out.elements.emplace_back(std::move(expr).value());
         return std::nullopt;
@@ -131,7 +133,7 @@ class ElementWalk {
       return error_at_span(context().source.view(), open.start_index, open.end_index,
                            fmt::format(fmt::runtime(msg::kUnclosedTag), name, name));
     }
-    gather_used_variables(top_.tmpl);
+    used_.finish(top_.tmpl);
     if (Status error = bindings_.check(top_.tmpl.used_variables)) return std::move(*error);
     Template top = std::move(top_.tmpl);
     // Template comments between elements come first, as if split off the run
@@ -153,7 +155,7 @@ class ElementWalk {
     if (!node) return std::move(node).error();
     Node& raw = node.value();
     bindings_.note(raw.start_tag(), raw.introduced_variables());
-    gather_used_variables(raw);
+    used_.node(raw, std::nullopt);
     // Raw blocks skip validation, which files a node's comments: file them here.
     Template& out = collector().tmpl;
     out.comments.insert(out.comments.end(), raw.comments().begin(), raw.comments().end());
@@ -170,13 +172,13 @@ class ElementWalk {
     if (auto* end = std::get_if<template_ast::HtmlEndTag>(&built_)) return close(pair, *end);
     auto& complete = std::get<CompleteElement>(built_);
     bindings_.note(complete.node.start_tag(), complete.node.introduced_variables());
-    return validate(std::move(complete.node), std::move(complete.slots), nullptr);
+    return validate(std::move(complete.node), std::move(complete.slots), nullptr, std::nullopt);
   }
 
   Status open(BuiltStartTag& start) {
     if (template_ast::is_void_element(start.start_tag.name.content)) {
       return validate(finish_without_body(std::move(start.start_tag), std::move(start.introduced_variables)),
-                      std::move(start.slots), nullptr);
+                      std::move(start.slots), nullptr, std::nullopt);
     }
     if (stack_.size() >= kMaxOpenElements) {
       const template_ast::Token& token = start.start_tag.token;
@@ -188,6 +190,7 @@ class ElementWalk {
     frame.start_tag = std::move(start.start_tag);
     frame.introduced_variables = std::move(start.introduced_variables);
     frame.tag_slots = std::move(start.slots);
+    frame.used_start = used_.open_body(!frame.introduced_variables.empty());
     bindings_.enter(frame.introduced_variables);
     return std::nullopt;
   }
@@ -202,19 +205,24 @@ class ElementWalk {
       return error_at_pair(context(), pair,
                            fmt::format(fmt::runtime(msg::kMismatchedTags), open_name, end.name.content));
     }
-    gather_used_variables(frame.body.tmpl);
+    // A body written to a store of its own is not the end of the node's store.
+    const bool own_store = !frame.introduced_variables.empty();
+    used_.close_body(frame.body.tmpl, frame.used_start, own_store);
+    const std::optional<std::uint32_t> body_start =
+        own_store ? std::nullopt : std::optional<std::uint32_t>(frame.used_start);
     Node node = assemble_node(std::move(frame.start_tag), std::move(end), std::move(frame.body.tmpl),
                               std::move(frame.introduced_variables));
     template_ast::List<template_ast::StaticNamedSlot> slots = std::move(frame.tag_slots);
     const CollectorChecks checks = std::move(frame.body.checks);
     stack_.pop_back();
     bindings_.leave();
-    return validate(std::move(node), std::move(slots), &checks);
+    return validate(std::move(node), std::move(slots), &checks, body_start);
   }
 
+  // `body_start`: where the node's walked body starts among the used variables.
   Status validate(Node&& node, template_ast::List<template_ast::StaticNamedSlot>&& slots,
-                  const CollectorChecks* body_checks) {
-    gather_used_variables(node);
+                  const CollectorChecks* body_checks, std::optional<std::uint32_t> body_start) {
+    used_.node(node, body_start);
     return validate_template(std::move(node), std::move(slots), stack_, collector(), body_checks, context());
   }
 
@@ -225,6 +233,7 @@ class ElementWalk {
   // The tag being built, reused from tag to tag.
   BuiltTag built_;
   BindingChecks bindings_;
+  UsedVariables used_;
   // Sizes of the bodies, and how many have been opened so far.
   std::vector<std::uint32_t> body_sizes_;
   std::size_t opened_ = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "template/ast/ast.h"
@@ -34,6 +35,8 @@ struct OpenElement {
   template_ast::List<template_ast::Token> introduced_variables;
   // Slots found in the templates nested in the start tag's attribute values.
   template_ast::List<template_ast::StaticNamedSlot> tag_slots;
+  // Where the body's used variables start (see UsedVariables).
+  std::uint32_t used_start = 0;
 };
 
 // Where finished pieces go: the innermost open element's body, or the top level.

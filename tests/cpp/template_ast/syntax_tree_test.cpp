@@ -184,7 +184,7 @@ TEST(Equality, TemplatesCompareEveryField) {
   };
   const std::vector<Template> different = {
       mutate([](Template& t) { t.comments.push_back(Comment{}); }),
-      mutate([](Template& t) { t.used_variables.push_back(Token{}); }),
+      mutate([](Template& t) { t.used_variables.mut().push_back(Token{}); }),
       mutate([](Template& t) { t.slots.push_back(StaticNamedSlot{}); }),
       mutate([](Template& t) { t.elements[0].node()->contains_fills() = true; }),
       mutate([](Template& t) { t.elements[0].node()->with_body()->end_tag.name.content = "span"; }),
@@ -233,7 +233,7 @@ TEST(Copies, WritingACopyLeavesTheOriginal) {
   Template copy = original;
   Template& inner = copy.elements[0].node()->with_body()->body.mut();
   inner.elements[0].node()->with_body()->body.mut().elements.clear();
-  inner.used_variables.push_back(tok("v", 0, 1, 1, 1));
+  inner.used_variables.mut().push_back(tok("v", 0, 1, 1, 1));
   EXPECT_EQ(original, snapshot);
   EXPECT_NE(copy, snapshot);
   EXPECT_TRUE(copy.elements[0].node()->with_body()->body->elements[0].node()->with_body()->body->elements.empty());
@@ -252,7 +252,7 @@ TEST(Copies, EmptyAndMovedFromBodiesReadAsEmptyTemplates) {
 
 TEST(Node, CommonFieldsAndDropBody) {
   Node n = with_body("c-if", one(Text{}));
-  n.used_variables().push_back(tok("a", 0, 1, 1, 1));
+  n.used_variables().mut().push_back(tok("a", 0, 1, 1, 1));
   n.introduced_variables().push_back(tok("b", 0, 1, 1, 1));
   n.contains_fills() = true;
   n.drop_body();
@@ -264,34 +264,48 @@ TEST(Node, CommonFieldsAndDropBody) {
   EXPECT_TRUE(sc->contains_fills);
 }
 
-// A node may read its used variables from its body (the parser's shortcut):
-// it then reads, compares, prints and drops its body like a node holding
-// the list itself, and writing gives it a list of its own.
-TEST(Node, UsedVariablesReadFromTheBody) {
-  Template body = one(Text{});
-  body.used_variables.push_back(tok("a", 0, 1, 1, 1));
-  Node shared = with_body("div", body);
-  shared.with_body()->uses_body_variables = true;
-  Node held = with_body("div", body);
-  held.used_variables() = body.used_variables;
+// Runs of one store: copies share it, writing one list leaves every other
+// as it was, and a run stays valid as its store grows.
+TEST(SharedTokens, RunsAndCopiesBehaveLikeLists) {
+  const Token a = tok("a", 0, 1, 1, 1), b = tok("b", 2, 3, 1, 3), c = tok("c", 4, 5, 1, 5);
+  TokenStoreWriter writer;
+  writer.push_back(a);
+  writer.push_back(b);
+  const SharedTokens first = writer.run(0, 1);
+  const SharedTokens both = writer.run(0, 2);
+  for (int i = 0; i < 100; ++i) writer.push_back(c);  // moves the store's tokens
+  EXPECT_EQ(first, (SharedTokens{a}));
+  EXPECT_EQ(both, (SharedTokens{a, b}));
+  EXPECT_TRUE(first.shares_store_with(both));
+  EXPECT_TRUE(writer.run(1, 1).empty());
+  EXPECT_EQ(writer.run(101, 102), (SharedTokens{c}));
 
-  const Node& reader = shared;
-  EXPECT_EQ(reader.used_variables(), body.used_variables);
-  EXPECT_EQ(shared, held);
-  EXPECT_EQ(one(shared), one(held));
-  EXPECT_EQ(debug_string(one(shared)), debug_string(one(held)));
-  EXPECT_EQ(repr(shared), repr(held));
+  SharedTokens written = both;
+  written.mut().push_back(c);
+  EXPECT_EQ(written, (SharedTokens{a, b, c}));
+  EXPECT_EQ(both, (SharedTokens{a, b}));
+  EXPECT_FALSE(written.shares_store_with(both));
+  // A list of its own is written in place, and reads what was written.
+  const Token* before = written.data();
+  written.mut()[0] = b;
+  EXPECT_EQ(written.data(), before);
+  EXPECT_EQ(written.front(), b);
 
-  Node written = shared;
-  written.used_variables().push_back(tok("b", 2, 3, 1, 3));
-  EXPECT_EQ(written.used_variables().size(), 2u);
-  EXPECT_EQ(written.with_body()->body->used_variables.size(), 1u);
-  EXPECT_NE(written, held);
+  // The writer may go first: its runs keep the store.
+  SharedTokens kept;
+  {
+    TokenStoreWriter scoped;
+    scoped.append(std::vector<Token>{a, b, c});
+    scoped.append_list(scoped.run(0, 3));  // a run of the store itself
+    kept = scoped.run(2, 6);
+  }
+  EXPECT_EQ(kept, (SharedTokens{c, a, b, c}));
 
-  shared.drop_body();
-  held.drop_body();
-  EXPECT_EQ(shared, held);
-  EXPECT_EQ(shared.self_closing()->used_variables, body.used_variables);
+  Node node = with_body("div", one(Text{}));
+  node.used_variables() = both;
+  node.drop_body();
+  EXPECT_EQ(node.self_closing()->used_variables, both);
+  EXPECT_EQ(debug_string(node.self_closing()->used_variables), debug_string(List<Token>{a, b}));
 }
 
 // --- depth -----------------------------------------------------------------
