@@ -218,6 +218,7 @@ struct InterpolatedFlags {
     QuoteStyle quote_style;
     bool raw;
     bool triple_quoted;
+    bool in_format_spec = false;
 };
 
 void unparse_interpolated_literal(Generator& g, std::string_view text, const InterpolatedFlags& flags) {
@@ -266,7 +267,11 @@ void unparse_interpolation(Generator& g, const InterpolatedElement& field, const
         if (!range.is_empty() && range.end().to_usize() <= g.source().size()) text = range.slice(g.source());
     }
     std::string_view opening = field.debug_text && !field.debug_text->leading.empty() ? field.debug_text->leading : text;
-    g.write(!opening.empty() && opening.front() == '{' ? "{ " : "{");
+    // A space after the brace would join a debug field's leading text. A
+    // debug field with no leading text before a '{' only parses in a format
+    // spec, where "{{" opens a field: it is written as it was.
+    const bool as_written = field.debug_text && flags.in_format_spec;
+    g.write(!as_written && !opening.empty() && opening.front() == '{' ? "{ " : "{");
     if (field.debug_text) {
         g.write(field.debug_text->leading);
         g.write(text);
@@ -280,7 +285,9 @@ void unparse_interpolation(Generator& g, const InterpolatedElement& field, const
     }
     if (field.format_spec) {
         g.write(':');
-        unparse_elements(g, field.format_spec->elements, flags);
+        InterpolatedFlags spec_flags = flags;
+        spec_flags.in_format_spec = true;
+        unparse_elements(g, field.format_spec->elements, spec_flags);
     }
     g.write('}');
 }

@@ -112,6 +112,9 @@ TEST(ParsedExamples, DebugFieldsKeepTheirTextWhenTheSourceIsKnown) {
         {"f'{ (a)  = !r:>4}'", "f'{ (a)  = !r:>4}'", "f'{ (a)  = !r:>4}'"},
         {"f'{x=} and {y}'", "f'{x=} and {y}'", "f'{x=} and {y}'"},
         {"f'{f\"{b*2=}\"=}'", "f'{f\"{b * 2=}\"=}'", "f'{f\"{b*2=}\"=}'"},
+        // In a format spec "{{" opens a field: no space may join the debug text.
+        {"f'{x:{{lit}=}}'", "f'{x:{{lit}=}}'", "f'{x:{{lit}=}}'"},
+        {"f'{x:{ {lit}=}}'", "f'{x:{ {lit}=}}'", "f'{x:{ {lit}=}}'"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(parse_and_print(c.source), c.canonical) << c.source;
