@@ -12,10 +12,6 @@
 
 #include "template/ast/names.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace lumra::html {
 
 enum CharClass : std::uint8_t {
@@ -69,31 +65,6 @@ constexpr bool is_void_name(std::string_view name) {
     if (ascii_iequal(name, v)) return true;
   }
   return false;
-}
-
-// Index of the first byte at or after `from` equal to `a`, `b` or `c`, or
-// s.size() when there is none. Sixteen bytes at a time where SSE2 exists.
-inline std::size_t find_first_of3(std::string_view s, std::size_t from, char a, char b, char c) {
-  const char* p = s.data();
-  const std::size_t n = s.size();
-  std::size_t i = from;
-#if defined(__SSE2__)
-  const __m128i va = _mm_set1_epi8(a);
-  const __m128i vb = _mm_set1_epi8(b);
-  const __m128i vc = _mm_set1_epi8(c);
-  for (; i + 16 <= n; i += 16) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(x, va), _mm_cmpeq_epi8(x, vb)),
-                                     _mm_cmpeq_epi8(x, vc));
-    if (const int mask = _mm_movemask_epi8(hit); mask != 0) {
-      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(mask)));
-    }
-  }
-#endif
-  for (; i < n; ++i) {
-    if (p[i] == a || p[i] == b || p[i] == c) return i;
-  }
-  return n;
 }
 
 }  // namespace lumra::html

@@ -21,6 +21,10 @@
 
 #include "html/chars.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumra::html {
 
 namespace {

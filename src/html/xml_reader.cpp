@@ -10,6 +10,7 @@
 #include <fmt/format.h>
 
 #include "html/chars.h"
+#include "text/byte_search.h"
 
 namespace lumra::html {
 
@@ -99,7 +100,7 @@ void XmlReader::read_text(XmlEvent& event) {
 // before any ';' is plain text up to that point.
 void XmlReader::read_reference(XmlEvent& event) {
   const std::size_t amp = pos_;
-  const std::size_t i = find_first_of3(in_, amp + 1, ';', '&', '<');
+  const std::size_t i = text::find_first_of_bytes(in_, amp + 1, ';', '&', '<');
   if (i < in_.size() && in_[i] == ';') {
     event = XmlEvent{XmlEventKind::GeneralRef, in_.substr(amp + 1, i - amp - 1), 0};
     pos_ = i + 1;
@@ -126,7 +127,7 @@ bool XmlReader::read_markup(XmlEvent& event) {
 std::size_t XmlReader::find_tag_end(std::size_t from) const {
   std::size_t i = from;
   while (true) {
-    i = find_first_of3(in_, i, '>', '"', '\'');
+    i = text::find_first_of_bytes(in_, i, '>', '"', '\'');
     if (i >= in_.size()) return npos;
     if (in_[i] == '>') return i;
     const std::size_t close = find_byte(in_, in_[i], i + 1);

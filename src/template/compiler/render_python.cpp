@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "template/compiler/python_backend.h"
+#include "text/byte_search.h"
 
 namespace lumra::template_compiler {
 namespace {
@@ -139,11 +140,8 @@ class PythonWriter {
   // line end) and NUL (which compile() refuses) are escaped; in a one-line
   // literal the line feed too. Every other character stands as itself.
   void escaped(std::string_view text, bool one_line) {
-    const unsigned char stop = one_line ? kOneLine : kAnyLine;
     std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      // Most text needs no escape: one table test per byte.
-      if ((kEscapes[static_cast<unsigned char>(text[i])] & stop) == 0) continue;
+    for (std::size_t i = next_escape(text, 0, one_line); i < text.size(); i = next_escape(text, i + 1, one_line)) {
       put(text.substr(run, i - run));
       switch (text[i]) {
         case '\\': put(R"(\\)"); break;
@@ -157,14 +155,12 @@ class PythonWriter {
     put(text.substr(run));
   }
 
-  static constexpr unsigned char kAnyLine = 1;  // escaped in every literal
-  static constexpr unsigned char kOneLine = 3;  // and those escaped on one line
-  static constexpr std::array<unsigned char, 256> kEscapes = [] {
-    std::array<unsigned char, 256> table{};
-    for (const unsigned char c : {'\\', '"', '\r', '\0'}) table[c] = kAnyLine;
-    table['\n'] = 2;
-    return table;
-  }();
+  // The next byte from `from` that `escaped` rewrites. Most text needs no
+  // escape, so the search skips runs of it at once.
+  static std::size_t next_escape(std::string_view s, std::size_t from, bool one_line) {
+    return one_line ? text::find_first_of_bytes(s, from, '\\', '"', '\r', '\0', '\n')
+                    : text::find_first_of_bytes(s, from, '\\', '"', '\r', '\0');
+  }
 
   void put_decimal(std::uint64_t n) {
     char digits[20];

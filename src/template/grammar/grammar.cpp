@@ -23,6 +23,7 @@
 
 #include "template/grammar/peg_runtime.h"
 #include "template/grammar/unicode.h"
+#include "text/byte_search.h"
 
 namespace lumra::grammar {
 namespace {
@@ -38,7 +39,6 @@ enum : std::uint8_t {
   kTagNameStop = 1 << 1,    // html_tag_name: whitespace / > {#
   kAttrNameStop = 1 << 2,   // attribute names: whitespace = / > < {#
   kUnquotedStop = 1 << 3,   // unquoted_value: whitespace " ' = < > {#
-  kTextSpecial = 1 << 4,    // text: < and { may end it
   kAsciiLetter = 1 << 5,
   kMarkupOpener = 1 << 6,   // after <: a letter, / ! ?
   kExprSpecial = 1 << 7,    // python_expr: quotes and braces open or end a part
@@ -52,8 +52,6 @@ constexpr std::array<std::uint8_t, 256> make_classes() {
   for (const unsigned char c : {'/', '>', '{'}) t[c] |= kTagNameStop;
   for (const unsigned char c : {'=', '/', '>', '<', '{'}) t[c] |= kAttrNameStop;
   for (const unsigned char c : {'"', '\'', '=', '<', '>', '{'}) t[c] |= kUnquotedStop;
-  t['<'] |= kTextSpecial;
-  t['{'] |= kTextSpecial;
   for (int c = 'a'; c <= 'z'; ++c) t[c] |= kAsciiLetter | kMarkupOpener;
   for (int c = 'A'; c <= 'Z'; ++c) t[c] |= kAsciiLetter | kMarkupOpener;
   for (const unsigned char c : {'/', '!', '?'}) t[c] |= kMarkupOpener;
@@ -473,13 +471,17 @@ class TemplateRecogniser : public PegState {
   // text = (!("<" ~ ('a'..'z' | 'A'..'Z' | "/" | "!" | "?")) ~ !"{{" ~ !"{#" ~ ANY)+
   bool text() {
     return rule<kAtomic>(Rule::text, [this] {
+      const std::string_view whole(input_.data(), n_);
       std::uint32_t p = pos_;
       while (p < n_) {
-        const unsigned char c = s_[p];
-        if ((kClass[c] & kTextSpecial) != 0 && p + 1 < n_) {
-          const unsigned char next = s_[p + 1];
-          if (c == '<' ? (kClass[next] & kMarkupOpener) != 0 : (next == '{' || next == '#')) break;
+        // Only a `<` or a `{` can end the text: skip to the next one.
+        p = static_cast<std::uint32_t>(text::find_first_of_bytes(whole, p, '<', '{'));
+        if (p + 1 >= n_) {
+          p = n_;
+          break;
         }
+        const unsigned char next = s_[p + 1];
+        if (s_[p] == '<' ? (kClass[next] & kMarkupOpener) != 0 : (next == '{' || next == '#')) break;
         ++p;
       }
       if (p == pos_) return false;
