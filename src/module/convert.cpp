@@ -71,9 +71,7 @@ void check_dict(PyObject* obj) {
   if (!PyDict_Check(obj)) raise_cast_error(obj, "dict");
 }
 
-OwnedRef to_py(std::string_view text) {
-  return OwnedRef::steal(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
-}
+OwnedRef to_py(std::string_view text) { return new_str(text); }
 
 OwnedRef to_py(std::uint64_t value) {
   return OwnedRef::steal(PyLong_FromUnsignedLongLong(static_cast<unsigned long long>(value)));

@@ -2,7 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
+
+#include "text/utf8.h"
 
 namespace lumra::py {
 
@@ -15,7 +18,39 @@ void raise(PyObject* exc_type, std::string_view message) {
   throw PyErrAlreadySet{};
 }
 
+namespace {
+
+template <class Unit>
+bool decode_into_str(std::string_view utf8, PyObject* text, std::size_t chars) {
+  return text::utf8::decode_into(utf8, static_cast<Unit*>(PyUnicode_DATA(text)), chars) == chars;
+}
+
+}  // namespace
+
 OwnedRef new_str(std::string_view utf8) {
+  // Short texts gain nothing from sizing first. Longer ones (generated code,
+  // rewritten expressions, whole pages) are measured, then decoded straight
+  // into a str of their exact kind: CPython's decoder widens its buffer
+  // and copies when the first wide character turns up.
+  if (utf8.size() >= 64) {
+    const text::utf8::Measure m = text::utf8::measure(utf8);
+    if (m.max_byte < 0x80) {
+      OwnedRef text = OwnedRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(utf8.size()), 127));
+      if (text) std::memcpy(PyUnicode_DATA(text.get()), utf8.data(), utf8.size());
+      return text;
+    }
+    const Py_UCS4 max_char = m.max_byte < 0xC4 ? 0xFF : m.max_byte < 0xF0 ? 0xFFFF : 0x10FFFF;
+    OwnedRef text = OwnedRef::steal(PyUnicode_New(static_cast<Py_ssize_t>(m.chars), max_char));
+    if (!text) return text;
+    bool decoded = false;
+    switch (PyUnicode_KIND(text.get())) {
+      case PyUnicode_1BYTE_KIND: decoded = decode_into_str<Py_UCS1>(utf8, text.get(), m.chars); break;
+      case PyUnicode_2BYTE_KIND: decoded = decode_into_str<Py_UCS2>(utf8, text.get(), m.chars); break;
+      default: decoded = decode_into_str<Py_UCS4>(utf8, text.get(), m.chars); break;
+    }
+    if (decoded) return text;
+    // Not valid UTF-8: CPython's decoder raises the error.
+  }
   return OwnedRef::steal(PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "strict"));
 }
 

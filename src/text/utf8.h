@@ -8,6 +8,10 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lumra::text::utf8 {
 
 inline void append(std::string& out, char32_t c) {
@@ -90,6 +94,110 @@ inline char32_t decode(std::string_view s, size_t i, uint32_t& len) {
         }
     }
     return 0xFFFD;
+}
+
+// What a decoded copy of a text needs: its length in characters (bytes that
+// are not continuation bytes) and its largest byte, which bounds its widest
+// character (below 0x80: ASCII; below 0xC4: up to U+00FF; below 0xF0: the
+// Basic Multilingual Plane). Exact for valid UTF-8 only.
+struct Measure {
+    size_t chars = 0;
+    unsigned char max_byte = 0;
+};
+
+inline Measure measure(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    size_t continuations = 0;
+    unsigned char max_byte = 0;
+#if defined(__SSE2__)
+    // Per-byte counters of continuation bytes, summed before they can wrap.
+    const __m128i lowest_lead = _mm_set1_epi8(static_cast<char>(0xC0));
+    __m128i widest = _mm_setzero_si128();
+    __m128i sums = _mm_setzero_si128();
+    while (n - i >= 16) {
+        __m128i counts = _mm_setzero_si128();
+        for (int k = 0; k < 255 && n - i >= 16; ++k, i += 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            widest = _mm_max_epu8(widest, x);
+            // As signed bytes, 10xxxxxx are exactly those below 0xC0 (-64).
+            const __m128i cont = _mm_cmplt_epi8(x, lowest_lead);
+            counts = _mm_sub_epi8(counts, cont);
+        }
+        sums = _mm_add_epi64(sums, _mm_sad_epu8(counts, _mm_setzero_si128()));
+    }
+    continuations += static_cast<size_t>(_mm_cvtsi128_si64(sums)) +
+                     static_cast<size_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
+    alignas(16) unsigned char lanes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes), widest);
+    for (unsigned char b : lanes) max_byte = b > max_byte ? b : max_byte;
+#endif
+    for (; i < n; ++i) {
+        continuations += is_continuation(p[i]);
+        max_byte = p[i] > max_byte ? p[i] : max_byte;
+    }
+    return {n - continuations, max_byte};
+}
+
+// Decodes `text` into code units of type `Unit` (1, 2 or 4 bytes), writing at
+// most `capacity` of them. Returns how many it wrote, or `capacity + 1` when
+// the text is not valid UTF-8, holds a character wider than `Unit` or needs
+// more room: the caller then takes the slow path that reports the fault.
+template <class Unit>
+size_t decode_into(std::string_view text, Unit* out, size_t capacity) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    const size_t failed = capacity + 1;
+    size_t i = 0;
+    size_t o = 0;
+    while (i < n) {
+#if defined(__SSE2__)
+        // Runs of ASCII, sixteen bytes at a time, widened to the unit.
+        if (n - i >= 16 && capacity - o >= 16) {
+            const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+            const int non_ascii = _mm_movemask_epi8(x);
+            if (non_ascii == 0) {
+                if constexpr (sizeof(Unit) == 1) {
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + o), x);
+                } else {
+                    const __m128i zero = _mm_setzero_si128();
+                    const __m128i lo = _mm_unpacklo_epi8(x, zero);
+                    const __m128i hi = _mm_unpackhi_epi8(x, zero);
+                    auto* to = reinterpret_cast<__m128i*>(out + o);
+                    if constexpr (sizeof(Unit) == 2) {
+                        _mm_storeu_si128(to, lo);
+                        _mm_storeu_si128(to + 1, hi);
+                    } else {
+                        _mm_storeu_si128(to, _mm_unpacklo_epi16(lo, zero));
+                        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(lo, zero));
+                        _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(hi, zero));
+                        _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(hi, zero));
+                    }
+                }
+                i += 16;
+                o += 16;
+                continue;
+            }
+            // The ASCII bytes before the first other one, then that character.
+            const auto ascii = static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(non_ascii)));
+            for (size_t k = 0; k < ascii; ++k) out[o + k] = static_cast<Unit>(p[i + k]);
+            i += ascii;
+            o += ascii;
+        }
+#endif
+        if (o == capacity) return failed;
+        if (p[i] < 0x80) {
+            out[o++] = static_cast<Unit>(p[i++]);
+            continue;
+        }
+        uint32_t len = 0;
+        const char32_t c = decode(text, i, len);
+        if (len == 1 || c > static_cast<char32_t>(Unit(~Unit(0)))) return failed;  // malformed, or too wide
+        out[o++] = static_cast<Unit>(c);
+        i += len;
+    }
+    return o;
 }
 
 }  // namespace lumra::text::utf8
