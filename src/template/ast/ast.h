@@ -246,6 +246,9 @@ struct TemplateElement {
   TemplateElement(Node n) : value(std::move(n)) {}
   TemplateElement(Expr e) : value(std::move(e)) {}
   TemplateElement(Text t) : value(std::move(t)) {}
+  // An empty text made where it stands, for the parser to fill in place
+  // (moving a just-built record in stalls on its stores).
+  explicit TemplateElement(std::in_place_type_t<Text>) : value(std::in_place_type<Text>) {}
 
   Node* node() { return std::get_if<Node>(&value); }
   const Node* node() const { return std::get_if<Node>(&value); }

@@ -168,6 +168,20 @@ class TokenBatch {
     take_one(whole.buffer_);
     return whole.unowned_slice(part);
   }
+  // `out = slice(whole, part)`, written in place: a text returned and then
+  // moved is read back, in wider loads, from the stores just made, and such
+  // a load waits for the stores to finish.
+  void assign_slice(TokenText& out, const TokenText& whole, std::string_view part) {
+    if (!whole.holds(part)) [[unlikely]] {
+      out = TokenText(part);
+      return;
+    }
+    take_one(whole.buffer_);
+    if (out.buffer_) out.release();
+    out.buffer_ = whole.buffer_;
+    out.data_ = part.data();
+    out.size_ = part.size();
+  }
 
  private:
   using Buffer = TokenText::Buffer;

@@ -74,12 +74,12 @@ Status read_attribute_value(TextParse& parse, Pair value_pair, HtmlAttr& attr) {
   if (!inner) return error_at_pair(parse.context, value_pair, std::string(msg::kAttributeValueWithoutInner));
   switch (inner->rule()) {
     case Rule::unquoted_value:
-      attr.value = parse.tokens.token_with_offset(*inner);
+      parse.tokens.assign_with_offset(attr.value.emplace(), *inner);
       attr.inner_value = attr.value;
       return std::nullopt;
     case Rule::double_quoted_value:
     case Rule::single_quoted_value:
-      attr.value = parse.tokens.token_with_offset(*inner);
+      parse.tokens.assign_with_offset(attr.value.emplace(), *inner);
       attr.inner_value = token_slice(*attr.value, 1, -1);
       attr.quote_char = inner->rule() == Rule::double_quoted_value ? U'"' : U'\'';
       return std::nullopt;
@@ -183,8 +183,8 @@ Status build_tag_attribute(TextParse& parse, Pair pair, template_ast::List<HtmlA
   }
   // Built in place: an attribute record is large.
   HtmlAttr& attr = attrs.emplace_back();
-  attr.token = parse.tokens.token_with_offset(pair);
-  attr.key = parse.tokens.token_with_offset(name);
+  parse.tokens.assign_with_offset(attr.token, pair);
+  parse.tokens.assign_with_offset(attr.key, name);
   Status error;
   if (++it != inner.end()) error = read_attribute_value(parse, *it, attr);
   if (!error) error = decide_kind(attr, name.rule() == Rule::html_meta_attribute_name, slots, parse.context);

@@ -29,7 +29,7 @@ Status read_tag_name(TextParse& parse, Pair pair, bool raw_allowed, Token& name)
   Status shape = raw_allowed ? expect_one_of_rules(pair, Rule::html_tag_name, Rule::html_raw_tag_name)
                              : expect_rule(pair, Rule::html_tag_name);
   if (shape) return shape;
-  name = parse.tokens.token_with_offset(pair);
+  parse.tokens.assign_with_offset(name, pair);
   if (pair.rule() == Rule::html_tag_name && name.content == "c-raw") {
     return error_at_pair(parse.context, pair, fmt::format(fmt::runtime(msg::kReservedTagName), name.content));
   }
@@ -48,7 +48,7 @@ std::size_t count_attributes(grammar::Pairs pairs) {
 // of the special tags.
 Status build_opening_tag(TextParse& parse, Pair pair, bool self_closing, BuiltStartTag& built) {
   HtmlStartTag& tag = built.start_tag;
-  tag.token = parse.tokens.token_with_offset(pair);
+  parse.tokens.assign_with_offset(tag.token, pair);
   tag.is_self_closing = self_closing;
   tag.attrs.reserve(count_attributes(pair.inner()));
   bool named = false;
@@ -90,7 +90,7 @@ Status build_start_tag(TextParse& parse, Pair pair, BuiltStartTag& out) {
 }
 
 Status build_end_tag(TextParse& parse, Pair pair, HtmlEndTag& tag) {
-  tag.token = parse.tokens.token_with_offset(pair);
+  parse.tokens.assign_with_offset(tag.token, pair);
   bool named = false;
   Status error = split_comment_pairs(parse, pair.inner(), tag.comments, [&](Pair inner) -> Status {
     if (named) {

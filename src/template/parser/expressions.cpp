@@ -49,7 +49,7 @@ Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& ex
 
 Parsed<template_ast::Expr> build_python_expr(TextParse& parse, grammar::Pair pair) {
   template_ast::Expr expr;
-  expr.token = parse.tokens.token_with_offset(pair);
+  parse.tokens.assign_with_offset(expr.token, pair);
   std::optional<grammar::Pair> value;
   Status error = split_comment_pairs(parse, pair.inner(), expr.comments, [&](grammar::Pair inner) -> Status {
     if (!value) value = inner;
@@ -57,7 +57,7 @@ Parsed<template_ast::Expr> build_python_expr(TextParse& parse, grammar::Pair pai
   });
   if (error) return std::move(*error);
   if (!value) return error_at_pair(parse.context, pair, std::string(msg::kExpressionWithoutInner));
-  expr.value = parse.tokens.token_with_offset(*value);
+  parse.tokens.assign_with_offset(expr.value, *value);
   auto parsed = parse_expression_rebased(expr.value, GrammarSpan{value->start(), value->end()}, parse.context);
   if (!parsed) return std::move(parsed).error();
   expr.used_variables = std::move(parsed.value().used_variables);

@@ -76,7 +76,7 @@ void UsedVariables::close_body(template_ast::Template& body, std::uint32_t start
   if (own_store) stores_.pop_back();
 }
 
-void UsedVariables::node(Node& node, std::optional<std::uint32_t> body_start) {
+void UsedVariables::node(Node& node, const std::optional<std::uint32_t>& body_start) {
   const template_ast::List<Token>& introduced = node.introduced_variables();
   const HtmlStartTag& tag = node.start_tag();
   const Node::WithBody* with_body = node.with_body();

@@ -47,8 +47,10 @@ class UsedVariables {
   void close_body(template_ast::Template& body, std::uint32_t start, bool own_store);
   // A node is filed: `body_start` is its walked body's start (nothing
   // written since but the body), absent for a node whose body, if any, was
-  // not walked. Its body, on its own or not, is complete by now.
-  void node(template_ast::Node& node, std::optional<std::uint32_t> body_start);
+  // not walked. Its body, on its own or not, is complete by now. By
+  // reference: an optional passed by value is built with two narrow stores
+  // and read back as one wide load, which stalls.
+  void node(template_ast::Node& node, const std::optional<std::uint32_t>& body_start);
   // The top level's list: every variable of the text in filing order.
   void finish(template_ast::Template& top);
 

@@ -67,10 +67,16 @@ template_ast::Token PairTokens::token_from_pair(grammar::Pair pair) {
   };
 }
 
-template_ast::Token PairTokens::token_with_offset(grammar::Pair pair) {
-  template_ast::Token token = token_from_pair(pair);
-  shift_token(token, offsets_);
-  return token;
+void PairTokens::assign_with_offset(template_ast::Token& out, grammar::Pair pair) {
+  const std::size_t start = pair.start();
+  const std::size_t end = pair.end();
+  template_ast::LineCol line_col = cursor_.at(start);
+  if (line_col.line == 1) line_col.column += offsets_.column;
+  line_col.line += offsets_.line;
+  texts_.assign_slice(out.content, owner_, pair.input().substr(start, end - start));
+  out.start_index = start + offsets_.index;
+  out.end_index = end + offsets_.index;
+  out.line_col = line_col;
 }
 
 template_ast::Token token_slice(const template_ast::Token& token, std::int64_t from, std::int64_t end_delta) {

@@ -82,7 +82,14 @@ class PairTokens {
   // The pair's text and its position in the text the grammar ran over.
   template_ast::Token token_from_pair(grammar::Pair pair);
   // The same, shifted onto the whole input.
-  template_ast::Token token_with_offset(grammar::Pair pair);
+  template_ast::Token token_with_offset(grammar::Pair pair) {
+    template_ast::Token token;
+    assign_with_offset(token, pair);
+    return token;
+  }
+  // `out = token_with_offset(pair)`, written in place (see
+  // TokenBatch::assign_slice): for tokens that go into a record.
+  void assign_with_offset(template_ast::Token& out, grammar::Pair pair);
   const Offsets& offsets() const noexcept { return offsets_; }
 
  private:

@@ -103,7 +103,7 @@ class ElementWalk {
       case Rule::html_directive:
       case Rule::html_processing_instruction:
       case Rule::text:
-        out.elements.emplace_back(template_ast::Text{parse_.tokens.token_with_offset(*inner)});
+        parse_.tokens.assign_with_offset(out.elements.emplace_back(std::in_place_type<template_ast::Text>).text()->token, *inner);
         return std::nullopt;
       case Rule::html_raw:
         return raw(*inner);
@@ -221,7 +221,7 @@ class ElementWalk {
 
   // `body_start`: where the node's walked body starts among the used variables.
   Status validate(Node&& node, template_ast::List<template_ast::StaticNamedSlot>&& slots,
-                  const CollectorChecks* body_checks, std::optional<std::uint32_t> body_start) {
+                  const CollectorChecks* body_checks, const std::optional<std::uint32_t>& body_start) {
     used_.node(node, body_start);
     return validate_template(std::move(node), std::move(slots), stack_, collector(), body_checks, context());
   }

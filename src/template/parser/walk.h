@@ -28,6 +28,10 @@ struct TextParse {
 
 // A start tag whose end tag has not been met.
 struct OpenElement {
+  // Provided, so that making one runs the member initialisers only and does
+  // not first clear all of its bytes.
+  OpenElement() noexcept {}
+
   template_ast::HtmlStartTag start_tag;
   // What lies between the start tag and its end tag.
   Collector body;
