@@ -82,13 +82,16 @@ class Recogniser {
   std::span<const Lexeme> names() const { return {names_.data(), name_count_}; }
 
  private:
-  bool advance() {
+  // One out-of-line copy of the lexer, which writes the lexeme straight into
+  // `current_`: a lexeme returned from a call is assembled in memory from
+  // narrow stores and read back in one wide load, which waits for them.
+  [[gnu::noinline]] bool advance() {
     if (++lexemes_ > kMaxLexemes) current_.kind = Tok::Unsure;
     else current_ = lex(current_.end);
     return current_.kind != Tok::Unsure;
   }
 
-  Lexeme lex(std::uint32_t at) const {
+  [[gnu::always_inline]] Lexeme lex(std::uint32_t at) const {
     std::size_t i = at;
     const std::size_t n = text_.size();
     while (i < n && is_space(text_[i])) ++i;
