@@ -106,6 +106,23 @@ TEST(TokenBatch, CountsStayExact) {
   EXPECT_EQ(survivor, "gone");
 }
 
+TEST(TokenBatch, AssignSliceReplacesInPlace) {
+  const TokenText a("first buffer");
+  const TokenText b("second buffer");
+  TokenText target = b;  // the old content must be given back
+  {
+    TokenBatch batch(4);
+    batch.assign_slice(target, a, a.view().substr(6));
+    EXPECT_EQ(target, "buffer");
+    EXPECT_TRUE(target.shares_buffer_with(a));
+    EXPECT_EQ(b.buffer_references(), 1u);
+    batch.assign_slice(target, a, "outside");  // not in the buffer: a copy
+    EXPECT_EQ(target, "outside");
+    EXPECT_FALSE(target.shares_buffer_with(a));
+  }
+  EXPECT_EQ(a.buffer_references(), 1u);
+}
+
 TEST(TokenBatch, OneBatchPerThread) {
   const TokenText whole("shared by every thread");
   std::vector<std::vector<TokenText>> kept(4);
