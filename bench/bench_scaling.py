@@ -1,0 +1,154 @@
+"""Cost of parse_template and compile_template on hostile but legal templates.
+
+Templates can come from people the application does not trust, so every
+shape of input must cost time and memory linear in its size, whatever the
+nesting or the length of one expression. Each family below grows one
+dimension of a template (names in one expression, attributes on one
+element, loop targets, caller rules, ...) and is timed at n, 2n and 4n. Each
+case runs in a child process of its own, so its peak memory (ru_maxrss) is
+its own.
+
+Target: every doubling costs at most 2.2x on a quiet machine. The loop-scope
+families put the same uses under 20 and under 200 nested <c-for> scopes:
+memory at 200 scopes must stay within 1.5x of memory at 20 (give or take a
+few MB), which the last lines compare.
+
+Usage: PYTHONPATH=build/<dir>/python python bench/bench_scaling.py [--scale K] [--only NAME] [--timeout S]
+"""
+
+import argparse
+import resource
+import subprocess
+import sys
+import time
+
+
+def expr_names(n):
+    return "f(" + "a," * n + "a)"
+
+
+def nested_loops(depth, uses):
+    opens = "".join(f'<c-for each="v{i} in xs">' for i in range(depth))
+    return opens + "{{ x }}" * uses + "</c-for>" * depth
+
+
+def nested_loop_elements(depth, uses):
+    opens = "".join(f'<div c-for="v{i} in xs">' for i in range(depth))
+    return opens + "{{ x }}" * uses + "</div>" * depth
+
+
+def many_groups_rules(n):
+    from lumra_core._rust import template_parser as tp
+    return {"c-wide": tp.TagRules(allowed_attrs=[[f"a{i}", f"b{i}"] for i in range(n)])}
+
+
+# name: (what runs, template of n, base n, user rules of n or None)
+FAMILIES = {
+    "names in {{ }}, one line": ("parse", lambda n: "{{ " + expr_names(n) + " }}", 16384, None),
+    "names in {{ }}, long non-ASCII line": ("parse", lambda n: '{{ f("é",' + "a," * n + "\na) }}", 16384, None),
+    "names in c-if": ("parse", lambda n: '<p c-if="' + " and ".join(["a"] * n) + '">x</p>', 16384, None),
+    "names in c-for iterable": ("parse", lambda n: '<p c-for="x in ' + expr_names(n) + '">{{ x }}</p>', 16384, None),
+    "names in a c-* value": ("parse", lambda n: '<p c-title="' + expr_names(n) + '"></p>', 16384, None),
+    "names in a nested template": ("parse", lambda n: "<c-card c-head='<b>{{ " + expr_names(n) + " }}</b>'/>",
+                                   16384, None),
+    "static attributes on one element": ("parse", lambda n: "<p " + " ".join(f'a{i}="v"' for i in range(n)) + "></p>",
+                                         8192, None),
+    "c-* attributes on one element": ("parse", lambda n: "<p " + " ".join(f'c-a{i}="x{i}"' for i in range(n)) + "></p>",
+                                      8192, None),
+    "c-for targets": ("parse", lambda n: '<c-for each="' + ", ".join(f"t{i}" for i in range(n)) + ' in xs">{{ t0 }}</c-for>',
+                      8192, None),
+    "c-fill data names": ("parse", lambda n: '<c-card><c-fill name="s" data="{ ' + ", ".join(f"d{i}" for i in range(n))
+                          + ' }">{{ d0 }}</c-fill></c-card>', 8192, None),
+    "c-for targets and nested bindings": (
+        "parse", lambda n: '<p c-for="' + ", ".join(f"t{i}" for i in range(n)) + ' in xs" c-tpl=\'<c-for each="'
+        + ", ".join(f"u{i}" for i in range(n)) + ' in ys">{{ u0 }}</c-for>\'></p>', 4096, None),
+    "caller rules, groups x attributes": ("parse", lambda n: "<c-wide " + " ".join(f"a{i}" for i in range(n)) + "/>",
+                                          8192, many_groups_rules),
+    "uses under 20 <c-for> scopes": ("parse", lambda n: nested_loops(20, n), 16384, None),
+    "uses under 200 <c-for> scopes": ("parse", lambda n: nested_loops(200, n), 16384, None),
+    "uses under 200 c-for elements": ("parse", lambda n: nested_loop_elements(200, n), 16384, None),
+    # Compiled output nests brackets at most 190 deep: some 45 control-flow levels.
+    "compile: uses under 40 <c-for> scopes": ("compile", lambda n: nested_loops(40, n), 16384, None),
+    "compile: uses under 40 <c-if> scopes": (
+        "compile", lambda n: '<c-if cond="c">' * 40 + "{{ x }}" * n + "</c-if>" * 40, 16384, None),
+    "compile: names in {{ }}, one line": ("compile", lambda n: "{{ " + expr_names(n) + " }}", 16384, None),
+}
+
+STEPS = (1, 2, 4)
+
+
+def child(name, n):
+    from lumra_core._rust import template_parser as tp
+    what, make, _, rules_of = FAMILIES[name]
+    text = make(n)
+    rules = rules_of(n) if rules_of else None
+    repeat = 3 if len(text) < (1 << 20) else 1
+    best = float("inf")
+    kept = None
+    for _ in range(repeat):
+        kept = None
+        fresh = text[:1] + text[1:]
+        t0 = time.perf_counter()
+        tree = tp.parse_template(fresh, user_rules=rules)
+        if what == "compile":
+            tree = tp.compile_template(tree)
+        best = min(best, time.perf_counter() - t0)
+        kept = tree  # the tree (or text) is alive at the peak
+    del kept
+    rss_mb = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    print(f"{best:.6f} {rss_mb:.1f} {len(text.encode())}")
+
+
+def run_case(name, n, timeout):
+    try:
+        out = subprocess.run([sys.executable, __file__, "--child", name, str(n)], capture_output=True, text=True,
+                             timeout=timeout)
+    except subprocess.TimeoutExpired:
+        return None
+    if out.returncode != 0:
+        sys.exit(f"{name} at n={n} failed:\n{out.stderr}")
+    seconds, rss, size = out.stdout.split()
+    return float(seconds), float(rss), int(size)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--child", nargs=2, metavar=("NAME", "N"), help=argparse.SUPPRESS)
+    ap.add_argument("--scale", type=float, default=1.0, help="multiply every base n by this")
+    ap.add_argument("--only", help="run only the families whose name contains this text")
+    ap.add_argument("--timeout", type=float, default=120.0, help="seconds allowed to one case")
+    args = ap.parse_args()
+    if args.child:
+        child(args.child[0], int(args.child[1]))
+        return
+
+    print(f"{'family':40} {'n':>7} {'bytes':>9} {'time':>10} {'ratio':>6} {'peak MB':>8}")
+    worst = 0.0
+    peaks = {}
+    for name, (_, _, base, _) in FAMILIES.items():
+        if args.only and args.only not in name:
+            continue
+        previous = None
+        for step in STEPS:
+            n = max(1, int(base * args.scale)) * step
+            got = run_case(name, n, args.timeout)
+            if got is None:
+                print(f"{name:40} {n:>7} {'':>9} {'> ' + str(int(args.timeout)) + ' s':>10}")
+                worst = float("inf")
+                break
+            seconds, rss, size = got
+            ratio = seconds / previous if previous else None
+            if ratio:
+                worst = max(worst, ratio)
+            print(f"{name:40} {n:>7} {size:>9} {seconds * 1e3:>8.2f}ms {ratio or 0:>6.2f} {rss:>8.1f}")
+            previous = seconds
+            peaks[name] = rss
+    print(f"\nworst ratio per doubling: {worst:.2f} (target <= 2.2)")
+    low, high = peaks.get("uses under 20 <c-for> scopes"), peaks.get("uses under 200 <c-for> scopes")
+    if low and high:
+        print(f"peak memory at 4n uses: 200 scopes {high:.1f} MB, 20 scopes {low:.1f} MB: "
+              f"{high / low:.2f}x (target <= 1.5x, give or take a few MB)")
+
+
+if __name__ == "__main__":
+    main()
