@@ -4,12 +4,11 @@
 
 #include <algorithm>
 
-#include "pyexpr/line_index.h"
 #include "safe_eval/comments.h"
 #include "safe_eval/messages.h"
 #include "safe_eval/rewrite.h"
 #include "safe_eval/sandbox_print.h"
-#include "text/utf8.h"
+#include "text/line_cursor.h"
 
 namespace lumra::safe_eval {
 
@@ -23,24 +22,19 @@ constexpr std::uint64_t kPrefixLen = kOpen.size();
 
 constexpr std::uint64_t below_prefix(std::uint64_t offset) { return offset > kPrefixLen ? offset - kPrefixLen : 0; }
 
+// Lines and columns in the caller's coordinates. Offsets are asked in
+// increasing order within each list, so each costs only its distance from
+// the last one, however long a line is.
 class Positions {
 public:
     explicit Positions(std::string_view wrapped)
-        : wrapped_(wrapped),
-          // Most expressions are one line: then every position in the source
-          // is on the wrapped text's second line, and no line index is needed.
-          one_line_(wrapped.size() >= kPrefixLen + kClose.size() &&
-                    wrapped.substr(kPrefixLen, wrapped.size() - kPrefixLen - kClose.size()).find_first_of("\r\n") ==
-                        std::string_view::npos) {}
+        : wrapped_(wrapped), cursor_(wrapped, text::LineCursor::Breaks::LfCrCrlf) {}
 
+    // The wrapped text's first line is the opening "(": line n of the source is
+    // its line n + 1, with every column unchanged.
     ExprToken token(std::string content, std::uint64_t start, std::uint64_t end) {
-        if (one_line_ && start >= kPrefixLen && start <= wrapped_.size()) {
-            const std::uint64_t column = 1 + text::utf8::count_chars(wrapped_.substr(kPrefixLen, start - kPrefixLen));
-            return ExprToken{std::move(content), below_prefix(start), below_prefix(end), 1, column};
-        }
-        if (!index_) index_.emplace(pyexpr::line_index_from_source(wrapped_));
-        const auto [line, column] = pyexpr::line_column(*index_, pyexpr::TextSize(static_cast<std::uint32_t>(start)), wrapped_);
-        return ExprToken{std::move(content), below_prefix(start), below_prefix(end), line - 1, column};
+        const auto at = cursor_.at(static_cast<std::size_t>(start));
+        return ExprToken{std::move(content), below_prefix(start), below_prefix(end), at.line - 1, at.column};
     }
 
     // Recorded ranges slice the wrapped text; one that cannot keeps the name.
@@ -53,18 +47,23 @@ public:
 
 private:
     std::string_view wrapped_;
-    bool one_line_;
-    std::optional<pyexpr::LineIndex> index_;
+    text::LineCursor cursor_;
 };
 
-std::vector<ExprToken> sorted_tokens(const std::vector<RecordedName>& names, Positions& positions) {
+// By start offset in the caller's text; names at one offset keep their walk
+// order. Walk order is nearly always position order already.
+std::vector<ExprToken> sorted_tokens(const std::vector<RecordedName>& names, std::string_view wrapped) {
+    std::vector<const RecordedName*> order;
+    order.reserve(names.size());
+    for (const auto& rec : names) order.push_back(&rec);
+    const auto by_start = [](const RecordedName* a, const RecordedName* b) {
+        return below_prefix(a->start) < below_prefix(b->start);
+    };
+    if (!std::is_sorted(order.begin(), order.end(), by_start)) std::stable_sort(order.begin(), order.end(), by_start);
+    Positions positions(wrapped);
     std::vector<ExprToken> out;
     out.reserve(names.size());
-    for (const auto& rec : names) out.push_back(positions.name_token(rec));
-    // Walk order is nearly always position order already; the sort is stable so
-    // that entries at one offset keep their walk order.
-    const auto by_start = [](const ExprToken& a, const ExprToken& b) { return a.start_index < b.start_index; };
-    if (!std::is_sorted(out.begin(), out.end(), by_start)) std::stable_sort(out.begin(), out.end(), by_start);
+    for (const RecordedName* rec : order) out.push_back(positions.name_token(*rec));
     return out;
 }
 
@@ -86,9 +85,9 @@ Result<pyexpr::Expr> wrap_and_rewrite(std::string_view source, std::string& wrap
 // coordinates, into `out` (a TransformResult or an ExpressionScan).
 template <class Out>
 void report_names(const RewriteState& state, std::string_view wrapped, Out& out) {
+    out.used_variables = sorted_tokens(state.used_names, wrapped);
+    out.assigned_variables = sorted_tokens(state.assigned_names, wrapped);
     Positions positions(wrapped);
-    out.used_variables = sorted_tokens(state.used_names, positions);
-    out.assigned_variables = sorted_tokens(state.assigned_names, positions);
     const auto comments = scan_comments(wrapped);
     out.comments.reserve(comments.size());
     for (const auto& c : comments) {

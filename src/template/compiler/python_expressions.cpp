@@ -13,8 +13,8 @@
 #include "safe_eval/transform.h"
 #include "template/compiler/messages.h"
 #include "template/compiler/python_backend.h"
+#include "text/line_cursor.h"
 #include "text/unicode.h"
-#include "text/utf8.h"
 
 namespace lumra::template_compiler {
 namespace {
@@ -42,40 +42,20 @@ static_assert(static_cast<int>(pyexpr::ExprKind::IpyEscapeCommand) == 32);
 std::uint64_t below_loop_prefix(std::uint64_t offset) { return offset > kLoopPrefixLen ? offset - kLoopPrefixLen : 0; }
 
 // Lines and columns in one text as the template counts them: lines end at LF
-// only, columns count characters, both from 1. Offsets asked in increasing
-// order cost their distance; a smaller one starts over from the beginning.
+// only, columns count characters, both from 1. An offset beyond the text
+// counts as its end; an offset (or a line start) inside a character gets
+// column 1. Offsets asked in increasing order cost their distance.
 class LineColumnCursor {
  public:
-  explicit LineColumnCursor(std::string_view text) : text_(text) {}
+  explicit LineColumnCursor(std::string_view text) : cursor_(text, text::LineCursor::Breaks::Lf) {}
 
-  // An offset beyond the text counts as its end; an offset (or a line start)
-  // inside a character gets column 1.
   LineCol offset_line_column(std::uint64_t offset) {
-    const std::size_t to = static_cast<std::size_t>(std::min<std::uint64_t>(offset, text_.size()));
-    if (to < pos_) *this = LineColumnCursor(text_);
-    const std::string_view gap = text_.substr(pos_, to - pos_);
-    const std::size_t last_line_feed = gap.rfind('\n');
-    if (last_line_feed == std::string_view::npos) {
-      column_ += text::utf8::count_chars(gap);
-    } else {
-      line_ += static_cast<std::uint64_t>(std::count(gap.begin(), gap.end(), '\n'));
-      line_start_ = pos_ + last_line_feed + 1;
-      column_ = 1 + text::utf8::count_chars(text_.substr(line_start_, to - line_start_));
-    }
-    pos_ = to;
-    return {line_, on_boundary(line_start_) && on_boundary(to) ? column_ : 1};
+    const auto at = cursor_.at(static_cast<std::size_t>(std::min<std::uint64_t>(offset, SIZE_MAX)));
+    return {at.line, at.on_boundary ? at.column : 1};
   }
 
  private:
-  bool on_boundary(std::size_t i) const {
-    return i >= text_.size() || !text::utf8::is_continuation(static_cast<unsigned char>(text_[i]));
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-  std::size_t line_start_ = 0;
-  std::uint64_t line_ = 1;
-  std::uint64_t column_ = 1;
+  text::LineCursor cursor_;
 };
 
 // The token's text views into `whole` (one buffer for the expression) when it

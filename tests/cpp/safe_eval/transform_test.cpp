@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "pyexpr/line_index.h"
 #include "safe_eval/transform.h"
 #include "tree_support.h"
 
@@ -27,6 +28,7 @@ TEST(Transform, NamesInTheCallersCoordinates) {
         {"a + a", {T("a", 0, 1, 1, 1), T("a", 4, 5, 1, 5)}, {}},
         {"a +\n  bb", {T("a", 0, 1, 1, 1), T("bb", 6, 8, 2, 3)}, {}},
         {"a +\r\n  bb", {T("a", 0, 1, 1, 1), T("bb", 7, 9, 2, 3)}, {}},
+        {"a +\r  bb", {T("a", 0, 1, 1, 1), T("bb", 6, 8, 2, 3)}, {}},
         // Columns count characters, offsets bytes.
         {"\xc3\xa9 + b", {T("\xc3\xa9", 0, 2, 1, 1), T("b", 5, 6, 1, 5)}, {}},
         // The content is the text as written, not the normalised name.
@@ -55,6 +57,27 @@ TEST(Transform, NamesInTheCallersCoordinates) {
         ASSERT_TRUE(result.ok()) << c.source << ": " << result.error();
         EXPECT_EQ(result.value().used_variables, c.used) << c.source;
         EXPECT_EQ(result.value().assigned_variables, c.assigned) << c.source;
+    }
+}
+
+// Many names on long lines, some with non-ASCII text before them: every
+// position agrees with the line index's, which counts each one afresh.
+TEST(Transform, PositionsOfManyNamesAgreeWithTheLineIndex) {
+    std::string source = "f(";
+    for (int i = 0; i < 600; ++i) {
+        source += i % 7 == 0 ? "'\xc3\xa9', " : "";
+        source += "n" + std::to_string(i % 50) + (i % 97 == 0 ? ",\n" : i % 131 == 0 ? ",\r\n" : ", ");
+    }
+    source += "n)";
+    auto result = transform_expression(source);
+    ASSERT_TRUE(result.ok()) << result.error();
+    const auto& used = result.value().used_variables;
+    ASSERT_EQ(used.size(), 602u);  // f, 600 names and the last one
+    const auto index = pyexpr::line_index_from_source(source);
+    for (const ExprToken& token : used) {
+        const auto want = index.line_column(pyexpr::TextSize(static_cast<std::uint32_t>(token.start_index)), source);
+        ASSERT_EQ(token.line, want.line) << token.content << " at " << token.start_index;
+        ASSERT_EQ(token.column, want.column) << token.content << " at " << token.start_index;
     }
 }
 
