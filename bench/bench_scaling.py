@@ -42,6 +42,12 @@ def many_groups_rules(n):
     return {"c-wide": tp.TagRules(allowed_attrs=[[f"a{i}", f"b{i}"] for i in range(n)])}
 
 
+def many_slots_rules(n):
+    from lumra_core._rust import template_parser as tp
+    return {"c-wide": tp.TagRules(allowed_slots=[f"s{i}" for i in range(n)],
+                                  slot_data_fields={f"s{i}": ["a", "b"] for i in range(n)})}
+
+
 # name: (what runs, template of n, base n, user rules of n or None)
 FAMILIES = {
     "names in {{ }}, one line": ("parse", lambda n: "{{ " + expr_names(n) + " }}", 16384, None),
@@ -64,6 +70,8 @@ FAMILIES = {
         + ", ".join(f"u{i}" for i in range(n)) + ' in ys">{{ u0 }}</c-for>\'></p>', 4096, None),
     "caller rules, groups x attributes": ("parse", lambda n: "<c-wide " + " ".join(f"a{i}" for i in range(n)) + "/>",
                                           8192, many_groups_rules),
+    "caller rules, slots x fills": ("parse", lambda n: "<c-wide>" + "".join(
+        f'<c-fill name="s{i}" data="{{ a }}"></c-fill>' for i in range(n)) + "</c-wide>", 4096, many_slots_rules),
     "uses under 20 <c-for> scopes": ("parse", lambda n: nested_loops(20, n), 16384, None),
     "uses under 200 <c-for> scopes": ("parse", lambda n: nested_loops(200, n), 16384, None),
     "uses under 200 c-for elements": ("parse", lambda n: nested_loop_elements(200, n), 16384, None),

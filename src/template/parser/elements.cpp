@@ -69,11 +69,6 @@ Status build_opening_tag(TextParse& parse, Pair pair, bool self_closing, BuiltSt
   return std::nullopt;
 }
 
-const UserRules& user_rules_of(const ParserContext& context) {
-  static const UserRules none;
-  return context.user_rules ? *context.user_rules : none;
-}
-
 }  // namespace
 
 Parsed<HtmlComment> build_html_comment(TextParse& parse, Pair pair) {
@@ -158,7 +153,7 @@ Parsed<Node> build_raw_element(TextParse& parse, Pair pair) {
   Node node = assemble_node(std::move(start.start_tag), std::move(end), std::move(body), {});
   const std::string_view source = parse.context.source.view();
   if (Status error = check_client_props(node, source)) return std::move(*error);
-  if (Status error = check_tag_rules(node, user_rules_of(parse.context), source)) return std::move(*error);
+  if (Status error = check_tag_rules(node, parse.context)) return std::move(*error);
   if (Status error = check_meta_attribute_placement(node, source)) return std::move(*error);
   return node;
 }

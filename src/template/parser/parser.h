@@ -18,6 +18,7 @@
 #include "template/ast/tag_rules.h"
 #include "template/compiler/backend.h"
 #include "template/grammar/error.h"
+#include "template/parser/tag_rule_index.h"
 
 namespace lumra::template_parser {
 
@@ -59,7 +60,7 @@ struct BackendMemo {
 
 // What one parse reads. The caller fills the first three members; the rest
 // belong to the parser. A template nested in an attribute value is parsed with
-// a copy that shares the five shared members and shifts positions through the
+// a copy that shares the six shared members and shifts positions through the
 // three offsets.
 struct ParserContext {
   std::shared_ptr<const UserRules> user_rules;
@@ -69,6 +70,7 @@ struct ParserContext {
   template_ast::TokenText source;
   std::shared_ptr<AttributeVariables> attribute_variables = std::make_shared<AttributeVariables>();
   std::shared_ptr<BackendMemo> memo = std::make_shared<BackendMemo>();
+  std::shared_ptr<TagRuleIndexes> rule_indexes = std::make_shared<TagRuleIndexes>();
 
   // Lines added to every token's line; columns added to a token on the parsed
   // text's first line; bytes added to every offset. All 0 at the top level.

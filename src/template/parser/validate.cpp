@@ -40,11 +40,6 @@ std::optional<StaticNamedSlot> static_slot(const Node& node) {
   return StaticNamedSlot{std::move(*name), required};
 }
 
-const UserRules& user_rules_of(const ParserContext& context) {
-  static const UserRules kNone;
-  return context.user_rules ? *context.user_rules : kNone;
-}
-
 }  // namespace
 
 Status validate_template(Node&& node, template_ast::List<StaticNamedSlot>&& extra_slots,
@@ -67,7 +62,7 @@ Status validate_template(Node&& node, template_ast::List<StaticNamedSlot>&& extr
     if (Status error = check_fill_placement(node, stack, collector.checks, source)) return error;
   }
   if (Status error = check_client_props(node, source)) return error;
-  if (Status error = check_tag_rules(node, user_rules_of(context), source)) return error;
+  if (Status error = check_tag_rules(node, context)) return error;
   if (Status error = check_meta_attribute_placement(node, source)) return error;
   if (Status error = check_attribute_names(node, source)) return error;
   if (Status error = check_attribute_values(node, source)) return error;

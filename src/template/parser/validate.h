@@ -24,7 +24,7 @@ Status validate_template(template_ast::Node&& node, template_ast::List<template_
 
 // The checks that raw blocks run too (they skip the rest of validation).
 Status check_client_props(const template_ast::Node& node, std::string_view source);
-Status check_tag_rules(const template_ast::Node& node, const UserRules& user_rules, std::string_view source);
+Status check_tag_rules(const template_ast::Node& node, const ParserContext& context);
 Status check_meta_attribute_placement(const template_ast::Node& node, std::string_view source);
 
 }  // namespace lumra::template_parser

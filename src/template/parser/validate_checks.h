@@ -81,7 +81,7 @@ const template_ast::HtmlAttr* last_slot_name_attr(const template_ast::HtmlStartT
 
 // The rule of a tag: the built-in one by the name as written, else the
 // caller's by the Unicode-lowercased name; null when neither has one.
-const template_ast::TagRules* find_tag_rules(std::string_view tag, const UserRules& user_rules);
+const template_ast::TagRules* find_tag_rules(std::string_view tag, const ParserContext& context);
 
 // An error at a token of the whole input.
 inline TemplateParseError error_at_token(std::string_view source, const template_ast::Token& token,

@@ -45,7 +45,8 @@ struct FillTally {
 
 // The explicit fields of a fill's `data` binding must be ones the slot exposes.
 Status check_slot_data_fields(const Node& fill, std::string_view slot, std::string_view tag,
-                              const std::vector<std::string>& declared, std::string_view source) {
+                              const std::vector<std::string>& declared,
+                              const std::unordered_set<std::string_view>& exposed, std::string_view source) {
   const auto& attrs = fill.start_tag().attrs;
   const auto binding = std::find_if(attrs.rbegin(), attrs.rend(), [](const HtmlAttr& attr) {
     return attr.key.content == "c-bind" || attr.key.content == "data";
@@ -53,8 +54,6 @@ Status check_slot_data_fields(const Node& fill, std::string_view slot, std::stri
   if (binding == attrs.rend() || binding->key.content == "c-bind" || !binding->fill_data_pattern) return std::nullopt;
   const auto& fields = binding->fill_data_pattern->fields;
   if (fields.empty()) return std::nullopt;
-  NameSet exposed;
-  for (const std::string& name : declared) exposed.insert(name);
   for (const auto& field : fields) {
     if (exposed.contains(field.source.content)) continue;
     const std::string hint = declared.empty()
@@ -123,13 +122,11 @@ Status check_slots_and_fills(const Node& node, const BodyFills& body_fills, cons
   const std::string_view name = tag.name.content;
   if (!is_slot_checked_tag(name)) return std::nullopt;
   const std::string_view source = context.source.view();
-  static const UserRules kNoRules;
-  const template_ast::TagRules* rules = find_tag_rules(name, context.user_rules ? *context.user_rules : kNoRules);
+  const template_ast::TagRules* rules = find_tag_rules(name, context);
   static const template_ast::TagRules kAnySlot;
   const template_ast::TagRules& slots = rules ? *rules : kAnySlot;
-  auto allows = [&](std::string_view slot) {
-    return !slots.allowed_slots || std::ranges::find(*slots.allowed_slots, slot) != slots.allowed_slots->end();
-  };
+  TagRuleIndex* index = rules ? &context.rule_indexes->of(*rules) : nullptr;
+  auto allows = [&](std::string_view slot) { return index == nullptr || index->allows_slot(slot); };
   auto fail_at = [&](const template_ast::Token& token, std::string_view format, auto&&... args) -> Status {
     return error_at_token(source, token, fmt::format(fmt::runtime(format), args...));
   };
@@ -162,7 +159,10 @@ Status check_slots_and_fills(const Node& node, const BodyFills& body_fills, cons
         const std::string_view slot = slot_attr->inner_value ? std::string_view(slot_attr->inner_value->content) : "";
         if (!allows(slot)) return fail_at(fill_tag.token, msg::kSlotNotAllowed, name, slot);
         if (const auto declared = slots.slot_data_fields.find(slot); declared != slots.slot_data_fields.end()) {
-          if (Status error = check_slot_data_fields(*fill.node, slot, name, declared->second, source)) return error;
+          if (Status error = check_slot_data_fields(*fill.node, slot, name, declared->second,
+                                                    *index->slot_fields(declared->first), source)) {
+            return error;
+          }
         }
         // Alternative branches and loop bodies may fill the same slot.
         if (!fill.in_control_flow && !tally.static_names.insert(slot)) {

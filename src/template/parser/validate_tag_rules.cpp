@@ -40,73 +40,63 @@ const template_ast::HtmlAttr* last_slot_name_attr(const template_ast::HtmlStartT
   return nullptr;
 }
 
-const template_ast::TagRules* find_tag_rules(std::string_view tag, const UserRules& user_rules) {
+const template_ast::TagRules* find_tag_rules(std::string_view tag, const ParserContext& context) {
   if (const auto* builtin = template_ast::builtin_tag_rules(tag)) return builtin;
-  if (user_rules.empty()) return nullptr;
+  if (!context.user_rules || context.user_rules->empty()) return nullptr;
+  const UserRules& user_rules = *context.user_rules;
   bool lower = text::is_ascii(tag);
   for (char c : tag) lower = lower && !(c >= 'A' && c <= 'Z');
   const auto it = lower ? user_rules.find(tag) : user_rules.find(text::unicode_lower(tag));
   return it == user_rules.end() ? nullptr : &it->second;
 }
 
-Status check_tag_rules(const Node& node, const UserRules& user_rules, std::string_view source) {
+Status check_tag_rules(const Node& node, const ParserContext& context) {
   const auto& tag = node.start_tag();
   const std::string_view name = tag.name.content;
-  const template_ast::TagRules* rules = find_tag_rules(name, user_rules);
+  const template_ast::TagRules* rules = find_tag_rules(name, context);
   if (rules == nullptr) return std::nullopt;
+  TagRuleIndex& index = context.rule_indexes->of(*rules);
   const bool component = is_component_tag(name);
   auto fail = [&](std::string_view format, auto&&... args) -> Status {
-    return error_at_token(source, tag.token, fmt::format(fmt::runtime(format), args...));
+    return error_at_token(context.source.view(), tag.token, fmt::format(fmt::runtime(format), args...));
+  };
+  const auto checked_names = [&](auto&& visit) {
+    for (const HtmlAttr& attr : tag.attrs) {
+      if (is_rule_checked(attr, component)) visit(std::string_view(attr.key.content));
+    }
   };
 
   if (rules->allowed_attrs) {
     const std::vector<AttrGroup>& groups = *rules->allowed_attrs;
-    NameSet allowed;
-    for (const AttrGroup& group : groups) {
-      for (const std::string& allowed_name : group) allowed.insert(allowed_name);
-    }
     std::vector<std::string_view> invalid;
-    for (const HtmlAttr& attr : tag.attrs) {
-      if (is_rule_checked(attr, component) && !allowed.contains(attr.key.content)) invalid.push_back(attr.key.content);
-    }
+    checked_names([&](std::string_view key) {
+      if (!index.allows_attribute(key)) invalid.push_back(key);
+    });
     if (!invalid.empty()) {
       std::vector<std::string_view> all;
       for (const AttrGroup& group : groups) all.insert(all.end(), group.begin(), group.end());
       return fail(msg::kInvalidAttributes, name, join(all, "', '"), join(invalid, ", "));
     }
     // Alternatives exclude each other; a name written twice counts twice.
-    for (const AttrGroup& group : groups) {
-      auto for_each_member = [&](auto&& visit) {
-        for (const HtmlAttr& attr : tag.attrs) {
-          if (!is_rule_checked(attr, component)) continue;
-          for (const std::string& alternative : group) {
-            if (alternative == attr.key.content) {
-              visit(std::string_view(attr.key.content));
-              break;
-            }
-          }
-        }
-      };
-      std::size_t found = 0;
-      for_each_member([&](std::string_view) { ++found; });
-      if (found < 2) continue;
+    if (const auto conflict = index.first_exclusive_conflict(checked_names)) {
+      const AttrGroup& group = groups[*conflict];
+      NameSet members;
+      for (const std::string& member : group) members.insert(member);
       std::vector<std::string_view> multiple;
-      for_each_member([&](std::string_view key) { multiple.push_back(key); });
+      checked_names([&](std::string_view key) {
+        if (members.contains(key)) multiple.push_back(key);
+      });
       return fail(msg::kOnlyOneOfAttributes, name, join(group, ", "), join(multiple, ", "));
     }
   }
 
   if (rules->required_attrs.empty()) return std::nullopt;
-  NameSet present;
+  // A spread may supply any required attribute at run time.
   for (const HtmlAttr& attr : tag.attrs) {
-    // A spread may supply any required attribute at run time.
     if (attr.key.content == "c-bind") return std::nullopt;
-    if (is_rule_checked(attr, component)) present.insert(attr.key.content);
   }
-  for (const AttrGroup& group : rules->required_attrs) {
-    bool satisfied = false;
-    for (const std::string& required : group) satisfied = satisfied || present.contains(required);
-    if (satisfied) continue;
+  if (const auto unmet = index.first_unmet_requirement(checked_names)) {
+    const AttrGroup& group = rules->required_attrs[*unmet];
     if (group.size() == 1) return fail(msg::kMissingAttribute, name, group.front());
     return fail(msg::kMissingOneOfAttributes, name, join(group, "', '"));
   }
