@@ -135,16 +135,18 @@ void BindingChecks::note(const HtmlStartTag& tag, const template_ast::List<Token
   }
   if (!registry.empty()) {
     const bool loop_on_element = loops_on_element(tag, introduced);
+    // The tag's own loop variables, for the attributes that see them.
+    NameSet own;
+    if (loop_on_element) {
+      for (const Name& name : note.introduced) own.insert(name.key);
+    }
     for (const HtmlAttr& attr : tag.attrs) {
       const auto found = registry.find({attr.token.start_index, attr.token.end_index});
       if (found == registry.end()) continue;
       const bool with_loop_variables = reads_loop_variables(loop_on_element, attr);
       for (const Token& token : found->second) {
         std::string key = text::nfkc(token.content);
-        bool bound = is_bound(key);
-        for (std::size_t i = 0; !bound && with_loop_variables && i < note.introduced.size(); ++i) {
-          bound = note.introduced[i].key == key;
-        }
+        const bool bound = is_bound(key) || (with_loop_variables && own.contains(key));
         note.nested.push_back({token, std::move(key), bound});
       }
     }
