@@ -1,10 +1,11 @@
-// Tag rules indexed for the checks of one parse.
+// Tag rules indexed for the checks of a parse.
 //
 // A caller's rule may list thousands of attribute groups or slots. Checking a
 // tag group by group would cost groups x attributes, and every tag of that name
-// would pay it again. Each rule a parse meets is indexed once instead: every
-// name with the groups that list it. A tag then costs its own attributes and
-// the groups that its names belong to.
+// would pay it again. Each rule is indexed once instead: every name with the
+// groups that list it. A tag then costs its own attributes and the groups
+// that its names belong to. The built-in rules are indexed once per process,
+// a caller's rules once per parse.
 #pragma once
 
 #include <cstddef>
@@ -20,58 +21,63 @@
 
 namespace lumra::template_parser {
 
+// Tallies for the index queries of one parse: a query stamps what it touches
+// instead of clearing tallies sized to the rule.
+struct TagRuleScratch {
+  std::vector<std::uint32_t> name_stamp;
+  std::vector<std::uint32_t> group_stamp;
+  std::vector<std::uint32_t> tally;
+  std::uint32_t call = 0;
+
+  // Starts a query over `names` names and `groups` groups.
+  void begin(std::size_t names, std::size_t groups);
+};
+
 class TagRuleIndex {
  public:
   // Views the names of `rules`, which must outlive the index.
   explicit TagRuleIndex(const template_ast::TagRules& rules);
 
   // Whether an allowed group lists the name.
-  bool allows_attribute(std::string_view name) const { return allowed_.names.contains(name); }
+  bool allows_attribute(std::string_view name) const { return allowed_.find(name).has_value(); }
 
   // The first allowed group that lists two of the names (a name given twice
   // counts twice), if any. `for_each_name(visit)` calls visit(name) for each.
   template <class ForEachName>
-  std::optional<std::size_t> first_exclusive_conflict(ForEachName&& for_each_name);
+  std::optional<std::size_t> first_exclusive_conflict(ForEachName&& for_each_name, TagRuleScratch& scratch) const;
 
   // The first required group that lists none of the names, if any.
   template <class ForEachName>
-  std::optional<std::size_t> first_unmet_requirement(ForEachName&& for_each_name);
+  std::optional<std::size_t> first_unmet_requirement(ForEachName&& for_each_name, TagRuleScratch& scratch) const;
 
   // Whether `allowed_slots` is absent or lists the slot.
   bool allows_slot(std::string_view slot) const { return !has_allowed_slots_ || allowed_slots_.contains(slot); }
 
   // The fields the rule declares for the slot, or null when it declares none
   // (an unknown data shape).
-  const std::unordered_set<std::string_view>* slot_fields(std::string_view slot);
+  const std::unordered_set<std::string_view>* slot_fields(std::string_view slot) const {
+    const auto found = slot_fields_.find(slot);
+    return found == slot_fields_.end() ? nullptr : &found->second;
+  }
 
  private:
   // The names of some groups, each with the groups that list it (ascending,
-  // each once), and per-call tallies that a new call resets by stamping
-  // rather than clearing.
+  // each once). Up to 64 names and groups, a query keeps its tallies in bit
+  // masks; beyond, in the parse's scratch.
   struct Groups {
-    void build(const std::vector<template_ast::AttrGroup>& groups);
-    // Starts a call.
-    void begin_call();
-    // The groups that list the name, as a run of `groups`; and whether this
-    // call met the name before. A name no group lists gives an empty run.
-    struct Run {
-      const std::uint32_t* begin;
-      const std::uint32_t* end;
-      bool repeated;
-    };
-    Run meet(std::string_view name);
+    explicit Groups(const std::vector<template_ast::AttrGroup>& groups);
+    std::optional<std::uint32_t> find(std::string_view name) const;
+    bool small() const noexcept { return names.size() <= 64 && count <= 64; }
+    const std::uint32_t* run_begin(std::uint32_t name) const { return groups.data() + run_starts[name]; }
+    const std::uint32_t* run_end(std::uint32_t name) const { return groups.data() + run_starts[name + 1]; }
 
-    std::unordered_map<std::string_view, std::uint32_t> names;  // name -> its index
+    std::vector<std::string_view> names;
+    std::unordered_map<std::string_view, std::uint32_t> by_name;  // when there are many names
     std::vector<std::uint32_t> run_starts;                        // per name, then one past the end
     std::vector<std::uint32_t> groups;                            // the runs, one after another
-    std::vector<std::uint32_t> name_stamp;                        // per name: the call that last met it
-    std::vector<std::uint32_t> group_stamp;                       // per group: the call that last touched it
-    std::vector<std::uint32_t> tally;                             // per group, valid where stamped
-    std::uint32_t call = 0;
     std::size_t count = 0;
   };
 
-  const template_ast::TagRules& rules_;
   Groups allowed_;
   Groups required_;
   bool has_allowed_slots_ = false;
@@ -79,58 +85,94 @@ class TagRuleIndex {
   std::unordered_map<std::string_view, std::unordered_set<std::string_view>> slot_fields_;
 };
 
-// The indexes of the rules one parse meets, built on first use. Shared by a
-// parse and the templates nested in it; not shared between threads.
+// The indexes a parse uses: the built-in rules' shared ones, a caller's built
+// on first use. Shared by a parse and the templates nested in it; not shared
+// between threads.
 class TagRuleIndexes {
  public:
-  TagRuleIndex& of(const template_ast::TagRules& rules);
+  const TagRuleIndex& of(const template_ast::TagRules& rules);
+  TagRuleScratch& scratch() { return scratch_; }
 
  private:
-  std::unordered_map<const template_ast::TagRules*, std::unique_ptr<TagRuleIndex>> by_rules_;
+  std::unordered_map<const template_ast::TagRules*, std::unique_ptr<TagRuleIndex>> callers_;
+  TagRuleScratch scratch_;
 };
 
 template <class ForEachName>
-std::optional<std::size_t> TagRuleIndex::first_exclusive_conflict(ForEachName&& for_each_name) {
-  Groups& g = allowed_;
-  g.begin_call();
+std::optional<std::size_t> TagRuleIndex::first_exclusive_conflict(ForEachName&& for_each_name,
+                                                                   TagRuleScratch& scratch) const {
+  const Groups& g = allowed_;
+  // A name met again puts every group of its own twice, the first one too.
   std::optional<std::uint32_t> first;
   const auto candidate = [&](std::uint32_t group) {
     if (!first || group < *first) first = group;
   };
-  for_each_name([&](std::string_view name) {
-    const Groups::Run run = g.meet(name);
-    if (run.begin == run.end) return;
-    // Met again: every group of the name now holds it twice, the first one too.
-    if (run.repeated) return candidate(*run.begin);
-    for (const std::uint32_t* group = run.begin; group != run.end; ++group) {
-      if (g.group_stamp[*group] != g.call) {
-        g.group_stamp[*group] = g.call;
-        g.tally[*group] = 0;
+  if (g.small()) {
+    std::uint64_t met = 0, once = 0, twice = 0;
+    for_each_name([&](std::string_view name) {
+      const auto i = g.find(name);
+      if (!i) return;
+      if (met >> *i & 1) return candidate(*g.run_begin(*i));
+      met |= std::uint64_t{1} << *i;
+      for (const std::uint32_t* group = g.run_begin(*i); group != g.run_end(*i); ++group) {
+        const std::uint64_t bit = std::uint64_t{1} << *group;
+        twice |= once & bit;
+        once |= bit;
       }
-      if (++g.tally[*group] == 2) candidate(*group);
+    });
+    if (twice != 0) candidate(static_cast<std::uint32_t>(__builtin_ctzll(twice)));
+    return first;
+  }
+  scratch.begin(g.names.size(), g.count);
+  for_each_name([&](std::string_view name) {
+    const auto i = g.find(name);
+    if (!i) return;
+    if (scratch.name_stamp[*i] == scratch.call) return candidate(*g.run_begin(*i));
+    scratch.name_stamp[*i] = scratch.call;
+    for (const std::uint32_t* group = g.run_begin(*i); group != g.run_end(*i); ++group) {
+      if (scratch.group_stamp[*group] != scratch.call) {
+        scratch.group_stamp[*group] = scratch.call;
+        scratch.tally[*group] = 0;
+      }
+      if (++scratch.tally[*group] == 2) candidate(*group);
     }
   });
   return first;
 }
 
 template <class ForEachName>
-std::optional<std::size_t> TagRuleIndex::first_unmet_requirement(ForEachName&& for_each_name) {
-  Groups& g = required_;
+std::optional<std::size_t> TagRuleIndex::first_unmet_requirement(ForEachName&& for_each_name,
+                                                                  TagRuleScratch& scratch) const {
+  const Groups& g = required_;
   if (g.count == 0) return std::nullopt;
-  g.begin_call();
+  if (g.small()) {
+    std::uint64_t met = 0;
+    for_each_name([&](std::string_view name) {
+      if (const auto i = g.find(name)) {
+        for (const std::uint32_t* group = g.run_begin(*i); group != g.run_end(*i); ++group) {
+          met |= std::uint64_t{1} << *group;
+        }
+      }
+    });
+    const std::uint64_t all = g.count == 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << g.count) - 1;
+    if (met == all) return std::nullopt;
+    return static_cast<std::size_t>(__builtin_ctzll(~met & all));
+  }
+  scratch.begin(g.names.size(), g.count);
   std::size_t met = 0;
   for_each_name([&](std::string_view name) {
-    const Groups::Run run = g.meet(name);
-    if (run.repeated) return;
-    for (const std::uint32_t* group = run.begin; group != run.end; ++group) {
-      if (g.group_stamp[*group] == g.call) continue;
-      g.group_stamp[*group] = g.call;
+    const auto i = g.find(name);
+    if (!i || scratch.name_stamp[*i] == scratch.call) return;
+    scratch.name_stamp[*i] = scratch.call;
+    for (const std::uint32_t* group = g.run_begin(*i); group != g.run_end(*i); ++group) {
+      if (scratch.group_stamp[*group] == scratch.call) continue;
+      scratch.group_stamp[*group] = scratch.call;
       ++met;
     }
   });
   if (met == g.count) return std::nullopt;
   for (std::size_t group = 0; group < g.count; ++group) {
-    if (g.group_stamp[group] != g.call) return group;
+    if (scratch.group_stamp[group] != scratch.call) return group;
   }
   return std::nullopt;
 }

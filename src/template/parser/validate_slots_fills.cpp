@@ -125,7 +125,7 @@ Status check_slots_and_fills(const Node& node, const BodyFills& body_fills, cons
   const template_ast::TagRules* rules = find_tag_rules(name, context);
   static const template_ast::TagRules kAnySlot;
   const template_ast::TagRules& slots = rules ? *rules : kAnySlot;
-  TagRuleIndex* index = rules ? &context.rule_indexes->of(*rules) : nullptr;
+  const TagRuleIndex* index = rules ? &context.rule_indexes->of(*rules) : nullptr;
   auto allows = [&](std::string_view slot) { return index == nullptr || index->allows_slot(slot); };
   auto fail_at = [&](const template_ast::Token& token, std::string_view format, auto&&... args) -> Status {
     return error_at_token(source, token, fmt::format(fmt::runtime(format), args...));

@@ -55,7 +55,8 @@ Status check_tag_rules(const Node& node, const ParserContext& context) {
   const std::string_view name = tag.name.content;
   const template_ast::TagRules* rules = find_tag_rules(name, context);
   if (rules == nullptr) return std::nullopt;
-  TagRuleIndex& index = context.rule_indexes->of(*rules);
+  const TagRuleIndex& index = context.rule_indexes->of(*rules);
+  TagRuleScratch& scratch = context.rule_indexes->scratch();
   const bool component = is_component_tag(name);
   auto fail = [&](std::string_view format, auto&&... args) -> Status {
     return error_at_token(context.source.view(), tag.token, fmt::format(fmt::runtime(format), args...));
@@ -78,7 +79,7 @@ Status check_tag_rules(const Node& node, const ParserContext& context) {
       return fail(msg::kInvalidAttributes, name, join(all, "', '"), join(invalid, ", "));
     }
     // Alternatives exclude each other; a name written twice counts twice.
-    if (const auto conflict = index.first_exclusive_conflict(checked_names)) {
+    if (const auto conflict = index.first_exclusive_conflict(checked_names, scratch)) {
       const AttrGroup& group = groups[*conflict];
       NameSet members;
       for (const std::string& member : group) members.insert(member);
@@ -95,7 +96,7 @@ Status check_tag_rules(const Node& node, const ParserContext& context) {
   for (const HtmlAttr& attr : tag.attrs) {
     if (attr.key.content == "c-bind") return std::nullopt;
   }
-  if (const auto unmet = index.first_unmet_requirement(checked_names)) {
+  if (const auto unmet = index.first_unmet_requirement(checked_names, scratch)) {
     const AttrGroup& group = rules->required_attrs[*unmet];
     if (group.size() == 1) return fail(msg::kMissingAttribute, name, group.front());
     return fail(msg::kMissingOneOfAttributes, name, join(group, "', '"));
