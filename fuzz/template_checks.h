@@ -108,6 +108,9 @@ class TreeChecker {
   void tokens(std::span<const tast::Token> ts) const {
     for (const auto& t : ts) token(t);
   }
+  void tokens(const tast::SharedTokens& ts) const {
+    ts.for_each([&](const tast::Token& t) { token(t); });
+  }
 
   void comments(const tast::List<tast::Comment>& cs) const {
     for (const auto& c : cs) {

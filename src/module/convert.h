@@ -151,7 +151,9 @@ OwnedRef to_py(const std::vector<T, A>& values) {
 template <class S>
   requires std::same_as<S, template_ast::SharedTokens>
 OwnedRef to_py(const S& values) {
-  return to_py_list(std::span<const template_ast::Token>(values));
+  // A list that leaves names out is built here, when Python reads it.
+  const S flat = values.flat();
+  return to_py_list(flat.span());
 }
 
 template <class A, class B>

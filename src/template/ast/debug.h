@@ -55,7 +55,7 @@ void append_debug(std::string& out, const List<T>& items) {
 }
 
 inline void append_debug(std::string& out, const SharedTokens& items) {
-  append_debug_items(out, std::span<const Token>(items));
+  append_debug_items(out, items.flat().span());
 }
 
 template <class T>

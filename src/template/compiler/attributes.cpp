@@ -109,4 +109,10 @@ IrNode unique_variable_names(std::span<const tast::Token> tokens) {
   return names.take_tuple();
 }
 
+IrNode unique_used_names(const tast::SharedTokens& tokens) {
+  NameList names;
+  tokens.for_each([&](const tast::Token& t) { names.add(text::nfkc(t.content)); });
+  return names.take_tuple();
+}
+
 }  // namespace lumra::template_compiler

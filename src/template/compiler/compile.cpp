@@ -336,7 +336,7 @@ Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, Fra
   for (const tast::Node* member : members) {
     Lowered<IrNode> attrs = compile_ordinary_attributes(member->start_tag().attrs);
     if (auto* error = std::get_if<CompileError>(&attrs)) return std::move(*error);
-    for (const tast::Token& t : member->used_variables()) used.add(t.content.str());
+    member->used_variables().for_each([&](const tast::Token& t) { used.add(t.content.str()); });
     Lowered<IrNode> body = lower_body(*member, out.level() + kBranchBodyDepth);
     if (auto* error = std::get_if<CompileError>(&body)) return std::move(*error);
     branches.push_back(control_branch(*member, std::move(std::get<IrNode>(attrs)),

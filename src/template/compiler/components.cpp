@@ -84,7 +84,7 @@ Lowered<IrNode> compile_component(const tast::Node& node, IrNode body) {
   args.push_back(span_tuple(start, end));
   args.push_back(IrNode::tuple(std::move(attrs)));
   args.push_back(body);
-  args.push_back(unique_variable_names(node.used_variables()));
+  args.push_back(unique_used_names(node.used_variables()));
   args.push_back(IrNode::str(text::unicode_lower(component)));
   args.push_back(IrNode::boolean(node.contains_fills()));
   for (const tast::HtmlAttr& attr : tag.attrs) {
@@ -100,7 +100,7 @@ Lowered<IrNode> compile_component(const tast::Node& node, IrNode body) {
 IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs, IrNode body) {
   const auto [start, end] = element_span(node);
   return IrNode::call(class_name, {IrNode::raw(rt::kSource), span_tuple(start, end), attrs, body,
-                                   unique_variable_names(node.used_variables()),
+                                   unique_used_names(node.used_variables()),
                                    unique_variable_names(node.introduced_variables())});
 }
 

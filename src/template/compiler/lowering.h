@@ -120,6 +120,8 @@ class NameList {
 
 // The NFKC forms of the tokens' contents, each once, as a Tuple of QuotedStr.
 IrNode unique_variable_names(std::span<const tast::Token> tokens);
+// The same for a node's used variables, read as they leave names out.
+IrNode unique_used_names(const tast::SharedTokens& tokens);
 
 // --- elements.cpp ---
 

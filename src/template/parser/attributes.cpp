@@ -124,7 +124,7 @@ Status take_template(HtmlAttr& attr, template_ast::List<template_ast::StaticName
   record_attribute_variables(*context.attribute_variables, attr.token.start_index, attr.token.end_index,
                              collect_nested_variables(tree.elements, context));
   attr.kind = HtmlAttrKind::Template;
-  attr.used_variables.assign(tree.used_variables.begin(), tree.used_variables.end());
+  tree.used_variables.for_each([&](const Token& token) { attr.used_variables.push_back(token); });
   attr.comments = std::move(tree.comments);
   for (auto& slot : tree.slots) slots.push_back(std::move(slot));
   return std::nullopt;

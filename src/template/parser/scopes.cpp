@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <cstddef>
+#include <forward_list>
 #include <string_view>
 #include <utility>
 
@@ -20,30 +21,14 @@ using template_ast::HtmlStartTag;
 using template_ast::Node;
 using template_ast::Token;
 
-// A name's NFKC form, viewing the name itself when it is ASCII (its own form).
-class Key {
- public:
-  explicit Key(std::string_view name) {
-    if (text::is_ascii(name)) {
-      view_ = name;
-    } else {
-      owned_ = text::nfkc(name);
-      view_ = owned_;
-    }
-  }
-  Key(Key&& other) noexcept { *this = std::move(other); }
-  Key& operator=(Key&& other) noexcept {
-    const bool owning = other.view_.data() == other.owned_.data();
-    owned_ = std::move(other.owned_);
-    view_ = owning ? std::string_view(owned_) : other.view_;
-    return *this;
-  }
-  std::string_view view() const noexcept { return view_; }
+using Key = template_ast::VariableKey;
 
- private:
-  std::string owned_;
-  std::string_view view_;
-};
+// Bodies of at most this many used variables under a node that introduces
+// variables: the node's list is written out rather than read through its
+// record. Most loops are this small, and their lists are then read (by the
+// compiler, by Python) as plain runs; each such node costs at most this many
+// more tokens, whatever the nesting.
+constexpr std::uint32_t kWrittenOut = 32;
 
 // A node that loops on an ordinary element: its `c-for` attribute introduces
 // variables that its other non-control-flow attributes may read.
@@ -62,66 +47,64 @@ bool reads_loop_variables(bool loop_on_element, const HtmlAttr& attr) {
 
 }  // namespace
 
-std::uint32_t UsedVariables::open_body(bool own_store) {
-  if (own_store) stores_.emplace_back();
-  return stores_.back().size();
+void UsedVariables::expression(const template_ast::Expr& expr) { store_.append(expr.used_variables); }
+
+void UsedVariables::close_body(template_ast::Template& body, Mark start) {
+  body.used_variables = store_.run(start, store_.mark());
 }
 
-void UsedVariables::expression(const template_ast::Expr& expr) { stores_.back().append(expr.used_variables); }
-
-void UsedVariables::close_body(template_ast::Template& body, std::uint32_t start, bool own_store) {
-  template_ast::TokenStoreWriter& out = stores_.back();
-  body.used_variables = out.run(start, out.size());
-  // The runs taken keep the store alive.
-  if (own_store) stores_.pop_back();
-}
-
-void UsedVariables::node(Node& node, const std::optional<std::uint32_t>& body_start) {
+void UsedVariables::node(Node& node, const std::optional<Mark>& body_start) {
   const template_ast::List<Token>& introduced = node.introduced_variables();
   const HtmlStartTag& tag = node.start_tag();
-  const Node::WithBody* with_body = node.with_body();
-  template_ast::TokenStoreWriter& out = stores_.back();
-  std::uint32_t start = out.size();
+  const Mark start = body_start ? *body_start : store_.mark();
+  // The walked body is the end of the store already; any other goes on now.
+  if (!body_start) {
+    if (const Node::WithBody* with_body = node.with_body()) store_.append_list(with_body->body->used_variables);
+  }
   if (introduced.empty()) {
-    // The walked body is the end of the store already; any other goes on now.
-    if (body_start) {
-      start = *body_start;
-    } else if (with_body) {
-      out.append_list(with_body->body->used_variables);
-    }
-    for (const HtmlAttr& attr : tag.attrs) out.append(attr.used_variables);
-    node.used_variables() = out.run(start, out.size());
+    for (const HtmlAttr& attr : tag.attrs) store_.append(attr.used_variables);
+    node.used_variables() = store_.run(start, store_.mark());
     return;
   }
 
-  std::vector<Key> keys;
-  keys.reserve(introduced.size());
-  NameSet excluded;
-  for (const Token& token : introduced) excluded.insert(keys.emplace_back(token.content).view());
-  const auto kept = [&](const Token& token) { return !excluded.contains(Key(token.content).view()); };
-  // The body's list may be a run of this store: no growth while it is read.
-  std::size_t most = with_body ? with_body->body->used_variables.size() : 0;
-  for (const HtmlAttr& attr : tag.attrs) most += attr.used_variables.size();
-  out.reserve_more(most);
-  if (with_body) {
-    for (const Token& token : with_body->body->used_variables) {
-      if (kept(token)) out.push_back(token);
-    }
-  }
   const bool loop_on_element = loops_on_element(tag, introduced);
-  for (const HtmlAttr& attr : tag.attrs) {
-    const bool exclude = reads_loop_variables(loop_on_element, attr);
-    for (const Token& token : attr.used_variables) {
-      if (!exclude || kept(token)) out.push_back(token);
+  const Mark body_end = store_.mark();
+  if (body_end.tokens - start.tokens <= kWrittenOut) {
+    // A short list is written out: it reads as a plain run, and the lists
+    // around it skip its body's range.
+    std::vector<Key> keys;
+    keys.reserve(introduced.size());
+    NameSet excluded;
+    for (const Token& token : introduced) excluded.insert(keys.emplace_back(token.content).view());
+    const auto kept = [&](const Token& token) { return !excluded.contains(Key(token.content).view()); };
+    template_ast::List<Token> list;
+    store_.run(start, body_end).for_each([&](const Token& token) {
+      if (kept(token)) list.push_back(token);
+    });
+    for (const HtmlAttr& attr : tag.attrs) {
+      const bool exclude = reads_loop_variables(loop_on_element, attr);
+      for (const Token& token : attr.used_variables) {
+        if (!exclude || kept(token)) list.push_back(token);
+      }
     }
+    store_.skip(start.tokens, body_end.tokens);
+    const Mark list_start = store_.mark();
+    store_.append(list);
+    node.used_variables() = store_.run(list_start, store_.mark());
+    return;
   }
-  node.used_variables() = out.run(start, out.size());
+
+  const auto keys = store_.keep_keys(introduced);
+  store_.leave_out(start.tokens, body_end.tokens, keys);
+  for (const HtmlAttr& attr : tag.attrs) {
+    const std::uint32_t from = store_.mark().tokens;
+    store_.append(attr.used_variables);
+    if (reads_loop_variables(loop_on_element, attr)) store_.leave_out(from, store_.mark().tokens, keys);
+  }
+  node.used_variables() = store_.run(start, store_.mark());
 }
 
-void UsedVariables::finish(template_ast::Template& top) {
-  template_ast::TokenStoreWriter& out = stores_.back();
-  top.used_variables = out.run(0, out.size());
-}
+void UsedVariables::finish(template_ast::Template& top) { top.used_variables = store_.run(Mark{}, store_.mark()); }
 
 void BindingChecks::note(const HtmlStartTag& tag, const template_ast::List<Token>& introduced) {
   const AttributeVariables& registry = *context_.attribute_variables;
@@ -176,12 +159,16 @@ void BindingChecks::leave() {
 
 bool BindingChecks::is_bound(const std::string& key) const { return !bound_.empty() && bound_.contains(key); }
 
-Status BindingChecks::check(std::span<const Token> used) const {
+Status BindingChecks::check(const template_ast::SharedTokens& used) const {
   if (notes_.empty()) return std::nullopt;
-  std::vector<Key> used_keys;
-  used_keys.reserve(used.size());
+  // The set views the names, or the NFKC forms kept here (a list keeps its
+  // items in place, and allocates nothing until used).
+  std::forward_list<std::string> normalised;
   NameSet taken;
-  for (const Token& token : used) taken.insert(used_keys.emplace_back(token.content).view());
+  used.for_each([&](const Token& token) {
+    const std::string_view name = token.content;
+    taken.insert(text::is_ascii(name) ? name : std::string_view(normalised.emplace_front(text::nfkc(name))));
+  });
 
   const auto refuse = [&](const Token& token, std::string message) -> Status {
     return error_at_span(context_.source.view(), token.start_index, token.end_index, std::move(message));

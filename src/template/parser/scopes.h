@@ -28,34 +28,32 @@ namespace lumra::template_parser {
 
 // The used-variable lists of one text's tree, written as the walk files its
 // pieces. Each level lists all its descendants' variables, so they are not
-// copied from level to level: every list is a run of a shared store (see
+// copied from level to level: every list is a run of one store (see
 // shared_tokens.h), written in the order the walk finishes pieces. An
 // expression's variables go on as it is filed; a body's list is then the run
 // of its pieces, and a node's list is its body's run followed by its
 // attributes' variables. A node that introduces variables leaves them out of
-// its list, but not out of its body's: its body goes to a store of its own,
-// and the node's filtered list is written after.
+// its list, but not out of its body's: it records which of its ranges leave
+// them out, and its list is the same run read with that record.
 class UsedVariables {
  public:
-  UsedVariables() { stores_.emplace_back(); }
+  using Mark = template_ast::TokenStoreWriter::Mark;
 
-  // A body opens: where its list will start. A node that introduces
-  // variables writes its body to a store of its own.
-  std::uint32_t open_body(bool own_store);
+  // A body opens: where its list will start.
+  Mark open_body() const { return store_.mark(); }
   void expression(const template_ast::Expr& expr);
   // A walked body is complete: its list is the run from `start`.
-  void close_body(template_ast::Template& body, std::uint32_t start, bool own_store);
+  void close_body(template_ast::Template& body, Mark start);
   // A node is filed: `body_start` is its walked body's start (nothing
   // written since but the body), absent for a node whose body, if any, was
-  // not walked. Its body, on its own or not, is complete by now. By
-  // reference: an optional passed by value is built with two narrow stores
-  // and read back as one wide load, which stalls.
-  void node(template_ast::Node& node, const std::optional<std::uint32_t>& body_start);
+  // not walked. By reference: an optional passed by value is built with two
+  // narrow stores and read back as one wide load, which stalls.
+  void node(template_ast::Node& node, const std::optional<Mark>& body_start);
   // The top level's list: every variable of the text in filing order.
   void finish(template_ast::Template& top);
 
  private:
-  std::vector<template_ast::TokenStoreWriter> stores_;
+  template_ast::TokenStoreWriter store_;
 };
 
 // The bindings of one text: no tag defines a name twice, and none defines a
@@ -73,7 +71,7 @@ class BindingChecks {
   void leave();
 
   // The first refused binding, in source order, given the template's used variables.
-  Status check(std::span<const template_ast::Token> used) const;
+  Status check(const template_ast::SharedTokens& used) const;
 
  private:
   struct Name {

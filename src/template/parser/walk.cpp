@@ -190,7 +190,7 @@ class ElementWalk {
     frame.start_tag = std::move(start.start_tag);
     frame.introduced_variables = std::move(start.introduced_variables);
     frame.tag_slots = std::move(start.slots);
-    frame.used_start = used_.open_body(!frame.introduced_variables.empty());
+    frame.used_start = used_.open_body();
     bindings_.enter(frame.introduced_variables);
     return std::nullopt;
   }
@@ -205,11 +205,8 @@ class ElementWalk {
       return error_at_pair(context(), pair,
                            fmt::format(fmt::runtime(msg::kMismatchedTags), open_name, end.name.content));
     }
-    // A body written to a store of its own is not the end of the node's store.
-    const bool own_store = !frame.introduced_variables.empty();
-    used_.close_body(frame.body.tmpl, frame.used_start, own_store);
-    const std::optional<std::uint32_t> body_start =
-        own_store ? std::nullopt : std::optional<std::uint32_t>(frame.used_start);
+    used_.close_body(frame.body.tmpl, frame.used_start);
+    const std::optional<UsedVariables::Mark> body_start = frame.used_start;
     Node node = assemble_node(std::move(frame.start_tag), std::move(end), std::move(frame.body.tmpl),
                               std::move(frame.introduced_variables));
     template_ast::List<template_ast::StaticNamedSlot> slots = std::move(frame.tag_slots);
@@ -221,7 +218,7 @@ class ElementWalk {
 
   // `body_start`: where the node's walked body starts among the used variables.
   Status validate(Node&& node, template_ast::List<template_ast::StaticNamedSlot>&& slots,
-                  const CollectorChecks* body_checks, const std::optional<std::uint32_t>& body_start) {
+                  const CollectorChecks* body_checks, const std::optional<UsedVariables::Mark>& body_start) {
     used_.node(node, body_start);
     return validate_template(std::move(node), std::move(slots), stack_, collector(), body_checks, context());
   }

@@ -40,7 +40,7 @@ struct OpenElement {
   // Slots found in the templates nested in the start tag's attribute values.
   template_ast::List<template_ast::StaticNamedSlot> tag_slots;
   // Where the body's used variables start (see UsedVariables).
-  std::uint32_t used_start = 0;
+  template_ast::TokenStoreWriter::Mark used_start;
 };
 
 // Where finished pieces go: the innermost open element's body, or the top level.

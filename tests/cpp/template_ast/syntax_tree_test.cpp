@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -264,6 +265,8 @@ TEST(Node, CommonFieldsAndDropBody) {
   EXPECT_TRUE(sc->contains_fills);
 }
 
+TokenStoreWriter::Mark at(std::uint32_t tokens, std::uint32_t left_out = 0) { return {tokens, left_out}; }
+
 // Runs of one store: copies share it, writing one list leaves every other
 // as it was, and a run stays valid as its store grows.
 TEST(SharedTokens, RunsAndCopiesBehaveLikeLists) {
@@ -271,14 +274,14 @@ TEST(SharedTokens, RunsAndCopiesBehaveLikeLists) {
   TokenStoreWriter writer;
   writer.push_back(a);
   writer.push_back(b);
-  const SharedTokens first = writer.run(0, 1);
-  const SharedTokens both = writer.run(0, 2);
+  const SharedTokens first = writer.run(at(0), at(1));
+  const SharedTokens both = writer.run(at(0), at(2));
   for (int i = 0; i < 100; ++i) writer.push_back(c);  // moves the store's tokens
   EXPECT_EQ(first, (SharedTokens{a}));
   EXPECT_EQ(both, (SharedTokens{a, b}));
   EXPECT_TRUE(first.shares_store_with(both));
-  EXPECT_TRUE(writer.run(1, 1).empty());
-  EXPECT_EQ(writer.run(101, 102), (SharedTokens{c}));
+  EXPECT_TRUE(writer.run(at(1), at(1)).empty());
+  EXPECT_EQ(writer.run(at(101), at(102)), (SharedTokens{c}));
 
   SharedTokens written = both;
   written.mut().push_back(c);
@@ -286,18 +289,18 @@ TEST(SharedTokens, RunsAndCopiesBehaveLikeLists) {
   EXPECT_EQ(both, (SharedTokens{a, b}));
   EXPECT_FALSE(written.shares_store_with(both));
   // A list of its own is written in place, and reads what was written.
-  const Token* before = written.data();
+  const Token* before = written.span().data();
   written.mut()[0] = b;
-  EXPECT_EQ(written.data(), before);
-  EXPECT_EQ(written.front(), b);
+  EXPECT_EQ(written.span().data(), before);
+  EXPECT_EQ(written.span().front(), b);
 
   // The writer may go first: its runs keep the store.
   SharedTokens kept;
   {
     TokenStoreWriter scoped;
     scoped.append(std::vector<Token>{a, b, c});
-    scoped.append_list(scoped.run(0, 3));  // a run of the store itself
-    kept = scoped.run(2, 6);
+    scoped.append_list(scoped.run(at(0), at(3)));  // a run of the store itself
+    kept = scoped.run(at(2), at(6));
   }
   EXPECT_EQ(kept, (SharedTokens{c, a, b, c}));
 
@@ -306,6 +309,76 @@ TEST(SharedTokens, RunsAndCopiesBehaveLikeLists) {
   node.drop_body();
   EXPECT_EQ(node.self_closing()->used_variables, both);
   EXPECT_EQ(debug_string(node.self_closing()->used_variables), debug_string(List<Token>{a, b}));
+}
+
+// Records leave names out of the runs written inside a list, nested as the
+// nodes that write them; a list applies only the records written inside it.
+TEST(SharedTokens, ListsLeaveOutTheNamesOfTheirRecords) {
+  const Token x = tok("x", 0, 1, 1, 1), y = tok("y", 2, 3, 1, 3), z = tok("z", 4, 5, 1, 5);
+  const Token fi = tok("\xef\xac\x81", 6, 9, 1, 7);  // "fi" as a ligature: NFKC "fi"
+  TokenStoreWriter writer;
+  writer.append(std::vector<Token>{x, y, fi, z});  // an inner body
+  const SharedTokens inner_body = writer.run(at(0), at(4));
+  // The inner node leaves out x and fi from its body, and z from its attribute.
+  const auto inner_keys = writer.keep_keys(std::vector<Token>{x, tok("fi", 0, 2, 1, 1)});
+  writer.leave_out(0, 4, inner_keys);
+  writer.push_back(x);
+  writer.leave_out(4, 5, writer.keep_keys(std::vector<Token>{x}));
+  const SharedTokens inner = writer.run(at(0), writer.mark());
+  // An outer node around it leaves out y, and a third one, with the same range, z.
+  writer.push_back(z);
+  writer.leave_out(0, 6, writer.keep_keys(std::vector<Token>{y}));
+  const SharedTokens outer = writer.run(at(0), writer.mark());
+  writer.leave_out(0, 6, writer.keep_keys(std::vector<Token>{z}));
+  const SharedTokens third = writer.run(at(0), writer.mark());
+
+  EXPECT_TRUE(inner_body.is_flat());
+  EXPECT_EQ(inner_body, (SharedTokens{x, y, fi, z}));
+  EXPECT_EQ(inner, (SharedTokens{y, z}));
+  EXPECT_EQ(outer, (SharedTokens{z, z}));
+  EXPECT_TRUE(third.empty());
+  EXPECT_EQ(outer.size(), 2u);
+  EXPECT_EQ(outer.stored_tokens(), 6u);  // each use stored once, whatever the levels
+  EXPECT_TRUE(outer.flat().is_flat());
+  EXPECT_THROW((void)outer.span(), std::logic_error);
+  // Written, a list keeps what it listed.
+  SharedTokens written = inner;
+  written.mut().push_back(x);
+  EXPECT_EQ(written, (SharedTokens{y, z, x}));
+  EXPECT_EQ(inner, (SharedTokens{y, z}));
+
+  // A record ends where it ends, even inside a wider one that starts with it.
+  TokenStoreWriter nested;
+  nested.append(std::vector<Token>{x, y, x, y});
+  nested.leave_out(0, 2, nested.keep_keys(std::vector<Token>{x}));
+  nested.leave_out(0, 4, nested.keep_keys(std::vector<Token>{y}));
+  EXPECT_EQ(nested.run(at(0), nested.mark()), (SharedTokens{x}));
+  // A skipped range hides its tokens and the records inside it from the lists around it.
+  nested.append(std::vector<Token>{z, x});
+  nested.leave_out(4, 6, nested.keep_keys(std::vector<Token>{z}));
+  nested.skip(2, 6);
+  nested.push_back(y);
+  EXPECT_EQ(nested.run(at(0), nested.mark()), (SharedTokens{y}));
+  EXPECT_EQ(nested.run(at(4, 2), at(6, 3)), (SharedTokens{x}));
+  EXPECT_EQ(nested.run(at(6, 4), nested.mark()), (SharedTokens{y}));
+}
+
+// Past the few open names that are scanned, names are counted: forty nested
+// records of one name each around the same uses.
+TEST(SharedTokens, ManyOpenRecords) {
+  TokenStoreWriter writer;
+  List<Token> uses;
+  for (int i = 0; i < 40; ++i) uses.push_back(tok("v" + std::to_string(i), 0, 1, 1, 1));
+  writer.append(uses);
+  List<Token> kept;
+  for (int depth = 0; depth < 40; ++depth) {
+    // Level d leaves out v(2d): the odd names and the ones above stay.
+    writer.leave_out(0, 40, writer.keep_keys(std::vector<Token>{tok("v" + std::to_string(2 * depth), 0, 1, 1, 1)}));
+  }
+  for (int i = 0; i < 40; ++i) {
+    if (i % 2 == 1) kept.push_back(uses[i]);
+  }
+  EXPECT_EQ(writer.run(at(0), writer.mark()), SharedTokens(kept));
 }
 
 // --- depth -----------------------------------------------------------------

@@ -142,7 +142,7 @@ TEST(Parse, TokensViewIntoTheInput) {
     const Template* t = pending.back();
     pending.pop_back();
     for (const Comment& c : t->comments) check(c.token, false), check(c.value, false);
-    for (const Token& used : t->used_variables) check(used, false);
+    t->used_variables.for_each([&](const Token& used) { check(used, false); });
     for (const TemplateElement& element : t->elements) {
       if (const Node* node = element.node()) {
         const HtmlStartTag& tag = node->start_tag();
