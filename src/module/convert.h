@@ -27,7 +27,8 @@
 namespace lumra::template_ast {
 template <class T>
 class HeapOptional;
-class SharedTokens;
+template <class T>
+class SharedList;
 struct Token;
 }  // namespace lumra::template_ast
 
@@ -148,11 +149,10 @@ OwnedRef to_py(const std::vector<T, A>& values) {
   return to_py_list(std::span<const T>(values));
 }
 
-template <class S>
-  requires std::same_as<S, template_ast::SharedTokens>
-OwnedRef to_py(const S& values) {
+template <class T>
+OwnedRef to_py(const template_ast::SharedList<T>& values) {
   // A list that leaves names out is built here, when Python reads it.
-  const S flat = values.flat();
+  const template_ast::SharedList<T> flat = values.flat();
   return to_py_list(flat.span());
 }
 

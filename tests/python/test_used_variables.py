@@ -1,7 +1,12 @@
-"""Used-variable lists of parsed trees, at every level, against a reading of the
-tree from its leaves: a body lists its pieces' variables in order; a node lists
-its body's, then its attributes', leaving out the names it introduces (NFKC)
-from its body and from the attributes that see its loop variables."""
+"""The lists that every level of a parsed tree holds of its descendants, at
+every level, against a reading of the tree from its leaves.
+
+Used variables: a body lists its pieces' in order; a node lists its body's,
+then its attributes', leaving out the names it introduces (NFKC) from its body
+and from the attributes that see its loop variables. Comments: a body lists
+its pieces'; a node its body's, its end tag's, its attributes', then its start
+tag's (without a body: its start tag's, then its attributes'). Slots: a body
+lists its nodes'; a <c-slot> its own name, then its body's."""
 
 import unicodedata
 
@@ -10,6 +15,7 @@ from hypothesis import given, settings, strategies as st
 from lumra_core._rust import template_parser as tp
 
 CONTROL_FLOW = {"c-if", "c-elif", "c-else", "c-for", "c-empty"}
+NODES = (tp.Node.WithBody, tp.Node.SelfClosing)
 
 
 def nfkc(name):
@@ -21,35 +27,58 @@ def key(token):
 
 
 def expected_body(template):
-    out = []
+    used, comments, slots = [], [], []
     for element in template.elements:
         value = element._0
         if isinstance(value, tp.Expr):
-            out += value.used_variables
-        elif isinstance(value, (tp.Node.WithBody, tp.Node.SelfClosing)):
-            out += expected_node(value)
-    return out
+            used += value.used_variables
+            comments += [c.token for c in value.comments]
+        elif isinstance(value, NODES):
+            node_used, node_comments, node_slots = expected_node(value)
+            used += node_used
+            comments += node_comments
+            slots += node_slots
+        elif value.token.content.startswith("<!--"):
+            comments.append(value.token)
+    return used, comments, slots
 
 
 def expected_node(node):
     tag = node.start_tag
     left_out = {nfkc(t.content) for t in node.introduced_variables}
-    body = expected_body(node.body) if isinstance(node, tp.Node.WithBody) else []
-    out = [t for t in body if nfkc(t.content) not in left_out]
+    has_body = isinstance(node, tp.Node.WithBody)
+    body_used, body_comments, body_slots = expected_body(node.body) if has_body else ([], [], [])
+    used = [t for t in body_used if nfkc(t.content) not in left_out]
     loop_on_element = bool(left_out) and tag.name.content not in ("c-for", "c-fill") and any(
         a.key.content == "c-for" for a in tag.attrs)
     for attr in tag.attrs:
         sees_loop = loop_on_element and attr.key.content not in CONTROL_FLOW
-        out += [t for t in attr.used_variables if not (sees_loop and nfkc(t.content) in left_out)]
-    return out
+        used += [t for t in attr.used_variables if not (sees_loop and nfkc(t.content) in left_out)]
+    attr_comments = [c.token for a in tag.attrs for c in a.comments]
+    own_comments = [c.token for c in tag.comments]
+    if has_body:
+        comments = body_comments + [c.token for c in node.end_tag.comments] + attr_comments + own_comments
+    else:
+        comments = own_comments + attr_comments
+    own_slots = [a.inner_value for a in tag.attrs if a.key.content == "name"] if tag.name.content == "c-slot" else []
+    return used, comments, own_slots + body_slots
+
+
+def keys(tokens):
+    return [key(t) for t in tokens]
 
 
 def check(template):
-    assert [key(t) for t in template.used_variables] == [key(t) for t in expected_body(template)]
+    used, comments, slots = expected_body(template)
+    assert keys(template.used_variables) == keys(used)
+    assert keys(c.token for c in template.comments) == keys(comments)
+    assert keys(s.token for s in template.slots) == keys(slots)
     for element in template.elements:
         node = element._0
-        if isinstance(node, (tp.Node.WithBody, tp.Node.SelfClosing)):
-            assert [key(t) for t in node.used_variables] == [key(t) for t in expected_node(node)]
+        if isinstance(node, NODES):
+            used, comments, _ = expected_node(node)
+            assert keys(node.used_variables) == keys(used)
+            assert keys(c.token for c in node.comments) == keys(comments)
             if isinstance(node, tp.Node.WithBody):
                 check(node.body)
 
@@ -65,19 +94,24 @@ def use_name(depth, draw):
     return draw(st.sampled_from(bound + ["a", "b"]))
 
 
+KINDS = ["use", "many", "comment", "div", "if", "for", "for-attr", "fill", "slot"]
+
+
 @st.composite
 def body(draw, depth=0):
     pieces = []
     for _ in range(draw(st.integers(0, 3))):
-        kind = draw(st.sampled_from(["use", "many", "div", "if", "for", "for-attr", "fill"] if depth < 6 else ["use"]))
+        kind = draw(st.sampled_from(KINDS if depth < 6 else ["use", "comment"]))
         name = use_name(depth, draw)
         if kind == "use":
-            pieces.append(f"{{{{ {name} + {use_name(depth, draw)} }}}}")
+            pieces.append(f"{{{{ {name} + {use_name(depth, draw)}  # c{depth}\n}}}}")
         elif kind == "many":
             # Long bodies are read through records, short ones written out.
             pieces.append(f"{{{{ {name} }}}}" * 20)
+        elif kind == "comment":
+            pieces.append(f"<!-- at {depth} -->")
         elif kind == "div":
-            pieces.append(f'<div c-title="{name}">{draw(body(depth))}</div>')
+            pieces.append(f'<div {{# own #}} c-title="{name} # t\n">{draw(body(depth))}</div {{# end #}}>')
         elif kind == "if":
             pieces.append(f'<c-if cond="{name}">{draw(body(depth))}</c-if>')
         elif kind == "for":
@@ -86,9 +120,13 @@ def body(draw, depth=0):
             # Its other attributes see the loop variable; its own iterable does not.
             inner = use_name(depth + 1, draw)
             pieces.append(f'<p c-for="{loop_name(depth)} in {name}" c-x="{inner}">{draw(body(depth + 1))}</p>')
-        else:
+        elif kind == "fill":
             pieces.append(f'<c-card><c-fill name="s" data="{loop_name(depth)}">{draw(body(depth + 1))}'
                           f'</c-fill></c-card>')
+        elif draw(st.booleans()):
+            pieces.append(f'<c-slot name="s{depth}" {{# own #}}/>')
+        else:
+            pieces.append(f'<c-slot name="t{depth}">{draw(body(depth))}</c-slot>')
     return "".join(pieces)
 
 
@@ -98,10 +136,14 @@ def test_every_list_reads_as_its_pieces(text):
     check(tp.parse_template(text))
 
 
-def test_deep_loop_scopes():
+def test_deep_nesting():
     depth = 150
-    text = "".join(f'<c-for each="v{i} in xs">' for i in range(depth)) + "{{ x + v0 }}" * 50 + "</c-for>" * depth
-    tree = tp.parse_template(text)
-    check(tree)
-    assert [t.content for t in tree.used_variables] == ["x"] * 50 + ["xs"] * depth
-    assert tree == tp.parse_template(text)
+    for tag, end in (('<c-for each="v{i} in xs">', "</c-for>"), ("<div>", "</div>")):
+        inner = "{{ x + v0 # c\n }}<!-- h --><c-slot name=\"s\"/>" * 50
+        text = "".join(tag.format(i=i) for i in range(depth)) + inner + end * depth
+        tree = tp.parse_template(text) if "c-for" in tag else tp.parse_template(text.replace("v0", "y"))
+        check(tree)
+        assert len(tree.comments) == 100 and len(tree.slots) == 50
+    loops = tp.parse_template("".join(f'<c-for each="v{i} in xs">' for i in range(depth))
+                              + "{{ x + v0 }}" * 50 + "</c-for>" * depth)
+    assert [t.content for t in loops.used_variables] == ["x"] * 50 + ["xs"] * depth

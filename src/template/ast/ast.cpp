@@ -69,11 +69,11 @@ List<Token>& Node::introduced_variables() {
 const List<Token>& Node::introduced_variables() const {
   return std::visit([](const auto& n) -> const List<Token>& { return n.introduced_variables; }, value);
 }
-List<Comment>& Node::comments() {
-  return std::visit([](auto& n) -> List<Comment>& { return n.comments; }, value);
+SharedComments& Node::comments() {
+  return std::visit([](auto& n) -> SharedComments& { return n.comments; }, value);
 }
-const List<Comment>& Node::comments() const {
-  return std::visit([](const auto& n) -> const List<Comment>& { return n.comments; }, value);
+const SharedComments& Node::comments() const {
+  return std::visit([](const auto& n) -> const SharedComments& { return n.comments; }, value);
 }
 bool& Node::contains_fills() {
   return std::visit([](auto& n) -> bool& { return n.contains_fills; }, value);

@@ -8,8 +8,9 @@
 //   column counted in characters.
 // - No record checks relations between its fields.
 // - Lists are `List<T>` (list.h): vectors over the per-thread block pool;
-//   the lists of used variables, which every level repeats, are
-//   `SharedTokens` (shared_tokens.h): runs of one store that a parse writes.
+//   the lists that every level repeats of its descendants (used variables,
+//   comments, static slots) are `SharedList`s (shared_list.h): runs of one
+//   store that a parse writes.
 // - The tree recurses Template -> TemplateElement -> Node::WithBody -> Template.
 //   A node holds its body through `Body`, a copy-on-write handle: copying a
 //   node or a template is cheap (bodies are shared until written), reading is
@@ -28,7 +29,7 @@
 #include <vector>
 
 #include "template/ast/list.h"
-#include "template/ast/shared_tokens.h"
+#include "template/ast/shared_list.h"
 #include "template/ast/token.h"
 #include "template/ast/token_text.h"
 
@@ -41,6 +42,11 @@ struct Comment {
 
   friend bool operator==(const Comment&, const Comment&) = default;
 };
+
+inline Comment copy_with(TokenBatch& texts, const Comment& comment) {
+  return Comment{copy_with(texts, comment.token), copy_with(texts, comment.value)};
+}
+using SharedComments = SharedList<Comment>;
 
 // One `source as target` field of a `<c-fill data="{ ... }">` binding.
 struct FillDataField {
@@ -157,6 +163,11 @@ struct StaticNamedSlot {
   friend bool operator==(const StaticNamedSlot&, const StaticNamedSlot&) = default;
 };
 
+inline StaticNamedSlot copy_with(TokenBatch& texts, const StaticNamedSlot& slot) {
+  return StaticNamedSlot{copy_with(texts, slot.token), slot.required};
+}
+using SharedSlots = SharedList<StaticNamedSlot>;
+
 struct Template;
 
 // Copy-on-write owner of a node's body. A default-constructed (or moved-from)
@@ -189,7 +200,7 @@ struct NodeWithBody {
   Body body;
   SharedTokens used_variables;
   List<Token> introduced_variables;
-  List<Comment> comments;
+  SharedComments comments;
   bool contains_fills = false;
 
   friend bool operator==(const NodeWithBody&, const NodeWithBody&) = default;
@@ -199,7 +210,7 @@ struct NodeSelfClosing {
   HtmlStartTag start_tag;
   SharedTokens used_variables;
   List<Token> introduced_variables;
-  List<Comment> comments;
+  SharedComments comments;
   bool contains_fills = false;
 
   friend bool operator==(const NodeSelfClosing&, const NodeSelfClosing&) = default;
@@ -228,8 +239,8 @@ struct Node {
   const SharedTokens& used_variables() const;
   List<Token>& introduced_variables();
   const List<Token>& introduced_variables() const;
-  List<Comment>& comments();
-  const List<Comment>& comments() const;
+  SharedComments& comments();
+  const SharedComments& comments() const;
   bool& contains_fills();
   bool contains_fills() const;
 
@@ -262,9 +273,9 @@ struct TemplateElement {
 
 struct Template {
   List<TemplateElement> elements;
-  List<Comment> comments;        // at any nesting level
+  SharedComments comments;       // at any nesting level
   SharedTokens used_variables;   // context variables the template needs
-  List<StaticNamedSlot> slots;   // `<c-slot>`s with a static name, at any depth
+  SharedSlots slots;             // `<c-slot>`s with a static name, at any depth
 
   Template() = default;
   Template(const Template&) = default;

@@ -34,7 +34,7 @@ void append_node_head(std::string& out, const Node::WithBody& n) {
 }
 
 void append_node_tail(std::string& out, const SharedTokens& used,
-                      const List<Token>& introduced, const List<Comment>& comments,
+                      const List<Token>& introduced, const SharedComments& comments,
                       bool contains_fills) {
   out += ", used_variables: ";
   append_debug(out, used);

@@ -54,7 +54,8 @@ void append_debug(std::string& out, const List<T>& items) {
   append_debug_items(out, std::span<const T>(items));
 }
 
-inline void append_debug(std::string& out, const SharedTokens& items) {
+template <class T>
+void append_debug(std::string& out, const SharedList<T>& items) {
   append_debug_items(out, items.flat().span());
 }
 

@@ -125,8 +125,8 @@ Status take_template(HtmlAttr& attr, template_ast::List<template_ast::StaticName
                              collect_nested_variables(tree.elements, context));
   attr.kind = HtmlAttrKind::Template;
   tree.used_variables.for_each([&](const Token& token) { attr.used_variables.push_back(token); });
-  attr.comments = std::move(tree.comments);
-  for (auto& slot : tree.slots) slots.push_back(std::move(slot));
+  tree.comments.for_each([&](const template_ast::Comment& comment) { attr.comments.push_back(comment); });
+  tree.slots.for_each([&](const template_ast::StaticNamedSlot& slot) { slots.push_back(slot); });
   return std::nullopt;
 }
 
@@ -190,11 +190,6 @@ Status build_tag_attribute(TextParse& parse, Pair pair, template_ast::List<HtmlA
   if (!error) error = decide_kind(attr, name.rule() == Rule::html_meta_attribute_name, slots, parse.context);
   if (error) attrs.pop_back();
   return error;
-}
-
-void extend_with_attribute_comments(template_ast::List<template_ast::Comment>& comments,
-                                    const template_ast::List<HtmlAttr>& attrs) {
-  for (const HtmlAttr& attr : attrs) comments.insert(comments.end(), attr.comments.begin(), attr.comments.end());
 }
 
 Parsed<template_ast::Template> parse_nested_template(const Token& value, const ParserContext& context) {

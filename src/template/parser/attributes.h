@@ -36,10 +36,6 @@ struct BuiltStartTag {
 Status build_tag_attribute(TextParse& parse, grammar::Pair pair, template_ast::List<template_ast::HtmlAttr>& attrs,
                            template_ast::List<template_ast::StaticNamedSlot>& slots);
 
-// Appends each attribute's comments, in attribute order.
-void extend_with_attribute_comments(template_ast::List<template_ast::Comment>& comments,
-                                    const template_ast::List<template_ast::HtmlAttr>& attrs);
-
 // --- Templates nested in attribute values ---------------------------------------
 
 // Parses the text of `value` as a template whose positions lie on the whole

@@ -158,22 +158,9 @@ Parsed<Node> build_raw_element(TextParse& parse, Pair pair) {
   return node;
 }
 
-namespace {
-
-// A node's comment list is assembled from several pieces: sized once.
-std::size_t attribute_comment_count(const HtmlStartTag& tag, std::size_t others) {
-  for (const template_ast::HtmlAttr& attr : tag.attrs) others += attr.comments.size();
-  return others;
-}
-
-}  // namespace
-
 Node finish_without_body(HtmlStartTag&& start_tag, template_ast::List<Token>&& introduced_variables) {
   Node result(Node::SelfClosing{});
   Node::SelfClosing& node = *result.self_closing();
-  node.comments.reserve(attribute_comment_count(start_tag, start_tag.comments.size()));
-  node.comments = start_tag.comments;
-  extend_with_attribute_comments(node.comments, start_tag.attrs);
   node.start_tag = std::move(start_tag);
   node.introduced_variables = std::move(introduced_variables);
   return result;
@@ -183,12 +170,6 @@ Node assemble_node(HtmlStartTag&& start_tag, HtmlEndTag&& end_tag, template_ast:
                    template_ast::List<Token>&& introduced_variables) {
   Node result(Node::WithBody{});
   Node::WithBody& node = *result.with_body();
-  node.comments.reserve(
-      attribute_comment_count(start_tag, body.comments.size() + end_tag.comments.size() + start_tag.comments.size()));
-  node.comments = body.comments;
-  node.comments.insert(node.comments.end(), end_tag.comments.begin(), end_tag.comments.end());
-  extend_with_attribute_comments(node.comments, start_tag.attrs);
-  node.comments.insert(node.comments.end(), start_tag.comments.begin(), start_tag.comments.end());
   node.start_tag = std::move(start_tag);
   node.end_tag = std::move(end_tag);
   node.body = template_ast::Body(std::move(body));

@@ -44,15 +44,13 @@ Status build_start_tag(TextParse& parse, grammar::Pair pair, BuiltStartTag& out)
 // `pair` is an `html_end_tag` or the end tag of a raw block; refuses attributes.
 Status build_end_tag(TextParse& parse, grammar::Pair pair, template_ast::HtmlEndTag& out);
 
-// The node of a start tag finished without a body (void or self-closing):
-// its comments are the tag's, then its attributes'.
+// The node of a start tag finished without a body (void or self-closing).
+// Its lists are filed by the walk's listings.
 template_ast::Node finish_without_body(template_ast::HtmlStartTag&& start_tag,
                                        template_ast::List<template_ast::Token>&& introduced_variables);
 
-// The node of an element whose end tag was met. Its comments are the body's,
-// the end tag's, the attributes', then the start tag's own. Used variables are
-// left to the scope pass after the walk, which computes them once for the
-// whole tree.
+// The node of an element whose end tag was met. Its lists are filed by the
+// walk's listings.
 template_ast::Node assemble_node(template_ast::HtmlStartTag&& start_tag, template_ast::HtmlEndTag&& end_tag,
                                  template_ast::Template&& body,
                                  template_ast::List<template_ast::Token>&& introduced_variables);

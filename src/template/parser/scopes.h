@@ -4,10 +4,8 @@
 // Names are compared by their NFKC form ("ﬁle" and "file" are one name);
 // tokens keep the spelling as written.
 //
-// Used variables are written as the walk files each piece, while they are
-// still at hand: a body's list is its pieces' lists in order (an
-// expression's own, a node's), and a node's list comes from its body and
-// attributes. The binding checks need the whole template's list (its context
+// Used variables are filed as the walk meets each piece (see listings.h).
+// The binding checks need the whole template's list (its context
 // variables), so the walk notes every binding where it meets it, in source
 // order, with what the enclosing bindings bind there, and the notes are
 // checked when the walk is done.
@@ -26,35 +24,12 @@
 
 namespace lumra::template_parser {
 
-// The used-variable lists of one text's tree, written as the walk files its
-// pieces. Each level lists all its descendants' variables, so they are not
-// copied from level to level: every list is a run of one store (see
-// shared_tokens.h), written in the order the walk finishes pieces. An
-// expression's variables go on as it is filed; a body's list is then the run
-// of its pieces, and a node's list is its body's run followed by its
-// attributes' variables. A node that introduces variables leaves them out of
-// its list, but not out of its body's: it records which of its ranges leave
-// them out, and its list is the same run read with that record.
-class UsedVariables {
- public:
-  using Mark = template_ast::TokenStoreWriter::Mark;
+// A node that loops on an ordinary element: its `c-for` attribute introduces
+// variables that its other non-control-flow attributes may read.
+bool loops_on_element(const template_ast::HtmlStartTag& tag, const template_ast::List<template_ast::Token>& introduced);
 
-  // A body opens: where its list will start.
-  Mark open_body() const { return store_.mark(); }
-  void expression(const template_ast::Expr& expr);
-  // A walked body is complete: its list is the run from `start`.
-  void close_body(template_ast::Template& body, Mark start);
-  // A node is filed: `body_start` is its walked body's start (nothing
-  // written since but the body), absent for a node whose body, if any, was
-  // not walked. By reference: an optional passed by value is built with two
-  // narrow stores and read back as one wide load, which stalls.
-  void node(template_ast::Node& node, const std::optional<Mark>& body_start);
-  // The top level's list: every variable of the text in filing order.
-  void finish(template_ast::Template& top);
-
- private:
-  template_ast::TokenStoreWriter store_;
-};
+// Whether an attribute's variables leave out the node's loop variables.
+bool reads_loop_variables(bool loop_on_element, const template_ast::HtmlAttr& attr);
 
 // The bindings of one text: no tag defines a name twice, and none defines a
 // name in use (a context variable of the template) or bound by an enclosing

@@ -9,41 +9,9 @@
 
 namespace lumra::template_parser {
 
-namespace {
-
 using template_ast::Node;
-using template_ast::StaticNamedSlot;
 
-// A <c-slot>'s static name: the last of name / c-name / c-bind decides; none
-// of them is the "default" slot, placed at the start tag.
-std::optional<StaticNamedSlot> static_slot(const Node& node) {
-  const auto& tag = node.start_tag();
-  std::optional<template_ast::Token> name;
-  if (const auto* attr = last_slot_name_attr(tag)) {
-    if (attr->key.content != "name" || !attr->inner_value) return std::nullopt;
-    name = *attr->inner_value;
-  } else {
-    name = template_ast::Token{"default", tag.token.start_index, tag.token.end_index, tag.token.line_col};
-  }
-  std::optional<bool> required = false;
-  for (auto it = tag.attrs.rbegin(); it != tag.attrs.rend(); ++it) {
-    const std::string_view key = it->key.content;
-    if (key == "c-bind" || key == "c-required") {
-      required.reset();
-      break;
-    }
-    if (key == "required") {
-      required = true;
-      break;
-    }
-  }
-  return StaticNamedSlot{std::move(*name), required};
-}
-
-}  // namespace
-
-Status validate_template(Node&& node, template_ast::List<StaticNamedSlot>&& extra_slots,
-                         const std::vector<OpenElement>& stack, Collector& collector,
+Status validate_template(Node&& node, const std::vector<OpenElement>& stack, Collector& collector,
                          const CollectorChecks* body_checks, const ParserContext& context) {
   const std::string_view source = context.source.view();
   // Views into `node`: valid until it is moved into the collector at the end.
@@ -71,7 +39,8 @@ Status validate_template(Node&& node, template_ast::List<StaticNamedSlot>&& extr
   const bool mixed = with_body && control_flow && holds_more_than_fills(*with_body->body, *body_checks);
   if (Status error = check_fill_grouping(node, mixed, collector, source)) return error;
 
-  // Filing: what the node carries bubbles up one level.
+  // Filing: what the node's checks need of it bubbles up one level (its
+  // lists are filed by the walk's listings).
   template_ast::Template& out = collector.tmpl;
   CollectorChecks& checks = collector.checks;
   if (name == "c-fill") checks.has_fill = checks.has_fill_deep = true;
@@ -80,16 +49,6 @@ Status validate_template(Node&& node, template_ast::List<StaticNamedSlot>&& extr
   checks.last_node_index = out.elements.size();
   checks.last_node_mixed_control_flow = mixed;
   if (with_body) node.contains_fills() = has_fills;
-
-  if (name == "c-slot") {
-    if (auto slot = static_slot(node)) out.slots.push_back(std::move(*slot));
-  }
-  for (auto& slot : extra_slots) out.slots.push_back(std::move(slot));
-  if (with_body) {
-    const auto& body_slots = with_body->body->slots;
-    out.slots.insert(out.slots.end(), body_slots.begin(), body_slots.end());
-  }
-  out.comments.insert(out.comments.end(), node.comments().begin(), node.comments().end());
   out.elements.emplace_back(std::move(node));
   return std::nullopt;
 }

@@ -1,6 +1,6 @@
 // Node validation: every finished element is checked in its place (its tag and
 // attributes, its ancestors, the siblings filed before it) and then filed into
-// the current collector with its slots, comments and used variables.
+// the current collector (its lists are filed by the walk's listings).
 #pragma once
 
 #include <string_view>
@@ -18,8 +18,7 @@ namespace lumra::template_parser {
 // own frame already popped); `collector` is where the node goes;
 // `body_checks` is what the checks remembered of the node's body (null for a
 // self-closing node).
-Status validate_template(template_ast::Node&& node, template_ast::List<template_ast::StaticNamedSlot>&& extra_slots,
-                         const std::vector<OpenElement>& stack, Collector& collector,
+Status validate_template(template_ast::Node&& node, const std::vector<OpenElement>& stack, Collector& collector,
                          const CollectorChecks* body_checks, const ParserContext& context);
 
 // The checks that raw blocks run too (they skip the rest of validation).

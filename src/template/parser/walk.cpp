@@ -20,6 +20,7 @@
 #include "template/parser/comments.h"
 #include "template/parser/elements.h"
 #include "template/parser/expressions.h"
+#include "template/parser/listings.h"
 #include "template/parser/messages.h"
 #include "template/parser/scopes.h"
 #include "template/parser/validate.h"
@@ -97,7 +98,7 @@ class ElementWalk {
         auto built = build_html_comment(parse_, *inner);
         if (!built) return std::move(built).error();
         out.elements.emplace_back(template_ast::Text{std::move(built.value().token)});
-        out.comments.push_back(std::move(built.value().comment));
+        listings_.comment(built.value().comment);
         return std::nullopt;
       }
       case Rule::html_directive:
@@ -112,8 +113,7 @@ class ElementWalk {
       case Rule::template_expression: {
         auto expr = build_python_expr(parse_, *inner);
         if (!expr) return std::move(expr).error();
-        used_.expression(expr.value());
-        out.comments.insert(out.comments.end(), expr.value().comments.begin(), expr.value().comments.end());
+        listings_.expression(expr.value());
         out.elements.emplace_back(std::move(expr).value());
         return std::nullopt;
       }
@@ -133,16 +133,11 @@ class ElementWalk {
       return error_at_span(context().source.view(), open.start_index, open.end_index,
                            fmt::format(fmt::runtime(msg::kUnclosedTag), name, name));
     }
-    used_.finish(top_.tmpl);
-    if (Status error = bindings_.check(top_.tmpl.used_variables)) return std::move(*error);
-    Template top = std::move(top_.tmpl);
     // Template comments between elements come first, as if split off the run
     // before the walk.
-    if (!comments_between_elements_.empty()) {
-      top.comments.insert(top.comments.begin(), std::make_move_iterator(comments_between_elements_.begin()),
-                          std::make_move_iterator(comments_between_elements_.end()));
-    }
-    return top;
+    listings_.finish(top_.tmpl, comments_between_elements_);
+    if (Status error = bindings_.check(top_.tmpl.used_variables)) return std::move(*error);
+    return std::move(top_.tmpl);
   }
 
  private:
@@ -155,11 +150,9 @@ class ElementWalk {
     if (!node) return std::move(node).error();
     Node& raw = node.value();
     bindings_.note(raw.start_tag(), raw.introduced_variables());
-    used_.node(raw, std::nullopt);
-    // Raw blocks skip validation, which files a node's comments: file them here.
-    Template& out = collector().tmpl;
-    out.comments.insert(out.comments.end(), raw.comments().begin(), raw.comments().end());
-    out.elements.emplace_back(std::move(raw));
+    // Raw blocks skip validation, and their tags' nested templates file no slots.
+    listings_.node(raw, std::nullopt, {});
+    collector().tmpl.elements.emplace_back(std::move(raw));
     return std::nullopt;
   }
 
@@ -189,8 +182,7 @@ class ElementWalk {
     if (++opened_ < body_sizes_.size()) frame.body.tmpl.elements.reserve(body_sizes_[opened_]);
     frame.start_tag = std::move(start.start_tag);
     frame.introduced_variables = std::move(start.introduced_variables);
-    frame.tag_slots = std::move(start.slots);
-    frame.used_start = used_.open_body();
+    frame.listed_from = listings_.open_body(frame.start_tag, start.slots);
     bindings_.enter(frame.introduced_variables);
     return std::nullopt;
   }
@@ -205,22 +197,22 @@ class ElementWalk {
       return error_at_pair(context(), pair,
                            fmt::format(fmt::runtime(msg::kMismatchedTags), open_name, end.name.content));
     }
-    used_.close_body(frame.body.tmpl, frame.used_start);
-    const std::optional<UsedVariables::Mark> body_start = frame.used_start;
+    listings_.close_body(frame.body.tmpl, frame.listed_from);
+    const std::optional<Listings::Mark> body_start = frame.listed_from;
     Node node = assemble_node(std::move(frame.start_tag), std::move(end), std::move(frame.body.tmpl),
                               std::move(frame.introduced_variables));
-    template_ast::List<template_ast::StaticNamedSlot> slots = std::move(frame.tag_slots);
     const CollectorChecks checks = std::move(frame.body.checks);
     stack_.pop_back();
     bindings_.leave();
-    return validate(std::move(node), std::move(slots), &checks, body_start);
+    // Its own slots were filed when it opened.
+    return validate(std::move(node), {}, &checks, body_start);
   }
 
   // `body_start`: where the node's walked body starts among the used variables.
-  Status validate(Node&& node, template_ast::List<template_ast::StaticNamedSlot>&& slots,
-                  const CollectorChecks* body_checks, const std::optional<UsedVariables::Mark>& body_start) {
-    used_.node(node, body_start);
-    return validate_template(std::move(node), std::move(slots), stack_, collector(), body_checks, context());
+  Status validate(Node&& node, const template_ast::List<template_ast::StaticNamedSlot>& slots,
+                  const CollectorChecks* body_checks, const std::optional<Listings::Mark>& body_start) {
+    listings_.node(node, body_start, slots);
+    return validate_template(std::move(node), stack_, collector(), body_checks, context());
   }
 
   TextParse& parse_;
@@ -230,7 +222,7 @@ class ElementWalk {
   // The tag being built, reused from tag to tag.
   BuiltTag built_;
   BindingChecks bindings_;
-  UsedVariables used_;
+  Listings listings_;
   // Sizes of the bodies, and how many have been opened so far.
   std::vector<std::uint32_t> body_sizes_;
   std::size_t opened_ = 0;

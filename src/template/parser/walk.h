@@ -10,6 +10,7 @@
 #include "template/grammar/pairs.h"
 #include "template/parser/collector.h"
 #include "template/parser/errors.h"
+#include "template/parser/listings.h"
 #include "template/parser/parser.h"
 #include "template/parser/tokens.h"
 
@@ -37,10 +38,8 @@ struct OpenElement {
   Collector body;
   // Variables the start tag introduces for its body.
   template_ast::List<template_ast::Token> introduced_variables;
-  // Slots found in the templates nested in the start tag's attribute values.
-  template_ast::List<template_ast::StaticNamedSlot> tag_slots;
-  // Where the body's used variables start (see UsedVariables).
-  template_ast::TokenStoreWriter::Mark used_start;
+  // Where the body's lists start (see Listings).
+  Listings::Mark listed_from;
 };
 
 // Where finished pieces go: the innermost open element's body, or the top level.

@@ -147,8 +147,8 @@ TEST(Repr, NodesElementsAndTemplates) {
   EXPECT_EQ(repr(TemplateElement(Text{hi})), "TemplateElement::Text(Text { token: " + hi_dbg + " })");
 
   Template t = one(Text{hi});
-  t.slots.push_back(StaticNamedSlot{tok("foo", 14, 17, 1, 15), true});
-  t.comments.push_back(Comment{hi, hi});
+  t.slots.mut().push_back(StaticNamedSlot{tok("foo", 14, 17, 1, 15), true});
+  t.comments.mut().push_back(Comment{hi, hi});
   EXPECT_EQ(repr(t), "Template(elements=[Text(Text { token: " + hi_dbg +
                          " })], used_variables=[], slots=[StaticNamedSlot { token: Token { content: \"foo\", "
                          "start_index: 14, end_index: 17, line_col: (1, 15) }, required: Some(true) }])");
@@ -184,12 +184,12 @@ TEST(Equality, TemplatesCompareEveryField) {
     return t;
   };
   const std::vector<Template> different = {
-      mutate([](Template& t) { t.comments.push_back(Comment{}); }),
+      mutate([](Template& t) { t.comments.mut().push_back(Comment{}); }),
       mutate([](Template& t) { t.used_variables.mut().push_back(Token{}); }),
-      mutate([](Template& t) { t.slots.push_back(StaticNamedSlot{}); }),
+      mutate([](Template& t) { t.slots.mut().push_back(StaticNamedSlot{}); }),
       mutate([](Template& t) { t.elements[0].node()->contains_fills() = true; }),
       mutate([](Template& t) { t.elements[0].node()->with_body()->end_tag.name.content = "span"; }),
-      mutate([](Template& t) { t.elements[0].node()->with_body()->body.mut().comments.push_back(Comment{}); }),
+      mutate([](Template& t) { t.elements[0].node()->with_body()->body.mut().comments.mut().push_back(Comment{}); }),
       mutate([](Template& t) { t.elements[0].node()->with_body()->body.mut().elements[0] = Text{}; }),
       mutate([](Template& t) { t.elements[0].node()->drop_body(); }),
       mutate([](Template& t) { t.elements[0] = Expr{}; }),
@@ -338,7 +338,7 @@ TEST(SharedTokens, ListsLeaveOutTheNamesOfTheirRecords) {
   EXPECT_EQ(outer, (SharedTokens{z, z}));
   EXPECT_TRUE(third.empty());
   EXPECT_EQ(outer.size(), 2u);
-  EXPECT_EQ(outer.stored_tokens(), 6u);  // each use stored once, whatever the levels
+  EXPECT_EQ(outer.stored_items(), 6u);  // each use stored once, whatever the levels
   EXPECT_TRUE(outer.flat().is_flat());
   EXPECT_THROW((void)outer.span(), std::logic_error);
   // Written, a list keeps what it listed.

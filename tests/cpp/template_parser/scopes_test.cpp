@@ -39,7 +39,7 @@ TEST(UsedVariables, EachUseIsStoredOnceUnderAnyNumberOfScopes) {
       SCOPED_TRACE(source.substr(0, 40));
 
       // The uses, and each loop's iterable once.
-      EXPECT_EQ(top.used_variables.stored_tokens(), static_cast<std::size_t>(kUses + depth));
+      EXPECT_EQ(top.used_variables.stored_items(), static_cast<std::size_t>(kUses + depth));
       // The x uses and every iterable reach the top; v0 is bound there.
       EXPECT_EQ(top.used_variables.size(), static_cast<std::size_t>(kUses / 2 + depth));
       const Node* node = top.elements.front().node();

@@ -96,7 +96,7 @@ TEST(Validate, BrokenWalkInvariants) {
     return Node(Node::SelfClosing{std::move(tag), {}, {}, {}, false});
   };
   Collector top;
-  Status error = validate_template(node("p", true), {}, {}, top, nullptr, context);
+  Status error = validate_template(node("p", true), {}, top, nullptr, context);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->message(), "Internal error: '<p>' has a body but reached validation without its body's checks");
 
@@ -109,7 +109,7 @@ TEST(Validate, BrokenWalkInvariants) {
   bind.inner_value = Token{"x", 0, 1, {1, 1}};
   bind.kind = HtmlAttrKind::Expression;
   fill.start_tag().attrs.push_back(std::move(bind));
-  error = validate_template(std::move(fill), {}, stack, stack[0].body, nullptr, context);
+  error = validate_template(std::move(fill), stack, stack[0].body, nullptr, context);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->message(), "Internal error: '<c-if>' was filed without passing validation");
   EXPECT_TRUE(top.tmpl.elements.empty());
@@ -141,7 +141,7 @@ TEST(Parse, TokensViewIntoTheInput) {
   while (!pending.empty()) {
     const Template* t = pending.back();
     pending.pop_back();
-    for (const Comment& c : t->comments) check(c.token, false), check(c.value, false);
+    t->comments.for_each([&](const Comment& c) { check(c.token, false), check(c.value, false); });
     t->used_variables.for_each([&](const Token& used) { check(used, false); });
     for (const TemplateElement& element : t->elements) {
       if (const Node* node = element.node()) {
