@@ -105,19 +105,23 @@ class TreeChecker {
     FUZZ_CHECK(t.line_col.column == chars_before_[t.start_index] - chars_before_[line_start_of_[t.start_index]] + 1);
   }
 
-  void tokens(std::span<const tast::Token> ts) const {
+  void tokens(const tast::List<tast::Token>& ts) const {
     for (const auto& t : ts) token(t);
   }
   void tokens(const tast::SharedTokens& ts) const {
     ts.for_each([&](const tast::Token& t) { token(t); });
   }
 
+  void comment(const tast::Comment& c) const {
+    token(c.token);
+    token(c.value);
+    FUZZ_CHECK(inside(c.value, c.token));
+  }
   void comments(const tast::List<tast::Comment>& cs) const {
-    for (const auto& c : cs) {
-      token(c.token);
-      token(c.value);
-      FUZZ_CHECK(inside(c.value, c.token));
-    }
+    for (const auto& c : cs) comment(c);
+  }
+  void comments(const tast::SharedComments& cs) const {
+    cs.for_each([&](const tast::Comment& c) { comment(c); });
   }
 
   static bool inside(const tast::Token& inner, const tast::Token& outer) {
@@ -165,7 +169,7 @@ class TreeChecker {
       std::uint64_t lo, hi;  // the span the body's elements must keep to
     };
     std::vector<Pending> pending{{&root, 0, input_.size()}};
-    for (const auto& slot : root.slots) span(slot.token.start_index, slot.token.end_index);
+    root.slots.for_each([&](const tast::StaticNamedSlot& slot) { span(slot.token.start_index, slot.token.end_index); });
     while (!pending.empty()) {
       const Pending p = pending.back();
       pending.pop_back();

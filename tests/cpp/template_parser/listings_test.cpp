@@ -1,6 +1,7 @@
-// The layout of used-variable lists: one store per parse holds each use once,
-// however many loop scopes enclose it; what the lists read is tested through
-// parse_template (tests/python/test_used_variables.py).
+// The layout of the lists each level holds of its descendants: one store per
+// parse and kind holds each item once, however many levels enclose it; what
+// the lists read is tested through parse_template
+// (tests/python/test_used_variables.py).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -24,7 +25,7 @@ Template parse_ok(const std::string& source) {
   return std::get<Template>(std::move(result));
 }
 
-TEST(UsedVariables, EachUseIsStoredOnceUnderAnyNumberOfScopes) {
+TEST(Listings, EachItemIsStoredOnceUnderAnyNumberOfScopes) {
   constexpr int kUses = 300;
   for (const int depth : {1, 20, 200}) {
     for (const bool on_elements : {false, true}) {
@@ -33,13 +34,16 @@ TEST(UsedVariables, EachUseIsStoredOnceUnderAnyNumberOfScopes) {
         source += on_elements ? "<p c-for=\"v" + std::to_string(i) + " in xs\">"
                               : "<c-for each=\"v" + std::to_string(i) + " in xs\">";
       }
-      for (int i = 0; i < kUses; ++i) source += i % 2 ? "{{ x }}" : "{{ v0 }}";
+      for (int i = 0; i < kUses; ++i) source += i % 2 ? "{{ x }}<!-- c -->" : "{{ v0 }}<c-slot name=\"s\"/>";
       for (int i = 0; i < depth; ++i) source += on_elements ? "</p>" : "</c-for>";
       const Template top = parse_ok(source);
       SCOPED_TRACE(source.substr(0, 40));
 
-      // The uses, and each loop's iterable once.
+      // The uses, and each loop's iterable once; each comment and slot once.
       EXPECT_EQ(top.used_variables.stored_items(), static_cast<std::size_t>(kUses + depth));
+      EXPECT_EQ(top.comments.stored_items(), static_cast<std::size_t>(kUses / 2));
+      EXPECT_EQ(top.slots.stored_items(), static_cast<std::size_t>(kUses / 2));
+      EXPECT_EQ(top.slots.size(), static_cast<std::size_t>(kUses / 2));
       // The x uses and every iterable reach the top; v0 is bound there.
       EXPECT_EQ(top.used_variables.size(), static_cast<std::size_t>(kUses / 2 + depth));
       const Node* node = top.elements.front().node();
