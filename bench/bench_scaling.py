@@ -14,6 +14,7 @@ memory at 200 levels must stay within 1.5x of memory at 20 (give or take a
 few MB), which the last lines compare.
 
 Usage: PYTHONPATH=build/<dir>/python python bench/bench_scaling.py [--scale K] [--only NAME] [--timeout S]
+       [--processes P]
 """
 
 import argparse
@@ -116,16 +117,23 @@ def child(name, n):
     print(f"{best:.6f} {rss_mb:.1f} {len(text.encode())}")
 
 
-def run_case(name, n, timeout):
-    try:
-        out = subprocess.run([sys.executable, __file__, "--child", name, str(n)], capture_output=True, text=True,
-                             timeout=timeout)
-    except subprocess.TimeoutExpired:
-        return None
-    if out.returncode != 0:
-        sys.exit(f"{name} at n={n} failed:\n{out.stderr}")
-    seconds, rss, size = out.stdout.split()
-    return float(seconds), float(rss), int(size)
+def run_case(name, n, timeout, processes):
+    """Best time and largest peak over a few child processes: a process can
+    land on slower memory as a whole, which repeats within it do not undo."""
+    runs = []
+    for _ in range(processes):
+        try:
+            out = subprocess.run([sys.executable, __file__, "--child", name, str(n)], capture_output=True, text=True,
+                                 timeout=timeout)
+        except subprocess.TimeoutExpired:
+            return None
+        if out.returncode != 0:
+            sys.exit(f"{name} at n={n} failed:\n{out.stderr}")
+        seconds, rss, size = out.stdout.split()
+        runs.append((float(seconds), float(rss), int(size)))
+        if float(seconds) > timeout / 4:
+            break  # slow enough to be measured once
+    return min(r[0] for r in runs), max(r[1] for r in runs), runs[0][2]
 
 
 def main():
@@ -134,6 +142,7 @@ def main():
     ap.add_argument("--scale", type=float, default=1.0, help="multiply every base n by this")
     ap.add_argument("--only", help="run only the families whose name contains this text")
     ap.add_argument("--timeout", type=float, default=120.0, help="seconds allowed to one case")
+    ap.add_argument("--processes", type=int, default=3, help="child processes per case (best time is kept)")
     args = ap.parse_args()
     if args.child:
         child(args.child[0], int(args.child[1]))
@@ -148,7 +157,7 @@ def main():
         previous = None
         for step in STEPS:
             n = max(1, int(base * args.scale)) * step
-            got = run_case(name, n, args.timeout)
+            got = run_case(name, n, args.timeout, args.processes)
             if got is None:
                 print(f"{name:40} {n:>7} {'':>9} {'> ' + str(int(args.timeout)) + ' s':>10}")
                 worst = float("inf")
