@@ -11,7 +11,13 @@
 // - the elements of a body follow one another in text order, each inside
 //   the body of its parent (between the parent's start and end tags); a
 //   tag's name and attributes lie inside the tag, in order, and an
-//   attribute's key and value inside the attribute.
+//   attribute's key and value inside the attribute;
+// - every level's lists are its pieces' lists, read as they stand: a body's
+//   used variables are its elements' in order; a node's are its body's, less
+//   the names it introduces, then its attributes' (less them too where the
+//   attribute sees its loop); a node's comments are its body's, its end
+//   tag's, its attributes', then its start tag's (without a body: its start
+//   tag's, then its attributes').
 #pragma once
 
 #include <cstddef>
@@ -32,6 +38,7 @@
 #include "template/compiler/messages.h"
 #include "template/parser/messages.h"
 #include "template/parser/parser.h"
+#include "template/parser/scopes.h"
 
 namespace lumra::fuzz {
 
@@ -112,6 +119,61 @@ class TreeChecker {
     ts.for_each([&](const tast::Token& t) { token(t); });
   }
 
+  template <class T>
+  static std::vector<T> read(const tast::SharedList<T>& list) {
+    std::vector<T> out;
+    list.for_each([&](const T& item) { out.push_back(item); });
+    return out;
+  }
+
+  static void body_lists(const tast::Template& body) {
+    std::vector<tast::Token> used;
+    for (const auto& element : body.elements) {
+      if (const auto* expr = element.expr()) used.insert(used.end(), expr->used_variables.begin(), expr->used_variables.end());
+      if (const auto* node = element.node()) {
+        const auto from_node = read(node->used_variables());
+        used.insert(used.end(), from_node.begin(), from_node.end());
+      }
+    }
+    FUZZ_CHECK(read(body.used_variables) == used);
+  }
+
+  static void node_lists(const tast::Node& node) {
+    const auto& tag = node.start_tag();
+    std::vector<std::string> left_out;
+    for (const auto& token : node.introduced_variables()) left_out.emplace_back(tast::VariableKey(token.content).view());
+    const auto kept = [&](const tast::Token& token) {
+      const tast::VariableKey key(token.content);
+      for (const auto& name : left_out) {
+        if (name == key.view()) return false;
+      }
+      return true;
+    };
+    std::vector<tast::Token> used;
+    std::vector<tast::Comment> comments;
+    const auto* with_body = node.with_body();
+    if (with_body) {
+      for (const auto& token : read(with_body->body->used_variables)) {
+        if (kept(token)) used.push_back(token);
+      }
+      comments = read(with_body->body->comments);
+      comments.insert(comments.end(), with_body->end_tag.comments.begin(), with_body->end_tag.comments.end());
+    } else {
+      comments.assign(tag.comments.begin(), tag.comments.end());
+    }
+    const bool loop_on_element = tparse::loops_on_element(tag, node.introduced_variables());
+    for (const auto& attr : tag.attrs) {
+      const bool sees_loop = tparse::reads_loop_variables(loop_on_element, attr);
+      for (const auto& token : attr.used_variables) {
+        if (!sees_loop || kept(token)) used.push_back(token);
+      }
+      comments.insert(comments.end(), attr.comments.begin(), attr.comments.end());
+    }
+    if (with_body) comments.insert(comments.end(), tag.comments.begin(), tag.comments.end());
+    FUZZ_CHECK(read(node.used_variables()) == used);
+    FUZZ_CHECK(read(node.comments()) == comments);
+  }
+
   void comment(const tast::Comment& c) const {
     token(c.token);
     token(c.value);
@@ -175,6 +237,7 @@ class TreeChecker {
       pending.pop_back();
       comments(p.body->comments);
       tokens(p.body->used_variables);
+      body_lists(*p.body);
       std::uint64_t after = p.lo;
       for (const auto& element : p.body->elements) {
         if (const auto* text = element.text()) {
@@ -197,6 +260,7 @@ class TreeChecker {
           tokens(node.used_variables());
           tokens(node.introduced_variables());
           comments(node.comments());
+          node_lists(node);
           if (const auto* with_body = node.with_body()) {
             const auto& end = with_body->end_tag;
             token(end.token);
