@@ -8,24 +8,12 @@ namespace lumra::template_ast {
 
 namespace {
 
-bool ascii(std::string_view s) noexcept {
-  unsigned char any = 0;
-  for (const char c : s) any |= static_cast<unsigned char>(c);
-  return any < 0x80;
-}
-
-// The keys of the records open at a point of the sweep. Most names read are
-// not left out: an ASCII name (its own key) whose length and first byte no
-// open ASCII key shares is let through without a comparison. Keys are then
-// compared by scanning while few, and through counts once many are open
-// (deep loop nesting).
+// The keys of the records open at a point of the sweep, compared by scanning
+// while few and through counts once many are open (deep loop nesting).
 class OpenKeys {
  public:
   void push(std::span<const std::string> keys) {
-    for (const std::string& key : keys) {
-      open_.push_back(key);
-      if (ascii(key)) ++buckets_[bucket(key)];
-    }
+    for (const std::string& key : keys) open_.push_back(key);
     if (!counts_.empty()) {
       for (const std::string& key : keys) ++counts_[key];
     } else if (open_.size() > kScanLimit) {
@@ -39,7 +27,6 @@ class OpenKeys {
         const auto it = counts_.find(key);
         if (--it->second == 0) counts_.erase(it);
       }
-      if (ascii(key)) --buckets_[bucket(key)];
       open_.pop_back();
     }
     if (open_.size() <= kScanLimit) counts_.clear();
@@ -48,22 +35,15 @@ class OpenKeys {
   // Whether the name's key is open.
   bool holds_name(std::string_view name) const {
     if (open_.empty()) return false;
-    if (ascii(name)) return buckets_[bucket(name)] != 0 && contains(name);
-    return contains(VariableKey(name).view());
+    const VariableKey key(name);
+    if (!counts_.empty()) return counts_.contains(key.view());
+    return std::find(open_.begin(), open_.end(), key.view()) != open_.end();
   }
 
  private:
   static constexpr std::size_t kScanLimit = 8;
-  static std::size_t bucket(std::string_view key) noexcept {
-    return (key.size() * 31 + (key.empty() ? 0 : static_cast<unsigned char>(key[0]))) % 64;
-  }
-  bool contains(std::string_view key) const {
-    if (!counts_.empty()) return counts_.contains(key);
-    return std::find(open_.begin(), open_.end(), key) != open_.end();
-  }
 
   std::vector<std::string_view> open_;
-  std::uint32_t buckets_[64] = {};
   std::unordered_map<std::string_view, std::uint32_t> counts_;
 };
 

@@ -98,10 +98,7 @@ class SharedList {
  public:
   SharedList() noexcept = default;
   SharedList(List<T> items) {  // NOLINT: implicit, a list is assigned from any item list
-    if (items.empty()) return;
-    store_ = new ListStore<T>;
-    store_->items = std::move(items);
-    end_ = kToEnd;
+    if (!items.empty()) *this = owning(std::move(items));
   }
   SharedList(std::initializer_list<T> items) : SharedList(List<T>(items)) {}
   SharedList(const SharedList& other) noexcept
@@ -144,9 +141,7 @@ class SharedList {
   // The same list, flat: this one when it already is, else a new store.
   SharedList flat() const {
     if (is_flat()) return *this;
-    List<T> items;
-    for_each([&](const T& item) { items.push_back(item); });
-    return SharedList(std::move(items));
+    return SharedList(copied());
   }
 
   // Calls visit(item) for each item of the list, in order.
@@ -179,25 +174,7 @@ class SharedList {
   // The list for writing: these items, in a store that only this list holds.
   List<T>& mut() {
     const bool own = store_ && begin_ == 0 && end_ == kToEnd && store_->refs.load(std::memory_order_acquire) == 1;
-    if (!own) {
-      auto* fresh = new ListStore<T>;
-      try {
-        if (is_flat()) {
-          const auto items = span();
-          fresh->items.assign(items.begin(), items.end());
-        } else {
-          for_each([&](const T& item) { fresh->items.push_back(item); });
-        }
-      } catch (...) {
-        delete fresh;
-        throw;
-      }
-      if (store_) release();
-      store_ = fresh;
-      begin_ = 0;
-      end_ = kToEnd;
-      left_begin_ = left_end_ = 0;
-    }
+    if (!own) *this = owning(copied());
     return store_->items;
   }
 
@@ -236,6 +213,21 @@ class SharedList {
   static constexpr std::uint32_t kToEnd = UINT32_MAX;
 
   std::size_t end_index() const noexcept { return end_ == kToEnd ? store_->items.size() : end_; }
+  // The items the list holds, in a list of their own.
+  List<T> copied() const {
+    List<T> items;
+    if (is_flat()) items.reserve(size());
+    for_each([&](const T& item) { items.push_back(item); });
+    return items;
+  }
+  // A list that owns a store of these items (made even when there are none).
+  static SharedList owning(List<T> items) {
+    SharedList out;
+    out.store_ = new ListStore<T>;
+    out.store_->items = std::move(items);
+    out.end_ = kToEnd;
+    return out;
+  }
   void release() noexcept {
     if (store_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete store_;
     store_ = nullptr;
@@ -295,11 +287,7 @@ class ListWriter {
     for (const T& item : items) push_back(item);
   }
   // ... a list may: it is copied out first.
-  void append_list(const SharedList<T>& items) {
-    List<T> copy;
-    items.for_each([&](const T& item) { copy.push_back(item); });
-    append(copy);
-  }
+  void append_list(const SharedList<T>& items) { append(items.copied()); }
 
   // Token stores: keeps the keys of these names for records to come, and
   // gives their range.
