@@ -31,29 +31,12 @@ TagRuleIndex::Groups::Groups(const std::vector<template_ast::AttrGroup>& all) : 
   pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
   groups.reserve(pairs.size());
   for (const auto& [name, group] : pairs) {
-    if (names.empty() || names.back() != name) {
-      names.push_back(name);
+    if (names.insert(name, static_cast<std::uint32_t>(run_starts.size())).second) {
       run_starts.push_back(static_cast<std::uint32_t>(groups.size()));
     }
     groups.push_back(group);
   }
   run_starts.push_back(static_cast<std::uint32_t>(groups.size()));
-  if (names.size() > 16) {
-    by_name.reserve(names.size());
-    for (std::uint32_t i = 0; i < names.size(); ++i) by_name.emplace(names[i], i);
-  }
-}
-
-std::optional<std::uint32_t> TagRuleIndex::Groups::find(std::string_view name) const {
-  if (by_name.empty()) {
-    for (std::uint32_t i = 0; i < names.size(); ++i) {
-      if (names[i] == name) return i;
-    }
-    return std::nullopt;
-  }
-  const auto found = by_name.find(name);
-  if (found == by_name.end()) return std::nullopt;
-  return found->second;
 }
 
 namespace {

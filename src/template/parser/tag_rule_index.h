@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "template/ast/tag_rules.h"
+#include "template/parser/name_sets.h"
 
 namespace lumra::template_parser {
 
@@ -39,7 +40,7 @@ class TagRuleIndex {
   explicit TagRuleIndex(const template_ast::TagRules& rules);
 
   // Whether an allowed group lists the name.
-  bool allows_attribute(std::string_view name) const { return allowed_.find(name).has_value(); }
+  bool allows_attribute(std::string_view name) const { return allowed_.names.find(name) != nullptr; }
 
   // The first allowed group that lists two of the names (a name given twice
   // counts twice), if any. `for_each_name(visit)` calls visit(name) for each.
@@ -63,18 +64,17 @@ class TagRuleIndex {
  private:
   // The names of some groups, each with the groups that list it (ascending,
   // each once). Up to 64 names and groups, a query keeps its tallies in bit
-  // masks; beyond, in the parse's scratch.
+  // masks (the built-in rules and most callers' need no scratch); beyond, in
+  // the parse's scratch.
   struct Groups {
     explicit Groups(const std::vector<template_ast::AttrGroup>& groups);
-    std::optional<std::uint32_t> find(std::string_view name) const;
     bool small() const noexcept { return names.size() <= 64 && count <= 64; }
     const std::uint32_t* run_begin(std::uint32_t name) const { return groups.data() + run_starts[name]; }
     const std::uint32_t* run_end(std::uint32_t name) const { return groups.data() + run_starts[name + 1]; }
 
-    std::vector<std::string_view> names;
-    std::unordered_map<std::string_view, std::uint32_t> by_name;  // when there are many names
-    std::vector<std::uint32_t> run_starts;                        // per name, then one past the end
-    std::vector<std::uint32_t> groups;                            // the runs, one after another
+    NameMap<std::uint32_t> names;          // name -> its index
+    std::vector<std::uint32_t> run_starts;  // per name, then one past the end
+    std::vector<std::uint32_t> groups;      // the runs, one after another
     std::size_t count = 0;
   };
 
@@ -110,8 +110,8 @@ std::optional<std::size_t> TagRuleIndex::first_exclusive_conflict(ForEachName&& 
   if (g.small()) {
     std::uint64_t met = 0, once = 0, twice = 0;
     for_each_name([&](std::string_view name) {
-      const auto i = g.find(name);
-      if (!i) return;
+      const std::uint32_t* i = g.names.find(name);
+      if (i == nullptr) return;
       if (met >> *i & 1) return candidate(*g.run_begin(*i));
       met |= std::uint64_t{1} << *i;
       for (const std::uint32_t* group = g.run_begin(*i); group != g.run_end(*i); ++group) {
@@ -125,8 +125,8 @@ std::optional<std::size_t> TagRuleIndex::first_exclusive_conflict(ForEachName&& 
   }
   scratch.begin(g.names.size(), g.count);
   for_each_name([&](std::string_view name) {
-    const auto i = g.find(name);
-    if (!i) return;
+    const std::uint32_t* i = g.names.find(name);
+    if (i == nullptr) return;
     if (scratch.name_stamp[*i] == scratch.call) return candidate(*g.run_begin(*i));
     scratch.name_stamp[*i] = scratch.call;
     for (const std::uint32_t* group = g.run_begin(*i); group != g.run_end(*i); ++group) {
@@ -148,7 +148,7 @@ std::optional<std::size_t> TagRuleIndex::first_unmet_requirement(ForEachName&& f
   if (g.small()) {
     std::uint64_t met = 0;
     for_each_name([&](std::string_view name) {
-      if (const auto i = g.find(name)) {
+      if (const std::uint32_t* i = g.names.find(name)) {
         for (const std::uint32_t* group = g.run_begin(*i); group != g.run_end(*i); ++group) {
           met |= std::uint64_t{1} << *group;
         }
@@ -161,8 +161,8 @@ std::optional<std::size_t> TagRuleIndex::first_unmet_requirement(ForEachName&& f
   scratch.begin(g.names.size(), g.count);
   std::size_t met = 0;
   for_each_name([&](std::string_view name) {
-    const auto i = g.find(name);
-    if (!i || scratch.name_stamp[*i] == scratch.call) return;
+    const std::uint32_t* i = g.names.find(name);
+    if (i == nullptr || scratch.name_stamp[*i] == scratch.call) return;
     scratch.name_stamp[*i] = scratch.call;
     for (const std::uint32_t* group = g.run_begin(*i); group != g.run_end(*i); ++group) {
       if (scratch.group_stamp[*group] == scratch.call) continue;

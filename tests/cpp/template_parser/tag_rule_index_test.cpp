@@ -39,7 +39,7 @@ std::optional<std::size_t> unmet_by_groups(const std::vector<AttrGroup>& groups,
 
 // Names from a small alphabet, so that groups share names, list one twice,
 // and tags repeat names; one index serves many tags in a row, as in a parse.
-// Every other rule has more than 64 names and groups, past the bit masks.
+// Every other rule has more than 64 groups, past the bit masks.
 TEST(TagRuleIndex, AgreesWithReadingTheGroupsInOrder) {
   std::mt19937 rng(11);
   for (int round = 0; round < 200; ++round) {
