@@ -86,12 +86,10 @@ bool XmlReader::next(XmlEvent& event) {
   }
 }
 
+// Text runs up to the nearer of '<' and '&', found in one scan: looking for
+// '<' first would rescan the text up to it after every reference.
 void XmlReader::read_text(XmlEvent& event) {
-  std::size_t end = find_byte(in_, '<', pos_);
-  if (end == npos) end = in_.size();
-  if (const void* amp = std::memchr(in_.data() + pos_, '&', end - pos_)) {
-    end = static_cast<std::size_t>(static_cast<const char*>(amp) - in_.data());
-  }
+  const std::size_t end = text::find_first_of_bytes(in_, pos_, '<', '&');
   event = XmlEvent{XmlEventKind::Text, in_.substr(pos_, end - pos_), 0};
   pos_ = end;
 }

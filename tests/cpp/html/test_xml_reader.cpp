@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -124,6 +125,38 @@ TEST(XmlReader, EndNames) {
       {"<br></p>", false, "S[br]2/[p]"},
   };
   for (const EndCase& c : cases) EXPECT_EQ(render(c.input, c.check), c.events) << c.input;
+}
+
+// Text stops at the nearer of '<' and '&', and nothing is skipped: the
+// events tile the input. Random text over the bytes that matter.
+TEST(XmlReader, TextEndsAtTheNearestMarkupByte) {
+  std::mt19937 rng(46);
+  constexpr std::string_view kBytes = "xx&;<>/b";
+  for (int round = 0; round < 2000; ++round) {
+    std::string input;
+    const int size = static_cast<int>(rng() % 40);
+    for (int i = 0; i < size; ++i) input.push_back(kBytes[rng() % kBytes.size()]);
+    XmlReader reader(input, {});
+    XmlEvent ev;
+    std::size_t covered = 0;  // end of the text events and references so far
+    while (reader.next(ev) && ev.kind != XmlEventKind::Eof) {
+      if (ev.kind != XmlEventKind::Text && ev.kind != XmlEventKind::GeneralRef) {
+        covered = input.size() + 1;  // tags: their extent is not checked here
+        continue;
+      }
+      const std::size_t begin = static_cast<std::size_t>(ev.text.data() - input.data());
+      const std::size_t start = ev.kind == XmlEventKind::Text ? begin : begin - 1;
+      const std::size_t end = begin + ev.text.size() + (ev.kind == XmlEventKind::GeneralRef ? 1 : 0);
+      if (covered <= input.size()) {
+        EXPECT_EQ(start, covered) << input;
+      }
+      covered = end;
+      if (ev.kind != XmlEventKind::Text) continue;
+      EXPECT_EQ(ev.text.find('<'), std::string_view::npos) << input;
+      EXPECT_EQ(ev.text.find('&', 1), std::string_view::npos) << input;
+      EXPECT_TRUE(end == input.size() || input[end] == '<' || input[end] == '&') << input;
+    }
+  }
 }
 
 TEST(XmlReader, StackAndStickyError) {
