@@ -17,6 +17,7 @@
 #include <limits>
 
 #include "pyexpr/utf8.h"
+#include "text/byte_search.h"
 #include "text/unicode.h"
 
 namespace lumra::pyexpr {
@@ -798,13 +799,9 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_part() {
 }
 
 TokenKind Lexer::lex_comment(uint32_t start) {
-    const void* nl = nullptr;
-    const char* begin = source_.data() + pos_;
-    const size_t rest = end_ - pos_;
-    const void* lf = std::memchr(begin, '\n', rest);
-    const void* cr = std::memchr(begin, '\r', lf ? static_cast<size_t>(static_cast<const char*>(lf) - begin) : rest);
-    nl = cr ? cr : lf;
-    pos_ = nl ? static_cast<uint32_t>(static_cast<const char*>(nl) - source_.data()) : end_;
+    // The nearer of the two line ends in one scan: looking for a line feed
+    // first would scan to the far one from every comment of CR-ended lines.
+    pos_ = static_cast<uint32_t>(text::find_first_of_bytes(source_.substr(0, end_), pos_, '\n', '\r'));
     range_ = token_range(start);
     return TokenKind::Comment;
 }

@@ -146,6 +146,10 @@ TEST(LexerTest, LinesAndIndentation) {
         {"a\r\nb\rc", "Name(a)@0..1 Newline@1..3 Name(b)@3..4 Newline@4..5 Name(c)@5..6 Newline@6..6 EndOfFile@6..6"},
         {"\n\na", "NonLogicalNewline@0..1 NonLogicalNewline@1..2 Name(a)@2..3 Newline@3..3 EndOfFile@3..3"},
         {"# c\na # d", "Comment@0..3 NonLogicalNewline@3..4 Name(a)@4..5 Comment@6..9 Newline@9..9 EndOfFile@9..9"},
+        // A comment ends at the nearer line end, whichever kind comes first.
+        {"(#a\r#b\r\n#c\nx)", "Lpar@0..1 Comment@1..3 NonLogicalNewline@3..4 Comment@4..6 NonLogicalNewline@6..8 "
+                             "Comment@8..10 NonLogicalNewline@10..11 Name(x)@11..12 Rpar@12..13 Newline@13..13 "
+                             "EndOfFile@13..13"},
         {"a = \\\n  b", "Name(a)@0..1 Equal@2..3 Name(b)@8..9 Newline@9..9 EndOfFile@9..9"},
         {"if x:\n  a\nb", "If@0..2 Name(x)@3..4 Colon@4..5 Newline@5..6 Indent@6..8 Name(a)@8..9 Newline@9..10 "
                           "Dedent@10..10 Name(b)@10..11 Newline@11..11 EndOfFile@11..11"},
