@@ -1,6 +1,8 @@
 // transform_html: one pass of reader events, each written as it is read.
 #include "html/transform.h"
 
+#include <string.h>  // memmem
+
 #include <algorithm>
 #include <cstdint>
 
@@ -80,7 +82,12 @@ std::size_t output_estimate(std::string_view html, const TransformOptions& optio
 std::optional<std::string_view> find_xml_attribute(std::string_view tag, std::size_t name_len,
                                                    std::string_view name) {
   // Most tags do not mention the name at all; skip the attribute walk then.
-  if (name.empty() || tag.find(name, name_len) == std::string_view::npos) return std::nullopt;
+  // memmem is linear whatever the two texts hold, where a naive search
+  // costs the tag's length times the name's.
+  if (name.empty() || name_len > tag.size() ||
+      memmem(tag.data() + name_len, tag.size() - name_len, name.data(), name.size()) == nullptr) {
+    return std::nullopt;
+  }
   std::size_t i = name_len;
   while (true) {
     i = skip_xml_space(tag, i);
