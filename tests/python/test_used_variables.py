@@ -8,6 +8,7 @@ its pieces'; a node its body's, its end tag's, its attributes', then its start
 tag's (without a body: its start tag's, then its attributes'). Slots: a body
 lists its nodes'; a <c-slot> its own name, then its body's."""
 
+import re
 import unicodedata
 
 from hypothesis import given, settings, strategies as st
@@ -134,6 +135,47 @@ def body(draw, depth=0):
 @given(body())
 def test_every_list_reads_as_its_pieces(text):
     check(tp.parse_template(text))
+
+
+def same_tree(a, b):
+    """Equality read level by level from Python, every list whole."""
+    if (a.used_variables, a.comments, a.slots) != (b.used_variables, b.comments, b.slots):
+        return False
+    if len(a.elements) != len(b.elements):
+        return False
+    for x, y in zip(a.elements, b.elements):
+        x, y = x._0, y._0
+        if type(x) is not type(y):
+            return False
+        if not isinstance(x, NODES):
+            if x != y:
+                return False
+            continue
+        fields = ["start_tag", "used_variables", "introduced_variables", "comments", "contains_fills"]
+        if isinstance(x, tp.Node.WithBody):
+            fields.append("end_tag")
+            if not same_tree(x.body, y.body):
+                return False
+        if any(getattr(x, f) != getattr(y, f) for f in fields):
+            return False
+    return True
+
+
+@settings(max_examples=100, deadline=None)
+@given(body(), st.data())
+def test_equality_agrees_with_reading_every_level(text, data):
+    tree = tp.parse_template(text)
+    assert tree == tp.parse_template(text)
+    # One free name read as another, or one comment's text changed, somewhere.
+    spots = [m.start(1) for m in re.finditer(r"(?<![\w-])([ab])(?:\b|t )", text)]
+    if spots:
+        i = data.draw(st.sampled_from(spots))
+        other = text[:i] + ("b" if text[i] == "a" else "a") + text[i + 1:]
+        other_tree = tp.parse_template(other)
+        assert (tree == other_tree) == same_tree(tree, other_tree) == (other == text)
+    # Lists written from Python compare by their items.
+    rebuilt = tp.Template(tree.elements, tree.comments, tree.used_variables, tree.slots)
+    assert rebuilt == tree and same_tree(rebuilt, tree)
 
 
 def test_deep_nesting():

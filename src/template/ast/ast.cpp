@@ -5,6 +5,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "template/ast/list_equality.h"
+
 namespace lumra::template_ast {
 
 namespace {
@@ -14,17 +16,22 @@ const Template& empty_template() {
   return empty;
 }
 
+// The list comparisons of one equality walk.
+struct ListsEqual {
+  explicit ListsEqual(ListReads* reads) : used(reads), comments(reads), slots(reads) {}
+  ListEquality<Token> used;
+  ListEquality<Comment> comments;
+  ListEquality<StaticNamedSlot> slots;
+};
+
 // Fields of a node's variant that sit outside its body; compared without
 // touching the body so that bodies can go on the caller's work list.
-bool same_node_shell(const Node& a, const Node& b) {
+bool same_node_shell(const Node& a, const Node& b, ListsEqual& lists) {
   if (a.value.index() != b.value.index()) return false;
-  if (const auto* wa = a.with_body()) {
-    const auto* wb = b.with_body();
-    return wa->contains_fills == wb->contains_fills && wa->start_tag == wb->start_tag &&
-           wa->end_tag == wb->end_tag && wa->used_variables == wb->used_variables &&
-           wa->introduced_variables == wb->introduced_variables && wa->comments == wb->comments;
-  }
-  return *a.self_closing() == *b.self_closing();
+  return a.contains_fills() == b.contains_fills() && a.start_tag() == b.start_tag() &&
+         a.introduced_variables() == b.introduced_variables() &&
+         (!a.has_body() || a.with_body()->end_tag == b.with_body()->end_tag) &&
+         lists.used.equal(a.used_variables(), b.used_variables()) && lists.comments.equal(a.comments(), b.comments());
 }
 
 }  // namespace
@@ -124,7 +131,9 @@ Template::~Template() {
   }
 }
 
-bool operator==(const Template& a, const Template& b) {
+bool operator==(const Template& a, const Template& b) { return equal_trees(a, b); }
+
+bool equal_trees(const Template& a, const Template& b, ListReads* reads) {
   using Pair = std::pair<const Template*, const Template*>;
   struct PairHash {
     std::size_t operator()(const Pair& p) const noexcept {
@@ -136,12 +145,13 @@ bool operator==(const Template& a, const Template& b) {
   // Bodies shared by several nodes (copies of one node) are compared once per
   // pair: a tree that shares a body at every level is not walked once per path.
   std::unordered_set<Pair, PairHash> seen;
+  ListsEqual lists(reads);
   while (!pending.empty()) {
     auto [x, y] = pending.back();
     pending.pop_back();
     if (x == y || !seen.insert({x, y}).second) continue;
-    if (x->elements.size() != y->elements.size() || x->comments != y->comments ||
-        x->used_variables != y->used_variables || x->slots != y->slots) {
+    if (x->elements.size() != y->elements.size() || !lists.comments.equal(x->comments, y->comments) ||
+        !lists.used.equal(x->used_variables, y->used_variables) || !lists.slots.equal(x->slots, y->slots)) {
       return false;
     }
     for (std::size_t i = 0; i < x->elements.size(); ++i) {
@@ -150,7 +160,7 @@ bool operator==(const Template& a, const Template& b) {
       if (ex.value.index() != ey.value.index()) return false;
       if (const Node* nx = ex.node()) {
         const Node* ny = ey.node();
-        if (!same_node_shell(*nx, *ny)) return false;
+        if (!same_node_shell(*nx, *ny, lists)) return false;
         if (const auto* wx = nx->with_body()) {
           pending.emplace_back(&*wx->body, &*ny->with_body()->body);
         }

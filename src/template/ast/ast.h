@@ -285,9 +285,15 @@ struct Template {
   // Releases nested bodies one at a time, so a deep tree cannot exhaust the stack.
   ~Template();
 
-  // Compares elements, comments, used_variables and slots, without recursion.
+  // Compares elements, comments, used_variables and slots, without recursion
+  // (equal_trees).
   friend bool operator==(const Template& a, const Template& b);
 };
+
+struct ListReads;
+// Template equality, in time linear in the two trees whatever their depth
+// (see list_equality.h); `reads`, when given, counts what the lists cost.
+bool equal_trees(const Template& a, const Template& b, ListReads* reads = nullptr);
 
 inline Body::Body(Template body)
     : ptr_(std::allocate_shared<Template>(memory::PoolAllocator<Template>(), std::move(body))) {}

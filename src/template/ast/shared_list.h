@@ -208,6 +208,8 @@ class SharedList {
  private:
   template <class>
   friend class ListWriter;
+  template <class>
+  friend class ListEquality;
 
   // `end_` of a list that owns its whole store, which may grow.
   static constexpr std::uint32_t kToEnd = UINT32_MAX;

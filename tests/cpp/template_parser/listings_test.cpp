@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <regex>
 #include <string>
 #include <variant>
 
+#include "template/ast/list_equality.h"
 #include "template/compiler/backend.h"
 #include "template/parser/parser.h"
 
@@ -56,6 +58,62 @@ TEST(Listings, EachItemIsStoredOnceUnderAnyNumberOfScopes) {
       EXPECT_EQ(innermost.size(), static_cast<std::size_t>(kUses));
       // The innermost loop leaves out only its own name.
       EXPECT_EQ(node->used_variables().size(), static_cast<std::size_t>(kUses + 1) - (depth == 1 ? kUses / 2 : 0));
+    }
+  }
+}
+
+// Two trees parsed apart compare equal reading each stored item and record
+// at most once, however deep: only short lists are read whole. A difference
+// at the innermost level, or in a list written whole, is still found.
+TEST(Listings, EqualityReadsEachStoredItemOnce) {
+  const auto nest = [](int depth, const std::string& open, const std::string& inner, const std::string& close) {
+    std::string out;
+    for (int i = 0; i < depth; ++i) out += std::regex_replace(open, std::regex("#"), std::to_string(i));
+    out += inner;
+    for (int i = 0; i < depth; ++i) out += close;
+    return out;
+  };
+  std::string uses;
+  for (int i = 0; i < 300; ++i) uses += i % 3 ? "{{ x }}<!-- c -->" : "{{ v0 }}<c-slot name=\"s\"/>";
+  const std::string few = "{{ v0 }}{{ x }}<!-- c -->";
+  for (const int depth : {1, 20, 200}) {
+    const std::string sources[] = {
+        nest(depth, "<c-for each=\"v# in xs\">", uses, "</c-for>"),
+        nest(depth, "<p c-for=\"v# in xs\" c-t=\"v#\">", uses, "</p>"),
+        nest(depth, "<c-for each=\"v# in xs\">", few, "</c-for>"),
+        nest(depth, "<div>", uses, "</div>"),
+        nest(depth, "<c-card><c-fill name=\"s\" data=\"{ v# }\">", uses, "</c-fill></c-card>"),
+    };
+    for (const std::string& source : sources) {
+      SCOPED_TRACE(source.substr(0, 60) + " depth " + std::to_string(depth));
+      const Template a = parse_ok(source);
+      const Template b = parse_ok(source);
+      ListReads reads;
+      EXPECT_TRUE(equal_trees(a, b, &reads));
+      const std::size_t stored =
+          a.used_variables.stored_items() + a.comments.stored_items() + a.slots.stored_items();
+      // Items, plus at most two records per level (the body, an attribute
+      // that reads the loop's names).
+      EXPECT_LE(reads.stored, stored + 2 * static_cast<std::size_t>(depth));
+      EXPECT_LE(reads.listed, 2 * 16 * reads.lists);
+
+      // One name changed at the innermost level.
+      const std::size_t at = source.rfind("{{ x }}");
+      std::string other = source;
+      other.replace(at, 7, "{{ y }}");
+      const Template other_tree = parse_ok(other);
+      EXPECT_FALSE(equal_trees(a, other_tree));
+      // Equal elements, lists of another parse that differ in one item.
+      Template mixed = a;
+      mixed.used_variables = other_tree.used_variables;
+      EXPECT_FALSE(equal_trees(mixed, b));
+      // The same lists written whole compare by their items.
+      Template whole = a;
+      const SharedTokens flat = a.used_variables.flat();
+      whole.used_variables = template_ast::List<Token>(flat.span().begin(), flat.span().end());
+      EXPECT_TRUE(equal_trees(whole, b));
+      whole.used_variables.mut().back().content = TokenText("z");
+      EXPECT_FALSE(equal_trees(whole, b));
     }
   }
 }
