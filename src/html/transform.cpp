@@ -13,6 +13,16 @@ namespace lumra::html {
 
 namespace {
 
+// Whether `name` occurs in `tag` at or after `from`. A search by first byte
+// and compare costs up to the name's length per byte of the tag: bounded for
+// short names, and the fastest there; a long name takes memmem, which is
+// linear whatever the two texts hold.
+bool mentions(std::string_view tag, std::size_t from, std::string_view name) {
+  if (from > tag.size()) return false;
+  if (name.size() <= 64) return tag.find(name, from) != std::string_view::npos;
+  return memmem(tag.data() + from, tag.size() - from, name.data(), name.size()) != nullptr;
+}
+
 std::size_t skip_xml_space(std::string_view s, std::size_t i) {
   while (i < s.size() && is_xml_space(s[i])) ++i;
   return i;
@@ -82,12 +92,7 @@ std::size_t output_estimate(std::string_view html, const TransformOptions& optio
 std::optional<std::string_view> find_xml_attribute(std::string_view tag, std::size_t name_len,
                                                    std::string_view name) {
   // Most tags do not mention the name at all; skip the attribute walk then.
-  // memmem is linear whatever the two texts hold, where a naive search
-  // costs the tag's length times the name's.
-  if (name.empty() || name_len > tag.size() ||
-      memmem(tag.data() + name_len, tag.size() - name_len, name.data(), name.size()) == nullptr) {
-    return std::nullopt;
-  }
+  if (name.empty() || !mentions(tag, name_len, name)) return std::nullopt;
   std::size_t i = name_len;
   while (true) {
     i = skip_xml_space(tag, i);

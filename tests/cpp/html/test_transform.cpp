@@ -149,6 +149,12 @@ TEST(TransformHtml, TrackedAttributeScan) {
     const std::size_t name_len = std::min(c.tag.find_first_of(" \t\n\r"), c.tag.size());
     EXPECT_EQ(find_xml_attribute(c.tag, name_len, c.name), c.value) << c.tag << " / " << c.name;
   }
+  // Names longer than 64 bytes are looked for by another search.
+  const std::string long_name = "data-" + std::string(100, 'a');
+  const std::string tag = "p " + long_name.substr(0, 90) + "=\"0\" " + long_name + "=\"1\"";
+  EXPECT_EQ(find_xml_attribute(tag, 1, long_name), "1");
+  EXPECT_EQ(find_xml_attribute(tag, 1, long_name + "b"), std::nullopt);
+  EXPECT_EQ(find_xml_attribute(tag, 1, long_name.substr(0, 90)), "0");
 }
 
 TEST(TransformHtml, DuplicatesAreAppendedAgain) {
