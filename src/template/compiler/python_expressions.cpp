@@ -173,7 +173,8 @@ LoopVariablesResult python_extract_loop_variables(std::string_view each) {
   wrapped.append(kLoopOpen).append(each).append(kLoopClose);
   auto parsed = safe_eval::parse_expression(wrapped, each, kLoopPrefixLen);
   if (!parsed) return std::move(parsed).error();
-  // `each` may close the parenthesis itself ("x in a) + (b").
+  // The parse step refuses an `each` that closes the parenthesis itself
+  // ("x in a) + (b"), so this holds for any text it accepts.
   const auto* generator = parsed.value().as_if<pyexpr::ExprGenerator>();
   if (generator == nullptr) return std::string(msg::kEachNotComprehension);
   const auto& clauses = generator->generators;

@@ -64,8 +64,9 @@ TEST(PythonLoopHeader, RefusedHeaders) {
       {"x in xs for *a.b in ys", target + "Discriminant(25)"},
       {"() in items", "Tag '<c-for>' 'each' attribute: each 'for ... in ...' clause must have at least one loop "
                       "variable."},
-      {"x in a) + (b", "Tag '<c-for>' 'each' attribute must be a comprehension expression (e.g., 'target in iterable' "
-                       "or 'x in range(3) for y in range(2) if x > y')."},
+      // A `)` of `each` may not close the header's own parenthesis.
+      {"x in a) + (b", "Parse error: Unexpected token at the end of an expression at byte range 8..9: '+'"},
+      {"x in a)(b # c", "Parse error: Unexpected token at the end of an expression at byte range 7..8: '('"},
       // Parser errors come back in `each` coordinates, quoting `each`.
       {"items", "Parse error: Expected `in`, found `)` at byte range 6..7"},
       {"x in y + z z", "Parse error: Expected `)`, found name at byte range 11..12: 'z'"},

@@ -54,6 +54,7 @@ TEST(PythonSimpleExpression, ShortWayTakenOnlyWhereItIsSure) {
       {"a[]", false}, {"a[1, 2]", false}, {"a[1:2:3:4]", false}, {"a == not b", false}, {"a is not in b", false},
       {"a if b", false}, {"a << b", false}, {"a | b", false}, {"{}", false}, {"...", false}, {"a = b", false},
       {"(", false}, {"a)", false}, {"await a", false}, {"'a' b", false}, {"f(a)(", false},
+      {"a)(b", false}, {")(a", false}, {"a)+(b", false}, {"a), (b", false}, {"f(a))[(b", false},
       {std::string(40, '(') + "a" + std::string(40, ')'), false},
       {"a" + std::string(2000, '+') + "b", false},
   };
