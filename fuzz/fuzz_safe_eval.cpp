@@ -112,7 +112,9 @@ bool starred_inside_starred(std::string_view debug) {
 void check_round_trip(const pyexpr::Expr& expr, std::optional<std::string_view> source) {
   const std::optional<std::string> printed =
       source ? codegen::expression_to_source(expr, *source) : codegen::expression_to_source(expr);
-  if (!printed) return;  // nested too deeply to print: reported, not a fault
+  // Nested too deeply to print, or a name stored as a keyword with no source
+  // to spell it: reported, not a fault.
+  if (!printed) return;
   FUZZ_CHECK(fuzz::is_valid_utf8(*printed));
   const std::string want = normalise_debug(pyexpr::debug_string(expr));
   // Known gap, reported: the parser accepts a starred argument whose operand

@@ -12,6 +12,8 @@
 #include <string>
 
 #include "pycodegen/literal.h"
+#include "pyexpr/lexer.h"
+#include "text/unicode.h"
 
 namespace lumra::codegen {
 
@@ -140,6 +142,30 @@ void write_comma_list(Generator& g, const std::vector<Expr>& elts, uint8_t level
         first = false;
         unparse_expr(g, e, level);
     }
+}
+
+bool reads_as_keyword(std::string_view name) {
+    const TokenKind kind = keyword_kind(name);
+    return is_keyword(kind) && !is_soft_keyword(kind);
+}
+
+// A name as Python will read it back. Names are stored in NFKC form, so one
+// spelled in other letters may be stored as a keyword ("ℕone" as "None").
+// Python tells keywords apart before it normalises a name, so such a name is
+// written as the source spelled it, which must normalise to the name; with
+// no such spelling at hand, the name is noted as unwritable.
+void write_name(Generator& g, std::string_view name, TextRange range) {
+    if (reads_as_keyword(name)) {
+        const std::string_view source = g.source();
+        const bool in_source = range.start() < range.end() && range.end().to_usize() <= source.size();
+        const std::string_view spelled = in_source ? range.slice(source) : std::string_view();
+        if (!spelled.empty() && !reads_as_keyword(spelled) && text::nfkc(spelled) == name) {
+            g.write(spelled);
+            return;
+        }
+        g.note_unwritable_name(name);
+    }
+    g.write(name);
 }
 
 bool is_int_literal(const Expr& e) {
@@ -371,7 +397,7 @@ void unparse_arguments(Generator& g, const Arguments& arguments) {
         }
         const Keyword& keyword = keywords[k++];
         if (keyword.arg) {
-            g.write(keyword.arg->id.view());
+            write_name(g, keyword.arg->id.view(), keyword.arg->range);
             g.write('=');
             unparse_expr(g, keyword.value, prec::kItem);
         } else {
@@ -431,7 +457,7 @@ void unparse_postfix_chain(Generator& g, const Expr& outer) {
         const Expr& link = *chain[i];
         if (const auto* attr = link.as_if<ExprAttribute>()) {
             g.write('.');
-            g.write(attr->attr.id.view());
+            write_name(g, attr->attr.id.view(), attr->attr.range);
         } else if (const auto* call = link.as_if<ExprCall>()) {
             unparse_call_suffix(g, *call);
         } else {
@@ -444,7 +470,7 @@ void unparse_postfix_chain(Generator& g, const Expr& outer) {
 }
 
 void unparse_parameter_item(Generator& g, const Parameter& parameter) {
-    g.write(parameter.name.id.view());
+    write_name(g, parameter.name.id.view(), parameter.name.range);
     if (parameter.annotation) {
         g.write(": ");
         unparse_expr(g, *parameter.annotation, prec::kItem);
@@ -672,7 +698,11 @@ void unparse_node(Generator& g, const Expr& expr, uint8_t level) {
             g.write('*');
             unparse_expr(g, *expr.as<ExprStarred>().value, prec::kAtom);
             return;
-        case ExprKind::Name: g.write(expr.as<ExprName>().id.view()); return;
+        case ExprKind::Name: {
+            const auto& node = expr.as<ExprName>();
+            write_name(g, node.id.view(), node.range);
+            return;
+        }
         case ExprKind::List: {
             Bracket bracket(g, '[', ']');
             write_comma_list(g, expr.as<ExprList>().elts, prec::kItem);
@@ -777,7 +807,7 @@ std::optional<std::string> expression_to_source(const Expr& expr, std::string_vi
     Generator g("    ");
     g.set_source(source);
     unparse_expr(g, expr, 0);
-    if (g.too_deep()) return std::nullopt;
+    if (g.failed()) return std::nullopt;
     return g.take();
 }
 

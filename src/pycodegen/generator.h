@@ -78,6 +78,16 @@ public:
     // Set when a tree nested deeper than kMaxPrintDepth was cut short.
     bool too_deep() const { return too_deep_; }
 
+    // The first name that could not be written so that it reads back as the
+    // same name (see `source`); empty when there was none. Its text is then
+    // not Python.
+    const std::string& unwritable_name() const { return unwritable_name_; }
+    void note_unwritable_name(std::string_view name) {
+        if (unwritable_name_.empty()) unwritable_name_ = name;
+    }
+    // Either failure: the text is not to be used.
+    bool failed() const { return too_deep_ || !unwritable_name_.empty(); }
+
     // Nesting guard for the printer's recursion; false when the limit is hit.
     bool enter() {
         if (depth_ >= kMaxPrintDepth) {
@@ -102,8 +112,10 @@ public:
 
     // The text the printed tree was parsed from, when the caller has it. A
     // self-documenting field (`{a+b=}`) then keeps its expression as written,
-    // since that text becomes part of the string's value. Trees made or
-    // rewritten elsewhere must not be given a source.
+    // since that text becomes part of the string's value, and a name stored
+    // as a keyword ("None" for "ℕone": names are kept in NFKC form) is
+    // written as spelled there. Without a source such a name cannot be
+    // written. Trees made or rewritten elsewhere must not be given a source.
     void set_source(std::string_view source) { source_ = source; }
     std::string_view source() const { return source_; }
 
@@ -118,9 +130,10 @@ public:
         g.hook_ = hook_;
         return g;
     }
-    // Carries a nested job's depth failure back.
+    // Carries a nested job's failures back.
     void absorb_failure(const Generator& nested) {
         too_deep_ = too_deep_ || nested.too_deep_;
+        note_unwritable_name(nested.unwritable_name_);
         if (nested.max_depth_ > max_depth_) max_depth_ = nested.max_depth_;
     }
 
@@ -132,6 +145,7 @@ private:
     }
 
     std::string out_;
+    std::string unwritable_name_;
     std::string_view indent_unit_;
     std::string_view source_;
     PrintHook* hook_ = nullptr;
@@ -160,8 +174,9 @@ void write_str_literal(Generator& g, std::string_view value);
 void unparse_parameters(Generator& g, const pyexpr::Parameters& parameters);
 
 // The whole expression printed at the lowest level with a four-space indent
-// unit, as safe_eval returns it. Empty optional when the tree is nested too
-// deeply to print.
+// unit, as safe_eval returns it. Empty optional when printing failed: the
+// tree is nested too deeply, or holds a name stored as a keyword that
+// only its source can spell.
 std::optional<std::string> expression_to_source(const pyexpr::Expr& expr);
 // The same for a tree parsed from `source` (see Generator::set_source).
 std::optional<std::string> expression_to_source(const pyexpr::Expr& expr, std::string_view source);

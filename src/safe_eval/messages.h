@@ -33,5 +33,9 @@ inline constexpr std::string_view kUnsupportedExpression =
 // A tree deeper than the rewriter is willing to recurse into.
 inline constexpr std::string_view kNestedTooDeeply =
     "Validation Error: Expression is too deeply nested";
+// Printing: a bare name stored as a keyword (its NFKC form) with no spelling
+// of its own to write it in; {} is the stored name.
+inline constexpr std::string_view kUnwritableName =
+    "Validation Error: The name '{}' cannot be written back: it is stored as a keyword and its own spelling is unknown";
 
 }  // namespace lumra::safe_eval::msg

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <charconv>
 
+#include <fmt/format.h>
+
 #include "pycodegen/generator.h"
 #include "safe_eval/comments.h"
+#include "safe_eval/messages.h"
 #include "safe_eval/sandbox_calls.h"
 
 namespace lumra::safe_eval {
@@ -267,14 +270,21 @@ std::size_t max_open_brackets(std::string_view source) {
     return most;
 }
 
-std::optional<std::string> print_sandboxed(const Expr& tree, std::vector<const Expr*> kept_names,
-                                           std::uint64_t prefix_len, std::size_t size_hint) {
+Result<std::string> print_sandboxed(const Expr& tree, std::string_view wrapped, std::vector<const Expr*> kept_names,
+                                    std::uint64_t prefix_len, std::size_t size_hint) {
     SandboxPrinter printer(std::move(kept_names), prefix_len);
     Generator generator("    ");
     generator.set_hook(&printer);
+    // Names kept bare are spelled from it where their stored form is a keyword.
+    // The f-strings whose debug fields it would also serve are all sandbox calls.
+    generator.set_source(wrapped);
     generator.reserve_more(size_hint);
     codegen::unparse_expr(generator, tree, 0);
-    if (generator.too_deep()) return std::nullopt;
+    const auto too_deep = [] { return Result<std::string>::failure(std::string(msg::kNestedTooDeeply)); };
+    if (generator.too_deep()) return too_deep();
+    if (const std::string& name = generator.unwritable_name(); !name.empty()) {
+        return Result<std::string>::failure(fmt::format(fmt::runtime(msg::kUnwritableName), name));
+    }
     // A rewritten chain (`a.b.c...`) nests one call per link, so a chain the
     // parser takes can print deeper than Python compiles. A printing level
     // keeps a bracket or two open below it (the standard-library corpus never
@@ -282,7 +292,7 @@ std::optional<std::string> print_sandboxed(const Expr& tree, std::vector<const E
     constexpr std::uint32_t kMaxBracketsPerLevel = 4;
     if (generator.max_depth() * kMaxBracketsPerLevel > kMaxOpenBrackets &&
         max_open_brackets(generator.text()) > kMaxOpenBrackets) {
-        return std::nullopt;
+        return too_deep();
     }
     return generator.take();
 }

@@ -4,21 +4,23 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "pyexpr/ast.h"
+#include "safe_eval/result.h"
 
 namespace lumra::safe_eval {
 
-// `tree` must have passed the check-only walk, which listed in `kept_names`
-// the name nodes that stay as they are. `size_hint` sizes the buffer. Empty
-// when the tree is nested too deeply to print, or its text too deeply for
-// Python to compile (more than kMaxOpenBrackets open at once).
-std::optional<std::string> print_sandboxed(const pyexpr::Expr& tree, std::vector<const pyexpr::Expr*> kept_names,
-                                           std::uint64_t prefix_len, std::size_t size_hint);
+// `tree`, parsed from `wrapped`, must have passed the check-only walk, which
+// listed in `kept_names` the name nodes that stay as they are. `size_hint`
+// sizes the buffer. Fails when the tree is nested too deeply to print, or its
+// text too deeply for Python to compile (more than kMaxOpenBrackets open at
+// once), or a name cannot be written so that it reads back as itself.
+Result<std::string> print_sandboxed(const pyexpr::Expr& tree, std::string_view wrapped,
+                                    std::vector<const pyexpr::Expr*> kept_names, std::uint64_t prefix_len,
+                                    std::size_t size_hint);
 
 // CPython's tokenizer refuses source with more brackets open at once than
 // this ("too many nested parentheses").

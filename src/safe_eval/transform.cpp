@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "safe_eval/comments.h"
-#include "safe_eval/messages.h"
 #include "safe_eval/rewrite.h"
 #include "safe_eval/sandbox_print.h"
 #include "text/line_cursor.h"
@@ -117,9 +116,8 @@ Result<std::string> sandbox_source(std::string_view source) {
     if (!checked) return Result<std::string>::failure(std::move(checked).error());
     // Every name becomes a call of some forty characters: the text grows about
     // tenfold, and one allocation up front spares the regrowths.
-    auto text = print_sandboxed(checked.value(), std::move(state.kept_names), kPrefixLen, source.size() * 10 + 128);
-    if (!text) return Result<std::string>::failure(std::string(msg::kNestedTooDeeply));
-    return std::move(*text);
+    return print_sandboxed(checked.value(), wrapped, std::move(state.kept_names), kPrefixLen,
+                           source.size() * 10 + 128);
 }
 
 Result<ExpressionScan> scan_expression(std::string_view source) {

@@ -27,6 +27,13 @@ REWRITES = [
     # Byte offsets count bytes; names are stored NFKC-normalised.
     ("\u00e9 + 1", f"{v(chr(0xE9), 0, 2)} + 1"),
     ("\ufb01", v("fi", 0, 3)),
+    # A name stored as a keyword ("\u2115one" as None) is written as spelled
+    # where it stays bare, and goes into strings in its stored form.
+    (
+        "lambda \u2115one: f(\U0001d422\U0001d41f=\u2115one) + [\U0001d422\U0001d41f.\u2115one for \U0001d422\U0001d41f in \u2115one]",
+        f"lambda \u2115one: call(context, source, (15, 33), {v('f', 15, 16)}, \U0001d422\U0001d41f=\u2115one) + "
+        "[attribute(context, source, (37, 52), \U0001d422\U0001d41f, 'None') for \U0001d422\U0001d41f in \u2115one]",
+    ),
     # Line breaks and comments do not disturb offsets.
     ("a\n+ b", f"{v('a', 0, 1)} + {v('b', 4, 5)}"),
     ("x # note", v("x", 0, 1)),

@@ -67,7 +67,6 @@ TEST(ParsedExamples, CanonicalText) {
         {"'\\u200b\\u00e9'", "'\\u200b\u00e9'"},
         {"'\\U0010ffff'", "'\\U0010ffff'"},
         {"b\"\\xff\"", "b\"\\xff\""},
-        {"rb\"\\d\"", "rb\"\\d\""},
         {"B'x'", "b'x'"},
         {"'a' \"b\"", "'a' \"b\""},
         {"f\"{x!r:>{w}}\"", "f\"{x!r:>{w}}\""},
@@ -120,6 +119,28 @@ TEST(ParsedExamples, DebugFieldsKeepTheirTextWhenTheSourceIsKnown) {
         EXPECT_EQ(parse_and_print(c.source), c.canonical) << c.source;
         EXPECT_EQ(parse_and_print(c.source, true), c.with_source) << c.source;
     }
+}
+
+// Python tells keywords apart before it normalises names, so a name stored as
+// a keyword (U+2115 "one" is stored as "None") is written as the source
+// spelled it, or not at all without one.
+TEST(ParsedExamples, WrittenSoThatPythonReadsTheSameBack) {
+    // U+2115, and the mathematical bold letters i and f.
+    const std::string none = "\xe2\x84\x95one";
+    const std::string bold_if = "\xf0\x9d\x90\xa2\xf0\x9d\x90\x9f";
+    const std::string bold_i = "\xf0\x9d\x90\xa2";
+    const std::pair<std::string, std::string> cases[] = {
+        {"lambda " + none + ", *" + bold_if + ": f(" + none + "=a." + bold_i + "f)",
+         "lambda " + none + ", *" + bold_if + ": f(" + none + "=a." + bold_i + "f)"},
+    };
+    for (const auto& [source, expected] : cases) {
+        const std::string printed = parse_and_print(source, true);
+        EXPECT_EQ(printed, expected) << source;
+        EXPECT_EQ(parse_and_print(printed, true), printed) << source;
+    }
+    const auto parsed = pyexpr::parse_python_expression("x." + none);
+    ASSERT_TRUE(parsed.ok());
+    EXPECT_FALSE(expression_to_source(parsed.expr()).has_value());
 }
 
 }  // namespace
