@@ -185,10 +185,18 @@ void write_quoted_str(Generator& g, std::string_view value, QuoteStyle preferred
     g.write(quote);
 }
 
+// Raw text is written as the source had it, which works for any text but
+// two characters: no source may hold a NUL, and Python reads every CR of a
+// source (alone or before a line feed) as a line feed. A raw part holding
+// either is written escaped instead, with the same value.
+bool stands_raw(std::string_view text) {
+    return text.find_first_of(std::string_view("\0\r", 2)) == std::string_view::npos;
+}
+
 void write_string_literal(Generator& g, const StringLiteral& part) {
     const StringLiteralFlags& flags = part.flags;
-    if (flags.prefix.is_raw()) {
-        // Raw text is written as the source had it: no quote choice, no escapes.
+    if (flags.prefix.is_raw() && stands_raw(part.value)) {
+        // No quote choice, no escapes.
         std::string_view quote = quote_text(flags.quote_style, flags.triple_quoted);
         g.write(flags.prefix.text());
         g.write(quote);
@@ -200,29 +208,15 @@ void write_string_literal(Generator& g, const StringLiteral& part) {
     write_quoted_str(g, part.value, flags.quote_style, flags.triple_quoted);
 }
 
-bool is_valid_utf8(std::string_view bytes) {
-    for (size_t i = 0; i < bytes.size();) {
-        auto b = static_cast<unsigned char>(bytes[i]);
-        size_t len = b < 0x80 ? 1 : (b >= 0xC2 && b <= 0xDF) ? 2 : (b >= 0xE0 && b <= 0xEF) ? 3 : (b >= 0xF0 && b <= 0xF4) ? 4 : 0;
-        if (len == 0 || i + len > bytes.size()) return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((static_cast<unsigned char>(bytes[i + k]) & 0xC0) != 0x80) return false;
-        }
-        if (len == 3) {
-            auto b1 = static_cast<unsigned char>(bytes[i + 1]);
-            if ((b == 0xE0 && b1 < 0xA0) || (b == 0xED && b1 >= 0xA0)) return false;
-        } else if (len == 4) {
-            auto b1 = static_cast<unsigned char>(bytes[i + 1]);
-            if ((b == 0xF0 && b1 < 0x90) || (b == 0xF4 && b1 >= 0x90)) return false;
-        }
-        i += len;
-    }
-    return true;
+// Bytes in source are ASCII characters.
+bool bytes_stand_raw(std::string_view bytes) {
+    return stands_raw(bytes) &&
+           std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 void write_bytes_literal(Generator& g, const BytesLiteral& part) {
     const BytesLiteralFlags& flags = part.flags;
-    if (flags.prefix.is_raw() && is_valid_utf8(part.value)) {
+    if (flags.prefix.is_raw() && bytes_stand_raw(part.value)) {
         std::string_view quote = quote_text(flags.quote_style, flags.triple_quoted);
         g.write(bytes_prefix_text(flags.prefix));
         g.write(quote);
@@ -230,7 +224,7 @@ void write_bytes_literal(Generator& g, const BytesLiteral& part) {
         g.write(quote);
         return;
     }
-    // Raw bytes that are not text lose their prefix and print escaped.
+    // Raw bytes that cannot stand raw lose their prefix and print escaped.
     g.write('b');
     EscapeLayout layout = bytes_escape_layout(part.value, flags.quote_style);
     std::string_view quote = quote_text(layout.quote, flags.triple_quoted);
@@ -318,10 +312,27 @@ void unparse_interpolation(Generator& g, const InterpolatedElement& field, const
     g.write('}');
 }
 
+// Whether every literal text of an f-string or t-string part, those of its
+// format specs included, can be written raw.
+bool literals_stand_raw(const std::vector<InterpolatedStringElement>& elements) {
+    for (const InterpolatedStringElement& element : elements) {
+        if (const auto* literal = std::get_if<InterpolatedStringLiteralElement>(&element)) {
+            if (!stands_raw(literal->value)) return false;
+        } else if (const auto& spec = std::get<InterpolatedElement>(element).format_spec) {
+            if (!literals_stand_raw(spec->elements)) return false;
+        }
+    }
+    return true;
+}
+
+// `prefix` is the part's own ("rf", "t", ...); a raw part whose literal text
+// cannot stand raw drops its "r" or "R".
 template <class Flags>
 void unparse_interpolated_string(Generator& g, const std::vector<InterpolatedStringElement>& elements,
                                  const Flags& flags, std::string_view prefix) {
-    InterpolatedFlags f{flags.quote_style, flags.prefix.is_raw(), flags.triple_quoted};
+    const bool raw = flags.prefix.is_raw() && literals_stand_raw(elements);
+    if (flags.prefix.is_raw() && !raw) prefix.remove_prefix(1);
+    InterpolatedFlags f{flags.quote_style, raw, flags.triple_quoted};
     std::string_view quote = quote_text(flags.quote_style, flags.triple_quoted);
     g.write(prefix);
     g.write(quote);

@@ -67,6 +67,7 @@ TEST(ParsedExamples, CanonicalText) {
         {"'\\u200b\\u00e9'", "'\\u200b\u00e9'"},
         {"'\\U0010ffff'", "'\\U0010ffff'"},
         {"b\"\\xff\"", "b\"\\xff\""},
+        {"rb\"\\d\"", "rb\"\\d\""},
         {"B'x'", "b'x'"},
         {"'a' \"b\"", "'a' \"b\""},
         {"f\"{x!r:>{w}}\"", "f\"{x!r:>{w}}\""},
@@ -121,15 +122,22 @@ TEST(ParsedExamples, DebugFieldsKeepTheirTextWhenTheSourceIsKnown) {
     }
 }
 
-// Python tells keywords apart before it normalises names, so a name stored as
-// a keyword (U+2115 "one" is stored as "None") is written as the source
-// spelled it, or not at all without one.
+// Python reads no NUL in a source and every CR of one as a line feed, so a raw
+// part holding either is written escaped; and it tells keywords apart before
+// it normalises names, so a name stored as a keyword (U+2115 "one" is stored
+// as "None") is written as the source spelled it, or not at all without one.
 TEST(ParsedExamples, WrittenSoThatPythonReadsTheSameBack) {
+    using namespace std::string_literals;
     // U+2115, and the mathematical bold letters i and f.
     const std::string none = "\xe2\x84\x95one";
     const std::string bold_if = "\xf0\x9d\x90\xa2\xf0\x9d\x90\x9f";
     const std::string bold_i = "\xf0\x9d\x90\xa2";
     const std::pair<std::string, std::string> cases[] = {
+        {"r'a\\d\0'"s, "'a\\\\d\\x00'"},
+        {"R'''a\r\nb'''", "'''a\\r\\nb'''"},
+        {"rb\"\"\"\\d\r\"\"\"", "b\"\"\"\\\\d\\r\"\"\""},
+        {"rf'\\d{x:\0}' Rf'\\d{y}'"s, "f'\\\\d{x:\\x00}' Rf'\\d{y}'"},
+        {"Rt'''{x}\r''' t'{y!r}'", "t'''{x}\\r''' t'{y!r}'"},
         {"lambda " + none + ", *" + bold_if + ": f(" + none + "=a." + bold_i + "f)",
          "lambda " + none + ", *" + bold_if + ": f(" + none + "=a." + bold_i + "f)"},
     };
