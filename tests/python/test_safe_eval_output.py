@@ -16,7 +16,6 @@ import ast
 import pathlib
 import re
 import sys
-import warnings
 
 import pytest
 from hypothesis import HealthCheck, example, given, settings
@@ -31,6 +30,9 @@ from lumra_core._rust import safe_eval as safe_eval_module  # noqa: E402
 from lumra_core._rust import template_parser as tp  # noqa: E402
 
 safe_eval = safe_eval_module.safe_eval
+
+# Generated texts index literals, call them, hold invalid escapes: Python warns.
+pytestmark = pytest.mark.filterwarnings("ignore::SyntaxWarning", "ignore::DeprecationWarning")
 
 CORPUS_PATH = differential.ROOT / "build" / "corpus" / "stdlib_exprs.txt"
 
@@ -108,15 +110,13 @@ def cpython_compiles(text):
     """Whether CPython compiles the text as an expression that may span lines:
     alone, or inside both kinds of brackets (one of which a stray closing
     bracket of the text would close early)."""
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore")
-        for candidates in ([text], ["(\n" + text + "\n)", "[\n" + text + "\n]"]):
-            try:
-                for candidate in candidates:
-                    compile(candidate, "<source>", "eval")
-                return True
-            except (SyntaxError, ValueError, MemoryError, RecursionError):
-                continue
+    for candidates in ([text], ["(\n" + text + "\n)", "[\n" + text + "\n]"]):
+        try:
+            for candidate in candidates:
+                compile(candidate, "<source>", "eval")
+            return True
+        except (SyntaxError, ValueError, MemoryError, RecursionError):
+            continue
     return False
 
 
@@ -164,9 +164,7 @@ def test_output_compiles_and_stays_in_the_source(text):
     for start, end in positions(output):
         assert 0 <= start <= end <= size, (start, end, output)
     if compiles:
-        with warnings.catch_warnings():
-            warnings.simplefilter("ignore")
-            compile(output, "<output>", "eval")
+        compile(output, "<output>", "eval")
 
 
 def unexpected(start, end, snippet):
