@@ -124,29 +124,24 @@ TEST(ParsedExamples, DebugFieldsKeepTheirTextWhenTheSourceIsKnown) {
 
 // Python reads no NUL in a source and every CR of one as a line feed, so a raw
 // part holding either is written escaped; and it tells keywords apart before
-// it normalises names, so a name stored as a keyword (U+2115 "one" is stored
-// as "None") is written as the source spelled it, or not at all without one.
+// it normalises names, so a name stored as a keyword is written as the source
+// spelled it, or not at all without one.
 TEST(ParsedExamples, WrittenSoThatPythonReadsTheSameBack) {
     using namespace std::string_literals;
-    // U+2115, and the mathematical bold letters i and f.
-    const std::string none = "\xe2\x84\x95one";
-    const std::string bold_if = "\xf0\x9d\x90\xa2\xf0\x9d\x90\x9f";
-    const std::string bold_i = "\xf0\x9d\x90\xa2";
+    // U+2115 "one", bold "if" and bold "i" "f": stored as None and if.
+    const std::string names =
+        "lambda \xe2\x84\x95one, *\xf0\x9d\x90\xa2\xf0\x9d\x90\x9f: f(\xe2\x84\x95one=a.\xf0\x9d\x90\xa2" "f)";
     const std::pair<std::string, std::string> cases[] = {
-        {"r'a\\d\0'"s, "'a\\\\d\\x00'"},
-        {"R'''a\r\nb'''", "'''a\\r\\nb'''"},
-        {"rb\"\"\"\\d\r\"\"\"", "b\"\"\"\\\\d\\r\"\"\""},
-        {"rf'\\d{x:\0}' Rf'\\d{y}'"s, "f'\\\\d{x:\\x00}' Rf'\\d{y}'"},
-        {"Rt'''{x}\r''' t'{y!r}'", "t'''{x}\\r''' t'{y!r}'"},
-        {"lambda " + none + ", *" + bold_if + ": f(" + none + "=a." + bold_i + "f)",
-         "lambda " + none + ", *" + bold_if + ": f(" + none + "=a." + bold_i + "f)"},
+        {"r'a\\d\0'"s, "'a\\\\d\\x00'"}, {"R'''a\r\nb'''", "'''a\\r\\nb'''"},
+        {"rb\"\"\"\\d\r\"\"\"", "b\"\"\"\\\\d\\r\"\"\""}, {"Rt'''{x}\r''' t'{y!r}'", "t'''{x}\\r''' t'{y!r}'"},
+        {"rf'\\d{x:\0}' Rf'\\d{y}'"s, "f'\\\\d{x:\\x00}' Rf'\\d{y}'"}, {names, names},
     };
     for (const auto& [source, expected] : cases) {
         const std::string printed = parse_and_print(source, true);
         EXPECT_EQ(printed, expected) << source;
         EXPECT_EQ(parse_and_print(printed, true), printed) << source;
     }
-    const auto parsed = pyexpr::parse_python_expression("x." + none);
+    const auto parsed = pyexpr::parse_python_expression("x.\xe2\x84\x95one");
     ASSERT_TRUE(parsed.ok());
     EXPECT_FALSE(expression_to_source(parsed.expr()).has_value());
 }
