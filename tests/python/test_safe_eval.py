@@ -35,9 +35,6 @@ REWRITES = [
         f"lambda \u2115one: call(context, source, (15, 33), {v('f', 15, 16)}, \U0001d422\U0001d41f=\u2115one) + "
         "[attribute(context, source, (37, 52), \U0001d422\U0001d41f, 'None') for \U0001d422\U0001d41f in \u2115one]",
     ),
-    # Raw text with a NUL (which no source may hold) or a CR (which Python
-    # reads as a line feed) is written escaped.
-    ("r'a\\d\0' + Rb'''\r\n'''", "'a\\\\d\\x00' + b'''\\r\\n'''"),
     # Line breaks and comments do not disturb offsets.
     ("a\n+ b", f"{v('a', 0, 1)} + {v('b', 4, 5)}"),
     ("x # note", v("x", 0, 1)),

@@ -125,10 +125,6 @@ TEST(Transform, ErrorsAreReturnedAlone) {
     const std::vector<ErrorCase> cases = {
         {"a b", "Parse error: Expected `)`, found name at byte range 2..3: 'b'"},
         {"x)", "Parse error: Unexpected token at the end of an expression at byte range 3..4"},
-        // A `)` of the source that closes the wrapping's `(` is refused at the token after it, whatever parses there.
-        {"a)(b", "Parse error: Unexpected token at the end of an expression at byte range 2..3: '('"},
-        {"[a]) (b # c", "Parse error: Unexpected token at the end of an expression at byte range 5..6: '('"},
-        {"f(a)) \\\n.b(", "Parse error: Unexpected token at the end of an expression at byte range 8..9: '.'"},
         {"lambda p: (p := 1) # c", "SyntaxError: assignment expression cannot rebind lambda parameter 'p'"},
         {"[x async for x in y]", "Validation Error: Async comprehensions are not allowed for security reasons"},
         // The first iterable is rewritten outside the comprehension, yet `:=` there

@@ -66,7 +66,6 @@ TEST(PythonLoopHeader, RefusedHeaders) {
                       "variable."},
       // A `)` of `each` may not close the header's own parenthesis.
       {"x in a) + (b", "Parse error: Unexpected token at the end of an expression at byte range 8..9: '+'"},
-      {"x in a)(b # c", "Parse error: Unexpected token at the end of an expression at byte range 7..8: '('"},
       // Parser errors come back in `each` coordinates, quoting `each`.
       {"items", "Parse error: Expected `in`, found `)` at byte range 6..7"},
       {"x in y + z z", "Parse error: Expected `)`, found name at byte range 11..12: 'z'"},
