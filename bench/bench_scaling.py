@@ -1,12 +1,18 @@
-"""Cost of parse_template and compile_template on hostile but legal templates.
+"""Cost of every public function on hostile but legal input.
 
-Templates can come from people the application does not trust, so every
-shape of input must cost time and memory linear in its size, whatever the
-nesting or the length of one expression. Each family below grows one
-dimension of a template (names in one expression, attributes on one
-element, loop targets, caller rules, ...) and is timed at n, 2n and 4n. Each
-case runs in a child process of its own, so its peak memory (ru_maxrss) is
-its own.
+Templates and pages can come from people the application does not trust, so
+every shape of input must cost time and memory linear in its size, whatever
+the nesting or the length of one expression. Each family below grows one
+dimension of an input (names in one expression, attributes on one element,
+loop targets, caller rules, references in a page, the depth of two trees
+compared, ...) and is timed at n, 2n and 4n. Each case runs in a child
+process of its own, so its peak memory (ru_maxrss) is its own.
+
+With --instructions, the families whose name holds the given text are also
+counted in instructions by callgrind (valgrind), which the machine's load
+does not change: a child that makes the call twice, less one that makes it
+once. Linear is 2x per doubling; wall time also rises
+once the working set outgrows the caches.
 
 Target: every doubling costs at most 2.2x on a quiet machine. The nesting
 families put the same uses (comments, slots) under 20 and under 200 levels:
@@ -14,10 +20,12 @@ memory at 200 levels must stay within 1.5x of memory at 20 (give or take a
 few MB), which the last lines compare.
 
 Usage: PYTHONPATH=build/<dir>/python python bench/bench_scaling.py [--scale K] [--only NAME] [--timeout S]
-       [--processes P]
+       [--processes P] [--instructions NAME [--no-times]]
 """
 
 import argparse
+import os
+import re
 import resource
 import subprocess
 import sys
@@ -53,7 +61,21 @@ def many_slots_rules(n):
                                   slot_data_fields={f"s{i}": ["a", "b"] for i in range(n)})}
 
 
-# name: (what runs, template of n, base n, user rules of n or None)
+def references(n):
+    return "x&a;" * n + "<b/>"
+
+
+def references_tags_entities(n):
+    return "<p>" + "a &amp; b &#38; <i>&lt;c&gt;</i> &nbsp; &x" * n + "</p>"
+
+
+def comments_on_cr_lines(n):
+    return "#a\r" * n + "x"
+
+
+# name: (what runs, input of n, base n, user rules of n or None)
+# What runs: "parse", "compile", "equal" (two trees parsed apart), "transform"
+# (transform_html), "mark" (mark_html), "safe_eval".
 FAMILIES = {
     "names in {{ }}, one line": ("parse", lambda n: "{{ " + expr_names(n) + " }}", 16384, None),
     "names in {{ }}, long non-ASCII line": ("parse", lambda n: '{{ f("é",' + "a," * n + "\na) }}", 16384, None),
@@ -89,23 +111,57 @@ FAMILIES = {
     "compile: uses under 40 <c-if> scopes": (
         "compile", lambda n: '<c-if cond="c">' * 40 + "{{ x }}" * n + "</c-if>" * 40, 16384, None),
     "compile: names in {{ }}, one line": ("compile", lambda n: "{{ " + expr_names(n) + " }}", 16384, None),
+    # At most 512 elements stay open: 4n = 8192 uses lie under 512 loops.
+    "equality: n uses under n/16 <c-for>s": ("equal", lambda n: nested_loops(n // 16, n), 2048, None),
+    "equality: n uses under n/16 c-for elements": ("equal", lambda n: nested_loop_elements(n // 16, n), 2048, None),
+    "equality: comments under n/16 <div>s": ("equal", lambda n: nested_divs(n // 16, "<!-- c -->{{ x # c\n}}" * n),
+                                             2048, None),
+    "transform_html: text full of references": ("transform", references, 131072, None),
+    "transform_html: references, tags, entities": ("transform", references_tags_entities, 16384, None),
+    "mark_html: text full of references": ("mark", references, 131072, None),
+    "mark_html: references, tags, entities": ("mark", references_tags_entities, 16384, None),
+    "safe_eval: comments on CR-ended lines": ("safe_eval", comments_on_cr_lines, 32768, None),
 }
 
 STEPS = (1, 2, 4)
 
 
-def child(name, n):
-    from lumra_core._rust import template_parser as tp
+def prepare(name, n):
+    """The input of size n and the call to measure, which takes a fresh copy
+    of the text: a str caches its UTF-8 form, and a caller hands over a new one."""
+    from lumra_core._rust import html_transform, safe_eval, template_parser as tp
     what, make, _, rules_of = FAMILIES[name]
     text = make(n)
     rules = rules_of(n) if rules_of else None
+    if what in ("parse", "compile"):
+        def call(fresh):
+            tree = tp.parse_template(fresh, user_rules=rules)
+            if what == "compile":
+                tp.compile_template(tree)
+    elif what == "equal":
+        a, b = tp.parse_template(text), tp.parse_template(text[:1] + text[1:])
+
+        def call(fresh):
+            assert a == b
+    elif what == "transform":
+        def call(fresh):
+            html_transform.transform_html(fresh, ["data-r"], ["data-a"])
+    elif what == "mark":
+        def call(fresh):
+            html_transform.mark_html(fresh, ["data-r"], "c-id")
+    else:
+        def call(fresh):
+            safe_eval.safe_eval(fresh)
+    return text, call
+
+
+def child(name, n):
+    text, call = prepare(name, n)
 
     def once():
-        fresh = text[:1] + text[1:]  # a str caches its UTF-8 form; a caller hands over a new one
+        fresh = text[:1] + text[1:]
         t0 = time.perf_counter()
-        tree = tp.parse_template(fresh, user_rules=rules)
-        if what == "compile":
-            tree = tp.compile_template(tree)
+        call(fresh)
         return time.perf_counter() - t0
 
     # A first call maps the memory that the timed calls reuse, as on a
@@ -115,6 +171,30 @@ def child(name, n):
     best = min(once() for _ in range(7 if first < 0.2 else 2))
     rss_mb = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
     print(f"{best:.6f} {rss_mb:.1f} {len(text.encode())}")
+
+
+def instructions_child(name, n, calls):
+    text, call = prepare(name, n)
+    # Both children copy the text alike; only the calls differ.
+    copies = [text[:1] + text[1:] for _ in range(2)]
+    for fresh in copies[:calls]:
+        call(fresh)
+
+
+def count_instructions(name, n):
+    """Instructions of one call after a warm one: a child that calls twice, less
+    one that calls once. A fixed hash seed keeps the interpreter's own work
+    the same in both."""
+    totals = []
+    for calls in (1, 2):
+        out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
+                              __file__, "--instructions-child", name, str(n), str(calls)],
+                             capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"})
+        if out.returncode != 0:
+            sys.exit(f"callgrind of {name} at n={n} failed:\n{out.stderr[-2000:]}")
+        found = re.search(r"Collected : (\d+)", out.stderr)
+        totals.append(int(found.group(1)))
+    return totals[1] - totals[0]
 
 
 def run_case(name, n, timeout, processes):
@@ -143,33 +223,53 @@ def main():
     ap.add_argument("--only", help="run only the families whose name contains this text")
     ap.add_argument("--timeout", type=float, default=120.0, help="seconds allowed to one case")
     ap.add_argument("--processes", type=int, default=3, help="child processes per case (best time is kept)")
+    ap.add_argument("--instructions", metavar="NAME",
+                    help="also count instructions (callgrind) for the families whose name contains this text")
+    ap.add_argument("--no-times", action="store_true", help="count instructions only")
+    ap.add_argument("--instructions-child", nargs=3, help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.child:
         child(args.child[0], int(args.child[1]))
         return
+    if args.instructions_child:
+        name, n, calls = args.instructions_child
+        instructions_child(name, int(n), int(calls))
+        return
 
-    print(f"{'family':40} {'n':>7} {'bytes':>9} {'time':>10} {'ratio':>6} {'peak MB':>8}")
+    print(f"{'family':44} {'n':>7} {'bytes':>9} {'time':>10} {'ratio':>6} {'peak MB':>8}")
     worst = 0.0
     peaks = {}
     for name, (_, _, base, _) in FAMILIES.items():
-        if args.only and args.only not in name:
+        if args.no_times or (args.only and args.only not in name):
             continue
         previous = None
         for step in STEPS:
             n = max(1, int(base * args.scale)) * step
             got = run_case(name, n, args.timeout, args.processes)
             if got is None:
-                print(f"{name:40} {n:>7} {'':>9} {'> ' + str(int(args.timeout)) + ' s':>10}")
+                print(f"{name:44} {n:>7} {'':>9} {'> ' + str(int(args.timeout)) + ' s':>10}")
                 worst = float("inf")
                 break
             seconds, rss, size = got
             ratio = seconds / previous if previous else None
             if ratio:
                 worst = max(worst, ratio)
-            print(f"{name:40} {n:>7} {size:>9} {seconds * 1e3:>8.2f}ms {ratio or 0:>6.2f} {rss:>8.1f}")
+            print(f"{name:44} {n:>7} {size:>9} {seconds * 1e3:>8.2f}ms {ratio or 0:>6.2f} {rss:>8.1f}")
             previous = seconds
             peaks[name] = rss
     print(f"\nworst ratio per doubling: {worst:.2f} (target <= 2.2)")
+    if args.instructions is not None:
+        print(f"\n{'family':44} {'n':>7} {'instructions':>14} {'ratio':>6}")
+        for name, (_, _, base, _) in FAMILIES.items():
+            if args.instructions not in name or (args.only and args.only not in name):
+                continue
+            previous = None
+            for step in STEPS:
+                n = max(1, int(base * args.scale)) * step
+                count = count_instructions(name, n)
+                ratio = count / previous if previous else 0
+                print(f"{name:44} {n:>7} {count:>14,} {ratio:>6.2f}")
+                previous = count
     for what, low_name, high_name in (("uses", "uses under 20 <c-for> scopes", "uses under 200 <c-for> scopes"),
                                       ("comments", "comments under 20 <div>s", "comments under 200 <div>s"),
                                       ("slots", "slots under 20 <div>s", "slots under 200 <div>s")):
