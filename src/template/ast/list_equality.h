@@ -92,7 +92,7 @@ class ListEquality {
 
   bool equal(const SharedList<T>& a, const SharedList<T>& b) {
     if (reads_) ++reads_->lists;
-    if (a.store_ == nullptr || b.store_ == nullptr || same_run(a, b)) return a == b;
+    if (a.store_ == nullptr || b.store_ == nullptr || a.same_run(b)) return a == b;
     if (a.is_flat() && b.is_flat() && a.end_index() - a.begin_ <= kShort && b.end_index() - b.begin_ <= kShort) {
       return read_whole(a, b);
     }
@@ -132,11 +132,6 @@ class ListEquality {
     std::unordered_set<std::pair<std::uint32_t, std::uint32_t>, PairHash> keys;
   };
 
-  static bool same_run(const SharedList<T>& a, const SharedList<T>& b) {
-    return a.store_ == b.store_ && a.begin_ == b.begin_ && a.end_ == b.end_ && a.left_begin_ == b.left_begin_ &&
-           a.left_end_ == b.left_end_;
-  }
-
   bool read_whole(const SharedList<T>& a, const SharedList<T>& b) {
     if (reads_) reads_->listed += a.size() + b.size();
     return a == b;
@@ -149,7 +144,8 @@ class ListEquality {
     const std::uint32_t records = a.left_end_ - a.left_begin_;
     if (size != b.end_index() - b.begin_ || records != b.left_end_ - b.left_begin_) return false;
     const std::int64_t shift = std::int64_t{a.begin_} - std::int64_t{b.begin_};
-    Known& known = known_[Alignment{a.store_, b.store_, shift, std::int64_t{a.left_begin_} - b.left_begin_}];
+    const std::int64_t record_shift = std::int64_t{a.left_begin_} - std::int64_t{b.left_begin_};
+    Known& known = known_[Alignment{a.store_, b.store_, shift, record_shift}];
     const ListStore<T>& sa = *a.store_;
     const ListStore<T>& sb = *b.store_;
     const bool items = known.items.check(a.begin_, static_cast<std::uint32_t>(a.begin_ + size), [&](std::uint32_t i) {
@@ -158,7 +154,6 @@ class ListEquality {
     });
     if (!items) return false;
     if constexpr (std::same_as<T, Token>) {
-      const std::int64_t record_shift = std::int64_t{a.left_begin_} - b.left_begin_;
       return known.records.check(a.left_begin_, a.left_end_, [&](std::uint32_t i) {
         if (reads_) ++reads_->stored;
         return same_record(sa, sb, sa.left_out[i], sb.left_out[static_cast<std::size_t>(i - record_shift)], shift,

@@ -192,11 +192,7 @@ class SharedList {
   }
 
   friend bool operator==(const SharedList& a, const SharedList& b) {
-    // One run of one store (a copy, or the same level of a copied tree).
-    if (a.store_ == b.store_ && a.begin_ == b.begin_ && a.end_ == b.end_ && a.left_begin_ == b.left_begin_ &&
-        a.left_end_ == b.left_end_) {
-      return true;
-    }
+    if (a.same_run(b)) return true;
     if (a.is_flat() && b.is_flat()) {
       const auto x = a.span();
       const auto y = b.span();
@@ -215,6 +211,11 @@ class SharedList {
   static constexpr std::uint32_t kToEnd = UINT32_MAX;
 
   std::size_t end_index() const noexcept { return end_ == kToEnd ? store_->items.size() : end_; }
+  // One run of one store (a copy, or the same level of a copied tree).
+  bool same_run(const SharedList& other) const noexcept {
+    return store_ == other.store_ && begin_ == other.begin_ && end_ == other.end_ &&
+           left_begin_ == other.left_begin_ && left_end_ == other.left_end_;
+  }
   // The items the list holds, in a list of their own.
   List<T> copied() const {
     List<T> items;
