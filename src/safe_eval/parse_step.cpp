@@ -41,7 +41,8 @@ std::optional<pyexpr::TextRange> token_after_wrapping(const std::vector<pyexpr::
 
 }  // namespace
 
-Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view source, std::uint64_t prefix_len) {
+Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view source, std::uint64_t prefix_len,
+                                      Wrapping wrapping) {
     auto parsed = pyexpr::parse_python_expression_full(text);
     // Only the first error is reported; it prints as "{message} at byte range
     // {start}..{end}", and the rewording shifts that range onto `source`.
@@ -50,6 +51,7 @@ Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view so
     }
     // What follows a closed wrapping is refused as the parser refuses what
     // follows a complete expression (`a)b`).
+    if (wrapping == Wrapping::AsParsed) return std::move(parsed.expr);
     if (const auto after = token_after_wrapping(parsed.tokens)) {
         const pyexpr::ParseError error{
             pyexpr::ParseErrorType::of(pyexpr::ParseErrorType::Kind::UnexpectedExpressionToken), *after};

@@ -86,7 +86,13 @@ Result<std::string> sandbox_source(std::string_view source);
 // first error becomes "Parse error: {message}" with every "byte range s..e" shifted
 // onto `source` (saturating at 0) and followed by ": 'snippet'" when the range is a
 // non-empty run of whole characters of `source`.
-Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view source, std::uint64_t prefix_len);
+//
+// A `)` of `source` that closes the wrapping's own `(` is refused at the token
+// after it (`a)(b` would pass for a call of `(a)`), unless the caller asks for
+// the tree as it parses: the loop header judges such a tree by its own shape.
+enum class Wrapping { MustEnclose, AsParsed };
+Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view source, std::uint64_t prefix_len,
+                                      Wrapping wrapping = Wrapping::MustEnclose);
 
 // The rewording alone: `parser_message` is the parser's "{} at byte range {}..{}".
 std::string reword_parse_error(std::string_view parser_message, std::string_view source, std::uint64_t prefix_len);

@@ -114,8 +114,26 @@ def test_break_out_in_templates_is_refused(place, text, start, token):
         tp.parse_template(place % text)
 
 
-@pytest.mark.parametrize(("template", "attribute"), [('<li c-for="x in a)(b">', "expression"),
-                                                     ('<c-for each="x in a)(b"></c-for>', "'each' attribute")])
-def test_break_out_of_a_loop_header_is_refused(template, attribute):
-    with pytest.raises(SyntaxError, match=re.escape(f"= Failed to parse {attribute}: " + unexpected(7, "("))):
+EACH_NOT_COMPREHENSION = ("Failed to parse 'each' attribute: Tag '<c-for>' 'each' attribute must be a comprehension "
+                          "expression (e.g., 'target in iterable' or 'x in range(3) for y in range(2) if x > y').")
+
+
+@pytest.mark.parametrize("each", ["x in a) + (b", "x in a)(b", "x in a), (b", "x in a) or (b", "x in xs if x) * (y"])
+@pytest.mark.parametrize("place", ['<c-for each="%s"></c-for>', '<c-Comp><c-for each="%s"></c-for></c-Comp>'])
+def test_loop_header_that_closes_the_wrapping_is_no_comprehension(place, each):
+    template = place % each
+    with pytest.raises(SyntaxError, match=re.escape(EACH_NOT_COMPREHENSION)) as caught:
         tp.parse_template(template)
+    # At the value, as every refusal of the header as a whole.
+    assert f" --> 1:{template.index(each) + 1}\n" in str(caught.value)
+
+
+def test_loop_header_that_closes_the_wrapping_keeps_the_parse_error():
+    with pytest.raises(SyntaxError, match=re.escape("Failed to parse 'each' attribute: Parse error: Unexpected token at "
+                                                    "the end of an expression at byte range 8..11: 'for'")):
+        tp.parse_template('<c-for each="x in a) for y in (b"></c-for>')
+
+
+def test_element_loop_that_closes_the_wrapping_fails_as_an_expression():
+    with pytest.raises(SyntaxError, match=re.escape("= Failed to parse expression: " + unexpected(7, "("))):
+        tp.parse_template('<li c-for="x in a)(b">')

@@ -171,10 +171,10 @@ LoopVariablesResult python_extract_loop_variables(std::string_view each) {
   std::string wrapped;
   wrapped.reserve(kLoopOpen.size() + each.size() + kLoopClose.size());
   wrapped.append(kLoopOpen).append(each).append(kLoopClose);
-  auto parsed = safe_eval::parse_expression(wrapped, each, kLoopPrefixLen);
+  // An `each` that closes the parenthesis itself ("x in a) + (b") parses, if
+  // at all, as something other than one generator, which is refused below.
+  auto parsed = safe_eval::parse_expression(wrapped, each, kLoopPrefixLen, safe_eval::Wrapping::AsParsed);
   if (!parsed) return std::move(parsed).error();
-  // The parse step refuses an `each` that closes the parenthesis itself
-  // ("x in a) + (b"), so this holds for any text it accepts.
   const auto* generator = parsed.value().as_if<pyexpr::ExprGenerator>();
   if (generator == nullptr) return std::string(msg::kEachNotComprehension);
   const auto& clauses = generator->generators;

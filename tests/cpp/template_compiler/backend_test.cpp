@@ -57,6 +57,8 @@ TEST(PythonLoopHeader, BoundAndReadNamesInEachCoordinates) {
 TEST(PythonLoopHeader, RefusedHeaders) {
   const std::string target = "Invalid expression type in loop variable: expected variable name, tuple, or starred "
                              "expression, but found: ";
+  const std::string comprehension = "Tag '<c-for>' 'each' attribute must be a comprehension expression (e.g., "
+                                    "'target in iterable' or 'x in range(3) for y in range(2) if x > y').";
   const std::pair<const char*, std::string> cases[] = {
       {"[a, b] in pairs", target + "Discriminant(29)"},
       {"a.b in pairs", target + "Discriminant(25)"},
@@ -64,8 +66,11 @@ TEST(PythonLoopHeader, RefusedHeaders) {
       {"x in xs for *a.b in ys", target + "Discriminant(25)"},
       {"() in items", "Tag '<c-for>' 'each' attribute: each 'for ... in ...' clause must have at least one loop "
                       "variable."},
-      // A `)` of `each` may not close the header's own parenthesis.
-      {"x in a) + (b", "Parse error: Unexpected token at the end of an expression at byte range 8..9: '+'"},
+      // An `each` that closes the header's own parenthesis is no comprehension where the text parses...
+      {"x in a) + (b", comprehension}, {"x in a)(b", comprehension}, {"x in a), (b", comprehension},
+      {"x in a) or (b", comprehension}, {"x in xs if x) * (y", comprehension},
+      // ... and keeps the parser's message where it does not.
+      {"x in a) for y in (b", "Parse error: Unexpected token at the end of an expression at byte range 8..11: 'for'"},
       // Parser errors come back in `each` coordinates, quoting `each`.
       {"items", "Parse error: Expected `in`, found `)` at byte range 6..7"},
       {"x in y + z z", "Parse error: Expected `)`, found name at byte range 11..12: 'z'"},
