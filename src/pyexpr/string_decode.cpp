@@ -1,8 +1,10 @@
 // Escape decoding of string, bytes and f-/t-string literal bodies.
 //
-// A body is copied in runs up to each backslash (found with memchr); a body
-// without one is taken whole. Error ranges are absolute: `base` plus the
-// offset in the body.
+// A body is copied in runs up to each backslash or CR (found with memchr); a
+// body without either is taken whole. Python reads a CR or a CRLF pair of the
+// source as a line feed before it tokenizes, so each is one LF in the value,
+// raw or not (an escaped `\r` stays a CR). Error ranges are absolute: `base`
+// plus the offset in the body.
 #include "pyexpr/string_decode.h"
 
 #include <unicode/uchar.h>
@@ -58,18 +60,36 @@ LexicalError error_at(LexicalErrorType::Kind kind, uint32_t start, uint32_t end)
     return LexicalError{LexicalErrorType::of(kind), TextRange(start, end)};
 }
 
+// Where decoding must start: the first backslash (unless raw) or CR, or npos
+// when the body is its own value.
+size_t first_to_decode(std::string_view body, bool raw) {
+    const char* data = body.data();
+    const void* cr = std::memchr(data, '\r', body.size());
+    const size_t end = cr == nullptr ? body.size() : static_cast<size_t>(static_cast<const char*>(cr) - data);
+    const void* backslash = raw ? nullptr : std::memchr(data, '\\', end);
+    if (backslash != nullptr) return static_cast<size_t>(static_cast<const char*>(backslash) - data);
+    return cr == nullptr ? std::string_view::npos : end;
+}
+
 class Decoder {
 public:
-    Decoder(std::string_view body, TextSize base, Mode mode, std::string& out)
-        : body_(body), base_(base.raw), mode_(mode), out_(out) {}
+    Decoder(std::string_view body, TextSize base, Mode mode, bool raw, std::string& out)
+        : body_(body), base_(base.raw), mode_(mode), raw_(raw), out_(out) {}
 
-    // Decodes escapes from `i` on (body[i] is a backslash or the scan start).
+    // Decodes from `i` on (no escape, CR or brace comes before it).
     std::optional<LexicalError> run(size_t i) {
         size_t run_start = 0;
         out_.reserve(body_.size());
         while (i < body_.size()) {
             const char c = body_[i];
-            if (c == '\\') {
+            if (c == '\r') {
+                out_.append(body_.substr(run_start, i - run_start));
+                out_ += '\n';
+                i += (i + 1 < body_.size() && body_[i + 1] == '\n') ? 2 : 1;
+                run_start = i;
+                continue;
+            }
+            if (c == '\\' && !raw_) {
                 out_.append(body_.substr(run_start, i - run_start));
                 if (auto err = escape(i)) return err;
                 run_start = i;
@@ -200,6 +220,7 @@ private:
     std::string_view body_;
     uint32_t base_;
     Mode mode_;
+    bool raw_;  // backslashes are text
     std::string& out_;
 };
 
@@ -222,12 +243,12 @@ std::optional<char32_t> lookup_unicode_name(std::string_view name) {
 std::optional<LexicalError> decode_string(std::string_view body, TextSize body_start, StringTokenFlags flags,
                                           std::string& out) {
     out.clear();
-    const void* backslash = flags.is_raw() ? nullptr : std::memchr(body.data(), '\\', body.size());
-    if (backslash == nullptr) {
+    const size_t first = first_to_decode(body, flags.is_raw());
+    if (first == std::string_view::npos) {
         out.assign(body);
         return std::nullopt;
     }
-    return Decoder(body, body_start, Mode::String, out).run(static_cast<size_t>(static_cast<const char*>(backslash) - body.data()));
+    return Decoder(body, body_start, Mode::String, flags.is_raw(), out).run(first);
 }
 
 std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_start, StringTokenFlags flags,
@@ -242,32 +263,25 @@ std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_st
                                 TextRange(start, start + len)};
         }
     }
-    const void* backslash = flags.is_raw() ? nullptr : std::memchr(body.data(), '\\', body.size());
-    if (backslash == nullptr) {
+    const size_t first = first_to_decode(body, flags.is_raw());
+    if (first == std::string_view::npos) {
         out.assign(body);
         return std::nullopt;
     }
-    return Decoder(body, body_start, Mode::Bytes, out).run(static_cast<size_t>(static_cast<const char*>(backslash) - body.data()));
+    return Decoder(body, body_start, Mode::Bytes, flags.is_raw(), out).run(first);
 }
 
 std::optional<LexicalError> decode_interpolated_literal(std::string_view source_text, TextSize start,
                                                         StringTokenFlags flags, std::string& out) {
     out.clear();
-    if (flags.is_raw()) {
-        // Raw: only the doubled braces are reduced.
-        out.reserve(source_text.size());
-        for (size_t i = 0; i < source_text.size(); ++i) {
-            const char c = source_text[i];
-            out += c;
-            if ((c == '{' || c == '}') && i + 1 < source_text.size() && source_text[i + 1] == c) ++i;
-        }
-        return std::nullopt;
-    }
-    if (source_text.find_first_of("\\{}") == std::string_view::npos) {
+    // Raw: only doubled braces and line breaks change.
+    const bool raw = flags.is_raw();
+    if (source_text.find_first_of(raw ? std::string_view("{}\r") : std::string_view("\\{}\r")) ==
+        std::string_view::npos) {
         out.assign(source_text);
         return std::nullopt;
     }
-    return Decoder(source_text, start, Mode::Interpolated, out).run(0);
+    return Decoder(source_text, start, Mode::Interpolated, raw, out).run(0);
 }
 
 }  // namespace lumra::pyexpr

@@ -53,11 +53,16 @@ Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view so
     // follows a complete expression (`a)b`).
     if (wrapping == Wrapping::AsParsed) return std::move(parsed.expr);
     if (const auto after = token_after_wrapping(parsed.tokens)) {
-        const pyexpr::ParseError error{
-            pyexpr::ParseErrorType::of(pyexpr::ParseErrorType::Kind::UnexpectedExpressionToken), *after};
-        return Result<pyexpr::Expr>::failure(reword_parse_error(error.to_string(), source, prefix_len));
+        return Result<pyexpr::Expr>::failure(
+            parse_error_message(pyexpr::ParseErrorType::Kind::UnexpectedExpressionToken, *after, source, prefix_len));
     }
     return std::move(parsed.expr);
+}
+
+std::string parse_error_message(pyexpr::ParseErrorType::Kind kind, pyexpr::TextRange range, std::string_view source,
+                                std::uint64_t prefix_len) {
+    return reword_parse_error(pyexpr::ParseError{pyexpr::ParseErrorType::of(kind), range}.to_string(), source,
+                              prefix_len);
 }
 
 }  // namespace lumra::safe_eval

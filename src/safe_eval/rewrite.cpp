@@ -156,6 +156,13 @@ private:
     // ----- the walk
 
     bool visit_optional(Box<Expr>& child) { return !child || visit(*child); }
+    // The expression of an f-string or t-string field, or of one nested in its spec.
+    bool visit_field(Box<Expr>& expression) {
+        if (expression && expression->is<pyexpr::ExprStarred>() && !st_.starred_field) {
+            st_.starred_field = expression->range();
+        }
+        return visit_optional(expression);
+    }
     bool visit_all(std::vector<Expr>& list) {
         for (auto& x : list)
             if (!visit(x)) return false;
@@ -412,7 +419,7 @@ private:
             auto* field_ptr = std::get_if<InterpolatedElement>(&element);
             if (field_ptr == nullptr) continue;
             auto& field = *field_ptr;
-            if (!visit_optional(field.expression)) return false;
+            if (!visit_field(field.expression)) return false;
             values.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));
         }
         if (!has_fields) {
@@ -442,11 +449,11 @@ private:
         for (auto& element : elements) {
             auto* field = std::get_if<InterpolatedElement>(&element);
             if (field == nullptr) continue;
-            if (!visit_optional(field->expression)) return false;
+            if (!visit_field(field->expression)) return false;
             if (field->format_spec) {
                 for (auto& nested : field->format_spec->elements) {
                     auto* inner = std::get_if<InterpolatedElement>(&nested);
-                    if (inner != nullptr && !visit_optional(inner->expression)) return false;
+                    if (inner != nullptr && !visit_field(inner->expression)) return false;
                 }
             }
         }
@@ -471,7 +478,7 @@ private:
                 auto* field_ptr = std::get_if<InterpolatedElement>(&element);
                 if (field_ptr == nullptr) continue;
                 auto& field = *field_ptr;
-                if (!visit_optional(field.expression)) return false;
+                if (!visit_field(field.expression)) return false;
                 std::vector<Expr> triple;
                 triple.reserve(3);
                 triple.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));
@@ -504,7 +511,7 @@ private:
                     continue;
                 }
                 auto& field = std::get<InterpolatedElement>(element);
-                if (!visit_optional(field.expression)) return false;
+                if (!visit_field(field.expression)) return false;
                 const TextRange red = reduced(field.range);
                 auto args = leading_arguments(red, 4);
                 args.push_back(field.expression ? std::move(*field.expression) : pyexpr::make_none_literal(field.range));

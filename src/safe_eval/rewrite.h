@@ -48,6 +48,10 @@ struct RewriteState {
     std::optional<std::string> error;
     // A failure ends the walk at once and is reported whatever was recorded.
     std::optional<std::string> failure;
+    // The first f-string or t-string field written `*x`, which Python refuses:
+    // its value would stand among the sandbox call's own arguments. Reported
+    // as a parse error only when nothing else is.
+    std::optional<pyexpr::TextRange> starred_field;
     // Off for callers that only print the tree.
     bool record_names = true;
     // Off for a check-only walk: the tree is left as parsed, the same errors are

@@ -77,6 +77,10 @@ Result<pyexpr::Expr> wrap_and_rewrite(std::string_view source, std::string& wrap
     // The parse result is ours alone, so it is rewritten where it stands.
     if (!visit_expr(state, parsed.value())) return Result<pyexpr::Expr>::failure(std::move(*state.failure));
     if (state.error) return Result<pyexpr::Expr>::failure(std::move(*state.error));
+    if (state.starred_field) {
+        return Result<pyexpr::Expr>::failure(parse_error_message(
+            pyexpr::ParseErrorType::Kind::InvalidStarredExpressionUsage, *state.starred_field, source, kPrefixLen));
+    }
     return parsed;
 }
 

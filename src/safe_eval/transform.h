@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "pyexpr/ast.h"
+#include "pyexpr/parser_error.h"
 #include "safe_eval/result.h"
 
 namespace lumra::safe_eval {
@@ -96,5 +97,8 @@ Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view so
 
 // The rewording alone: `parser_message` is the parser's "{} at byte range {}..{}".
 std::string reword_parse_error(std::string_view parser_message, std::string_view source, std::uint64_t prefix_len);
+// The parser's message for an error of `kind` at `range` of the wrapped text, reworded.
+std::string parse_error_message(pyexpr::ParseErrorType::Kind kind, pyexpr::TextRange range, std::string_view source,
+                                std::uint64_t prefix_len);
 
 }  // namespace lumra::safe_eval

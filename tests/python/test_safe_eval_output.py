@@ -2,6 +2,7 @@
 compiles the text, with every position tuple inside the text. Texts: the
 semantics strategy's and the standard library's expressions, mutated."""
 
+import ast
 import pathlib
 import re
 import sys
@@ -48,6 +49,86 @@ def mutated(draw):
             new = draw(st.sampled_from(KEYWORD_SPELLINGS)) if kind == "n" else word.translate(BOLD)
             text = re.sub(rf"\b{word}\b", new, text, count=0 if kind == "n" else 1)
     return text
+
+
+SANDBOX = {"variable", "call", "attribute", "subscript", "slice", "assign", "format", "template", "interpolation"}
+
+
+def unpacked_into_sandbox_arguments(tree):
+    """The `*x` and `**x` of a sandboxed tree that stand where a sandbox function
+    reads its own arguments by position: anywhere but among the callee's
+    arguments of `call`, and in the field and spec tuples of `format` and the
+    spec's `.format` call of `interpolation`."""
+    found = []
+    for node in ast.walk(tree):
+        if not (isinstance(node, ast.Call) and isinstance(node.func, ast.Name) and node.func.id in SANDBOX):
+            continue
+        name = node.func.id
+        own = node.args[:4] if name == "call" else node.args
+        found += [a for a in own if isinstance(a, ast.Starred)] + ([] if name == "call" else node.keywords)
+        if name == "format":
+            for field in node.args[4:]:
+                parts = field.elts if isinstance(field, ast.Tuple) else [field]
+                if len(parts) == 3 and isinstance(parts[2], ast.Tuple):
+                    parts = parts + parts[2].elts
+                found += [p for p in parts if isinstance(p, ast.Starred)] + ([field] if len(parts) < 3 else [])
+        if name == "interpolation" and len(node.args) > 6 and isinstance(node.args[6], ast.Call):
+            spec = node.args[6]
+            found += [a for a in spec.args if isinstance(a, ast.Starred)] + spec.keywords
+    return found
+
+
+@st.composite
+def starred(draw):
+    """A text with `*` or `**` put where an expression may start."""
+    text = draw(SEEDS)
+    for _ in range(draw(st.integers(1, 3))):
+        places = [i + 1 for i, c in enumerate(text) if c in "{([, :"] or [0]
+        at = draw(st.sampled_from(places))
+        text = text[:at] + draw(st.sampled_from(["*", "**"])) + text[at:]
+    return text
+
+
+@settings(max_examples=2500, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.data_too_large])
+@given(starred())
+@example('f"{*a}"')
+@example('t"{x:{*a}}"')
+def test_no_star_of_the_text_reaches_a_sandbox_argument(text):
+    try:
+        output = safe_eval(text)
+    except SyntaxError:
+        return
+    try:
+        tree = ast.parse(output, mode="eval")
+    except (SyntaxError, MemoryError, RecursionError):
+        return  # CPython has no tree for it: nothing it could run
+    assert not unpacked_into_sandbox_arguments(tree), output
+
+
+@pytest.mark.parametrize(("text", "accepted"), [
+    ('f"{*a}"', False), ('t"{*a}"', False), ('f"{x:{*a}}"', False), ('f"{*a=}"', False), ('f"{x}{ *a!r:>3}"', False),
+    ('f"{*a, b}"', True), ('f"{(*a,)}"', True), ('f"{f(*a, **k)}"', True),
+])
+def test_starred_field_is_refused_at_the_star(text, accepted):
+    for place in ("%s", "{{ %s }}"):
+        if accepted:
+            (safe_eval if place == "%s" else tp.parse_template)(place % text)
+            continue
+        star = text.index("*")
+        message = (f"Parse error: Starred expression cannot be used here at byte range {star}..{star + 2}: "
+                   f"'*a'")
+        with pytest.raises(SyntaxError, match=re.escape(message)):
+            (safe_eval if place == "%s" else tp.parse_template)(place % text)
+
+
+def test_starred_field_gives_way_to_every_other_refusal():
+    with pytest.raises(SyntaxError, match="^Validation Error: 'call' is a name of the sandbox"):
+        safe_eval('(f"{*a}", lambda call: 1)')
+
+
+def test_the_checker_sees_a_field_written_by_the_text():
+    leaked = "format(context, source, (0, 7), '{}', (*variable(context, source, (4, 5), 'a'), None, ''))"
+    assert unpacked_into_sandbox_arguments(ast.parse(leaked, mode="eval"))
 
 
 def cpython_compiles(text):

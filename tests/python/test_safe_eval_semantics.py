@@ -93,7 +93,8 @@ def sandbox(context):
 
 VALUE_NAMES = ["a", "b", "c", "s", "xs", "d", "o", "v", "w", "t"]
 INT_LITERALS = ["0", "1", "2", "-1", "3"]
-STR_LITERALS = ["'x'", "'k'", "''", "'a{b}'"]
+# Line breaks in bodies read as Python reads them: CR and CRLF are a line feed, raw or not.
+STR_LITERALS = ["'x'", "'k'", "''", "'a{b}'", "'''a\r\nb\rc'''", "r'''\\\r\n'''", "'''\\\r\n\\r'''", "b'''\r\n'''"]
 
 
 @st.composite
@@ -160,7 +161,8 @@ def expr(draw, depth=0, in_lambda=False, in_iterable=False):
         conv = draw(st.sampled_from(["", "!r", "!s", "!a"]))
         spec = draw(st.sampled_from(["", ":>6", ":^{a}", ":{v}"]))
         # Literal braces around the first field: they must come out as written.
-        return 'f"<{{{' + sub() + conv + spec + '}}}|{' + sub() + '}>"'
+        prefix, sep = draw(st.sampled_from([("f", "|"), ("f", "\r\n"), ("rf", "\\\r"), ("f", "\\r\r")]))
+        return prefix + '"""<{{{' + sub() + conv + spec + '}}}' + sep + '{' + sub() + '}>"""'
     if form == "tuple":
         return f"({sub()}, {sub()})"
     if form == "dict":

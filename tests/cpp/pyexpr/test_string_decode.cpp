@@ -85,6 +85,14 @@ TEST(StringDecodeTest, Values) {
         {"\\x41{{", kFString, "A{"},
         {"\\n{{", kRawFString, "\\n{"},
         {"", kFString, ""},
+        // A CR or CRLF of the source is a line feed, raw or not; an escaped CR stays.
+        {"a\r\nb\rc\n", kPlain, "a\nb\nc\n"},
+        {"\\r\r\r\n\\15", kPlain, "\r\n\n\r"},
+        {"a\\\r\nb\r", kRaw, "a\\\nb\n"},
+        {"\r\n\\x0d", kBytes, "\n\r"},
+        {"\\\r\r", kRawBytes, "\\\n\n"},
+        {"{{\r\n}}\\r\r", kFString, "{\n}\r\n"},
+        {"\\\r\n{{\r", kRawFString, "\\\n{\n"},
     };
     for (const auto& c : cases) {
         std::string out = "stale";
@@ -110,6 +118,8 @@ TEST(StringDecodeTest, Errors) {
         {"\\x4", kBytes, Kind::UnexpectedUnicode, 13, 13},
         {"{{\\x4", kFString, Kind::UnexpectedUnicode, 15, 15},
         {"\\N{NOPE}", kFString, Kind::UnexpectedUnicode, 13, 17},
+        // Ranges stay source offsets after a CRLF, which the value holds as one byte.
+        {"\r\n\\x4g", kPlain, Kind::UnexpectedUnicode, 15, 16},
     };
     for (const auto& c : cases) {
         std::string out;
