@@ -177,6 +177,7 @@ std::span<const std::string_view> UsedNames::of(const tast::SharedTokens& tokens
   DistinctViews kept(result_);
   if (!tokens.is_flat()) {
     tokens.for_each([&](const tast::Token& t) {
+      ++tokens_read_;
       if (!removed.holds(t)) kept.add(t.content);
     });
   } else if (const std::span<const tast::Token> run = tokens.span(); !run.empty()) {
@@ -184,6 +185,7 @@ std::span<const std::string_view> UsedNames::of(const tast::SharedTokens& tokens
     Run whole{run.data() + run.size(), {}, UINT64_MAX, 0, tokens};
     DistinctViews all(whole.names);
     const auto take = [&](const tast::Token& t) {
+      ++tokens_read_;
       all.add(t.content);
       whole.lowest = std::min(whole.lowest, t.start_index);
       whole.highest = std::max(whole.highest, t.start_index);
@@ -201,6 +203,7 @@ std::span<const std::string_view> UsedNames::of(const tast::SharedTokens& tokens
         take(*at++);
         continue;
       }
+      names_taken_ += known.names.size();
       for (std::string_view name : known.names) {
         all.add(name);
         if (!removed.empty()) kept.add(name);

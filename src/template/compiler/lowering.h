@@ -147,6 +147,9 @@ class UsedNames {
   // The names of `tokens` as `edit` (if any) leaves it. The views stay valid
   // as long as the lists and the edit.
   std::span<const std::string_view> of(const tast::SharedTokens& tokens, const UsedEdit* edit);
+  // Tokens read one by one so far, and names taken from runs already read.
+  std::size_t tokens_read() const noexcept { return tokens_read_; }
+  std::size_t names_taken() const noexcept { return names_taken_; }
 
  private:
   struct Run {
@@ -160,6 +163,8 @@ class UsedNames {
 
   std::map<const tast::Token*, Run> runs_;  // by start
   std::vector<std::string_view> result_;
+  std::size_t tokens_read_ = 0;
+  std::size_t names_taken_ = 0;
 };
 
 // --- elements.cpp ---
