@@ -175,12 +175,16 @@ class UsedNames::Removed {
 std::span<const std::string_view> UsedNames::of(const tast::SharedTokens& tokens, const UsedEdit* edit) {
   const Removed removed(edit);
   DistinctViews kept(result_);
-  if (!tokens.is_flat()) {
+  // Short runs cost less to read than to look up: they are read whole and
+  // not kept, which costs at most kShortRun reads per node.
+  constexpr std::size_t kShortRun = 16;
+  if (!tokens.is_flat() || tokens.size() <= kShortRun) {
     tokens.for_each([&](const tast::Token& t) {
       ++tokens_read_;
-      if (!removed.holds(t)) kept.add(t.content);
+      if (removed.empty() || !removed.holds(t)) kept.add(t.content);
     });
-  } else if (const std::span<const tast::Token> run = tokens.span(); !run.empty()) {
+  } else {
+    const std::span<const tast::Token> run = tokens.span();
     // The run's own names, kept for the runs around it, and those the edit leaves.
     Run whole{run.data() + run.size(), {}, UINT64_MAX, 0, tokens};
     DistinctViews all(whole.names);

@@ -55,7 +55,8 @@ struct RandomRuns {
         node(depth - 1);
       }
     }
-    for (int i = static_cast<int>(random() % 3); i > 0; --i) writer.push_back(token());
+    // Some runs long enough to be kept for the runs around them.
+    for (int i = static_cast<int>(random() % 3 == 0 ? 20 : random() % 3); i > 0; --i) writer.push_back(token());
     if (random() % 8 == 0) {
       const Token name = token();
       writer.leave_out(start.items, writer.mark().items, writer.keep_keys(std::span(&name, 1)));
@@ -108,18 +109,22 @@ TEST(UsedNames, DeepRunsAreReadOnce) {
 
 TEST(UsedNames, RunsThatDoNotNestAreReadTokenByToken) {
   tast::TokenStoreWriter writer;
-  const auto mark = [&] { return writer.mark(); };
-  const auto a = mark();
-  writer.push_back(Token{"a", 0, 1, {1, 1}});
-  const auto b = mark();
-  writer.push_back(Token{"b", 1, 2, {1, 2}});
-  const auto c = mark();
-  writer.push_back(Token{"c", 2, 3, {1, 3}});
+  std::uint64_t at = 0;
+  const auto write = [&](std::string_view name) {
+    for (int i = 0; i < 20; ++i, ++at) writer.push_back(Token{name, at, at + 1, {1, at}});
+    return writer.mark();
+  };
+  const auto a = writer.mark();
+  const auto b = write("a");
+  const auto c = write("b");
+  const auto end = write("c");
   UsedNames names;
-  // [b, c] first, then [a, b] which it overlaps, then a list read whole.
-  EXPECT_EQ(strings(names.of(writer.run(b, mark()), nullptr)), (std::vector<std::string>{"b", "c"}));
+  // [b, c] first, then [a, b] which it overlaps, then a list of all three.
+  EXPECT_EQ(strings(names.of(writer.run(b, end), nullptr)), (std::vector<std::string>{"b", "c"}));
   EXPECT_EQ(strings(names.of(writer.run(a, c), nullptr)), (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(strings(names.of(writer.run(a, mark()), nullptr)), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(names.tokens_read(), 80u);
+  EXPECT_EQ(strings(names.of(writer.run(a, end), nullptr)), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(names.tokens_read(), 100u);
   EXPECT_TRUE(names.of(SharedTokens(), nullptr).empty());
 }
 
