@@ -123,6 +123,67 @@ FAMILIES = {
     "safe_eval: comments on CR-ended lines": ("safe_eval", comments_on_cr_lines, 32768, None),
 }
 
+
+# ---- compiling under deep nesting ------------------------------------------------------
+# n uses of {{ x }} under n/400 levels of one kind of nesting, capped at the 45
+# levels that the compiled output's bracket bound allows: the compile must cost
+# the tree plus its output, whatever the depth.
+COMPILE_LEVELS_CAP = 45
+COMPILE_NESTINGS = {
+    "<div c-if>s": ('<div c-if="c">', "</div>"),
+    "<c-for>s": ('<c-for each="v{i} in xs">', "</c-for>"),
+    "components": ("<c-card>", "</c-card>"),
+    "slots": ('<c-slot name="s">', "</c-slot>"),
+    "mixed levels": (('<div c-if="c{i}">', '<c-for each="v{i} in xs">', "<c-card>", '<c-slot name="s">'),
+                     ("</div>", "</c-for>", "</c-card>", "</c-slot>")),
+}
+
+
+def nested_compile_levels(kind, depth, uses):
+    opens, closes = COMPILE_NESTINGS[kind]
+    if isinstance(opens, str):
+        opens, closes = (opens,), (closes,)
+    head = "".join(opens[i % len(opens)].format(i=i) for i in range(depth))
+    tail = "".join(closes[i % len(closes)] for i in reversed(range(depth)))
+    return head + "{{ x }}" * uses + tail
+
+
+def compile_level_families():
+    return {f"compile: n uses under n/400 {kind}": (
+        "compile", lambda n, kind=kind: nested_compile_levels(kind, min(COMPILE_LEVELS_CAP, n // 400), n), 4096, None)
+        for kind in COMPILE_NESTINGS}
+
+
+# The compile's peak memory for the same uses under 45 and under 5 levels: the
+# deep one must stay within 1.5x of the shallow one (give or take a few MB).
+COMPILE_MEMORY_USES = 200_000
+
+
+def compile_memory_child(depth):
+    from lumra_core._rust import template_parser as tp
+    tree = tp.parse_template('<div c-if="c">' * depth + "{{ x }}" * COMPILE_MEMORY_USES + "</div>" * depth)
+    before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    tp.compile_template(tree)
+    after = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+    print(f"{before:.1f} {after:.1f}")
+
+
+def compile_memory_check():
+    peaks = {}
+    for depth in (45, 5):
+        out = subprocess.run([sys.executable, __file__, "--compile-memory-child", str(depth)], capture_output=True,
+                             text=True, check=True)
+        before, after = map(float, out.stdout.split())
+        peaks[depth] = after
+        print(f"compile of {COMPILE_MEMORY_USES:,} uses under {depth:2} <div c-if>s: peak {after:.1f} MB "
+              f"({after - before:+.1f} MB over the parsed tree)")
+    print(f"peak memory of the compile: 45 levels {peaks[45]:.1f} MB, 5 levels {peaks[5]:.1f} MB: "
+          f"{peaks[45] / peaks[5]:.2f}x (target <= 1.5x, give or take a few MB)")
+
+
+FAMILIES.update(compile_level_families())
+# ---- end of compiling under deep nesting ------------------------------------------------
+
 STEPS = (1, 2, 4)
 
 
@@ -227,6 +288,9 @@ def main():
                     help="also count instructions (callgrind) for the families whose name contains this text")
     ap.add_argument("--no-times", action="store_true", help="count instructions only")
     ap.add_argument("--instructions-child", nargs=3, help=argparse.SUPPRESS)
+    ap.add_argument("--compile-memory", action="store_true",
+                    help="only compare the compile's peak memory under 45 and under 5 levels")
+    ap.add_argument("--compile-memory-child", type=int, help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.child:
         child(args.child[0], int(args.child[1]))
@@ -234,6 +298,12 @@ def main():
     if args.instructions_child:
         name, n, calls = args.instructions_child
         instructions_child(name, int(n), int(calls))
+        return
+    if args.compile_memory_child:
+        compile_memory_child(args.compile_memory_child)
+        return
+    if args.compile_memory:
+        compile_memory_check()
         return
 
     print(f"{'family':44} {'n':>7} {'bytes':>9} {'time':>10} {'ratio':>6} {'peak MB':>8}")
@@ -277,6 +347,8 @@ def main():
         if low and high:
             print(f"peak memory at 4n {what}: 200 levels {high:.1f} MB, 20 levels {low:.1f} MB: "
                   f"{high / low:.2f}x (target <= 1.5x, give or take a few MB)")
+    if not args.no_times and (not args.only or any(args.only in name for name in compile_level_families())):
+        compile_memory_check()
 
 
 if __name__ == "__main__":

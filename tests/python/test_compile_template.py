@@ -343,3 +343,53 @@ def test_template_unchanged_and_compiles_again():
     before = repr(t)
     first = tp.compile_template(t)
     assert repr(t) == before and tp.compile_template(t) == first
+
+
+# ---- deep trees: a parsed tree compiles as the same tree built by hand ---------------------
+# A parse shares each level's lists with the levels around it; a tree rebuilt
+# from its fields holds lists of its own at every level, which the compiler
+# reads one by one.
+
+def rebuilt(tree):
+    def element(e):
+        v = e._0
+        if isinstance(v, tp.Node.WithBody):
+            v = tp.Node.WithBody(v.start_tag, v.end_tag, rebuilt(v.body), list(v.used_variables),
+                                 list(v.introduced_variables), list(v.comments), v.contains_fills)
+        elif isinstance(v, tp.Node.SelfClosing):
+            v = tp.Node.SelfClosing(v.start_tag, list(v.used_variables), list(v.introduced_variables),
+                                    list(v.comments), v.contains_fills)
+        else:
+            return e
+        return tp.TemplateElement.Node(v)
+    return tp.Template([element(e) for e in tree.elements], list(tree.comments), list(tree.used_variables),
+                       list(tree.slots))
+
+
+# Levels that move an attribute out, loop, call a component or fill a slot; {u}
+# keeps loop names apart.
+LEVELS = [('<div c-if="a">', "</div>"), ('<p c-for="x{u} in xs" c-if="k" c-t="x{u}">', "</p>"),
+          ('<c-for each="y{u}, z{u} in q">', "</c-for>"), ('<c-card c-if="w" c-t="x + ﬁle">', "</c-card>"),
+          ('<c-slot name="s" c-if="k">', "</c-slot>"), ('<c-x><c-fill name="f" data="{{ b as ﬁ{u} }}">', "</c-fill></c-x>"),
+          ('<c-element is="span" c-if="e">', "</c-element>"), ('<c-component is="Card" c-for="v{u} in vs">', "</c-component>"),
+          ('<li c-if="x" c-for="ﬁle{u} in files">', "</li>"), ('<c-if cond="fi">', "</c-if><c-else>{{ ﬁ }}</c-else>")]
+LEAVES = st.sampled_from(["{{ x }}", "{{ ﬁle + file }}", "{{ fi }}", "t ", '<i c-if="i">{{ i }}</i>']).map(
+    lambda leaf: lambda u: leaf)
+
+
+def level(children):
+    return st.builds(lambda kind, body: lambda u: LEVELS[kind][0].format(u=next(u)) + "".join(c(u) for c in body)
+                     + LEVELS[kind][1], st.integers(0, len(LEVELS) - 1), st.lists(children, min_size=1, max_size=3))
+
+
+DEEP = st.builds(lambda tree, uses: (tree, uses), st.recursive(LEAVES, level, max_leaves=40), st.sampled_from([1, 40]))
+
+
+@settings(max_examples=150, deadline=None)
+@given(DEEP)
+def test_parsed_deep_tree_compiles_as_built_by_hand(case):
+    make, uses = case
+    # More than a few uses under a loop make its list leave names out rather than be written out.
+    text = make(iter(range(10**6))).replace("{{ x }}", "{{ x }}" * uses)
+    tree = tp.parse_template(text)
+    assert tp.compile_template(tree) == tp.compile_template(rebuilt(tree))

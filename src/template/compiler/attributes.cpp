@@ -109,10 +109,121 @@ IrNode unique_variable_names(std::span<const tast::Token> tokens) {
   return names.take_tuple();
 }
 
-IrNode unique_used_names(const tast::SharedTokens& tokens) {
-  NameList names;
-  tokens.for_each([&](const tast::Token& t) { names.add(text::nfkc(t.content)); });
-  return names.take_tuple();
+IrNode unique_normalised_names(std::span<const std::string_view> names) {
+  NameList normalised;
+  // Distinct as written, so the first of each NFKC form comes first.
+  for (std::string_view name : names) normalised.add(text::nfkc(name));
+  return normalised.take_tuple();
+}
+
+namespace {
+
+// Names each once, in order of first occurrence, as views.
+class DistinctViews {
+ public:
+  explicit DistinctViews(std::vector<std::string_view>& out) : names_(out) { names_.clear(); }
+  void add(std::string_view name) {
+    constexpr std::size_t kScanLimit = 16;
+    if (names_.size() < kScanLimit) {
+      if (std::find(names_.begin(), names_.end(), name) == names_.end()) names_.push_back(name);
+      return;
+    }
+    if (seen_.empty()) seen_.insert(names_.begin(), names_.end());
+    if (seen_.insert(name).second) names_.push_back(name);
+  }
+
+ private:
+  std::vector<std::string_view>& names_;
+  std::unordered_set<std::string_view> seen_;
+};
+
+}  // namespace
+
+// The removed tokens by start_index, for lookups in logarithmic time.
+class UsedNames::Removed {
+ public:
+  explicit Removed(const UsedEdit* edit) {
+    if (edit == nullptr) return;
+    tokens_.reserve(edit->removed.size());
+    for (const tast::Token& t : edit->removed) tokens_.push_back(&t);
+    std::sort(tokens_.begin(), tokens_.end(),
+              [](const tast::Token* a, const tast::Token* b) { return a->start_index < b->start_index; });
+  }
+  bool empty() const noexcept { return tokens_.empty(); }
+  bool holds(const tast::Token& token) const {
+    for (auto it = first_from(token.start_index); it != tokens_.end() && (*it)->start_index == token.start_index;
+         ++it) {
+      if (**it == token) return true;
+    }
+    return false;
+  }
+  // Whether a removed token may lie in a run whose tokens start within [lowest, highest].
+  bool may_lie_in(const Run& run) const {
+    const auto it = first_from(run.lowest);
+    return it != tokens_.end() && (*it)->start_index <= run.highest;
+  }
+
+ private:
+  std::vector<const tast::Token*>::const_iterator first_from(std::uint64_t start) const {
+    return std::lower_bound(tokens_.begin(), tokens_.end(), start,
+                            [](const tast::Token* t, std::uint64_t s) { return t->start_index < s; });
+  }
+
+  std::vector<const tast::Token*> tokens_;
+};
+
+std::span<const std::string_view> UsedNames::of(const tast::SharedTokens& tokens, const UsedEdit* edit) {
+  const Removed removed(edit);
+  DistinctViews kept(result_);
+  // Short runs cost less to read than to look up: they are read whole and
+  // not kept, which costs at most kShortRun reads per node.
+  constexpr std::size_t kShortRun = 16;
+  if (!tokens.is_flat() || tokens.size() <= kShortRun) {
+    tokens.for_each([&](const tast::Token& t) {
+      ++tokens_read_;
+      if (removed.empty() || !removed.holds(t)) kept.add(t.content);
+    });
+  } else {
+    const std::span<const tast::Token> run = tokens.span();
+    // The run's own names, kept for the runs around it, and those the edit leaves.
+    Run whole{run.data() + run.size(), {}, UINT64_MAX, 0, tokens};
+    DistinctViews all(whole.names);
+    const auto take = [&](const tast::Token& t) {
+      ++tokens_read_;
+      all.add(t.content);
+      whole.lowest = std::min(whole.lowest, t.start_index);
+      whole.highest = std::max(whole.highest, t.start_index);
+      if (!removed.empty() && !removed.holds(t)) kept.add(t.content);
+    };
+    const tast::Token* at = run.data();
+    while (at < whole.end) {
+      auto inner = runs_.lower_bound(at);
+      const tast::Token* stop = inner != runs_.end() && inner->first < whole.end ? inner->first : whole.end;
+      for (; at < stop; ++at) take(*at);
+      if (at == whole.end) break;
+      const Run& known = inner->second;
+      // Runs nest or lie apart; one that does not is read token by token.
+      if (known.end > whole.end || removed.may_lie_in(known)) {
+        take(*at++);
+        continue;
+      }
+      names_taken_ += known.names.size();
+      for (std::string_view name : known.names) {
+        all.add(name);
+        if (!removed.empty()) kept.add(name);
+      }
+      whole.lowest = std::min(whole.lowest, known.lowest);
+      whole.highest = std::max(whole.highest, known.highest);
+      at = known.end;
+    }
+    if (removed.empty()) result_ = whole.names;
+    auto [place, added] = runs_.try_emplace(run.data(), std::move(whole));
+    if (!added && place->second.end < whole.end) place->second = std::move(whole);
+  }
+  if (edit != nullptr) {
+    for (const tast::Token& t : edit->appended) kept.add(t.content);
+  }
+  return result_;
 }
 
 }  // namespace lumra::template_compiler

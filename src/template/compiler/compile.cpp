@@ -13,10 +13,11 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
 #include <deque>
 #include <functional>
 #include <optional>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "memory/block_pool.h"
 #include "template/ast/names.h"
@@ -79,30 +80,6 @@ namespace {
 constexpr std::uint32_t kCallBodyDepth = 2;
 constexpr std::uint32_t kBranchBodyDepth = 4;
 
-struct TokenHash {
-  std::size_t operator()(const tast::Token* t) const noexcept {
-    return std::hash<std::string_view>()(t->content) ^ (t->start_index * 0x9E3779B97F4A7C15ULL) ^
-           (t->end_index << 1) ^ (t->line_col.line << 7) ^ (t->line_col.column << 13);
-  }
-};
-struct TokenEq {
-  bool operator()(const tast::Token* a, const tast::Token* b) const noexcept { return *a == *b; }
-};
-
-// Drops from `from` every token equal, in all fields, to one of `these`.
-void remove_tokens(tast::List<tast::Token>& from, const tast::List<tast::Token>& these) {
-  if (these.empty() || from.empty()) return;
-  constexpr std::size_t kScanLimit = 8;
-  if (these.size() <= kScanLimit) {
-    std::erase_if(from, [&](const tast::Token& t) { return std::find(these.begin(), these.end(), t) != these.end(); });
-    return;
-  }
-  std::unordered_set<const tast::Token*, TokenHash, TokenEq> set;
-  set.reserve(these.size());
-  for (const tast::Token& t : these) set.insert(&t);
-  std::erase_if(from, [&](const tast::Token& t) { return set.contains(&t); });
-}
-
 // The control-flow attribute that pass 1 moves: the first of the if chain,
 // else the first of the for chain.
 std::optional<std::size_t> control_flow_attribute(const tast::HtmlStartTag& tag) {
@@ -117,12 +94,14 @@ std::optional<std::size_t> control_flow_attribute(const tast::HtmlStartTag& tag)
 
 // `<p c-if="a">` as `<c-if cond="a"><p></p></c-if>`: the wrapper spans the
 // element, takes the attribute under the name the tag's rules give it, and
-// lists the element's variables before the attribute's.
-Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t index) {
-  tast::Node changed = element;  // shares the body
+// lists the element's variables before the attribute's. Both nodes keep the
+// element's list as it is, shared: `edits` gets what the move changes in it,
+// for the element (at index 0) and for the wrapper (at index 1).
+Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t index, const UsedEdit* element_edit,
+                                         std::array<UsedEdit, 2>& edits) {
+  tast::Node changed = element;  // shares the body and the lists
   tast::HtmlAttr moved = std::move(changed.start_tag().attrs[index]);
   changed.start_tag().attrs.erase(changed.start_tag().attrs.begin() + static_cast<std::ptrdiff_t>(index));
-  remove_tokens(changed.used_variables().mut(), moved.used_variables);
   const std::string key = moved.key.content.str();
 
   const tast::TagRules* rules = tast::builtin_tag_rules(key);
@@ -133,6 +112,12 @@ Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t 
     return value_error(fmt::format(msg::kControlFlowRulesAllowMany, key));
   }
 
+  UsedEdit& edit = edits[0];
+  if (element_edit != nullptr) edit.removed = element_edit->removed;
+  edit.removed.insert(edit.removed.end(), moved.used_variables.begin(), moved.used_variables.end());
+  edits[1].removed = edit.removed;
+  edits[1].appended = moved.used_variables;
+
   tast::Node::WithBody wrapper;
   const tast::HtmlStartTag& tag = element.start_tag();
   wrapper.start_tag.token = tag.token;
@@ -142,8 +127,6 @@ Lowered<tast::Node> wrap_in_control_flow(const tast::Node& element, std::size_t 
   wrapper.end_tag.token = tast::Token{fmt::format("</{}>", key), end.start_index, end.end_index, end.line_col};
   wrapper.end_tag.name = tast::Token{key, end.start_index, end.end_index, end.line_col};
   wrapper.used_variables = changed.used_variables();
-  tast::List<tast::Token>& used = wrapper.used_variables.mut();
-  used.insert(used.end(), moved.used_variables.begin(), moved.used_variables.end());
   if (key == "c-for") wrapper.introduced_variables = std::exchange(changed.introduced_variables(), {});
   if (groups.size() == 1) {
     moved.key.content = groups[0][0];
@@ -181,13 +164,48 @@ class Walk {
   Status lower_group(const tast::Node& first, const ControlGroup& group, Frame& frame, Pieces& out);
   Status lower_component(const tast::Node& node, Pieces& out);
   Lowered<IrNode> lower_body(const tast::Node& node, std::uint32_t level);
-  // Keeps a node made by the compiler for as long as the walk runs.
-  const tast::Node& keep(tast::Node node) { return made_.emplace_back(std::move(node)); }
+  // Keeps a node made by the compiler for as long as the frame that made it;
+  // a copy of `like` has its list edited alike.
+  const tast::Node& keep(tast::Node node, const tast::Node* like = nullptr);
+  void drop_made(std::size_t size);
+  // The distinct names of a node's used variables, as written.
+  std::span<const std::string_view> used_names(const tast::Node& node);
+  const UsedEdit* edit_of(const tast::Node& node) const {
+    const auto it = edits_.find(&node);
+    return it == edits_.end() ? nullptr : &it->second;
+  }
 
   std::vector<StreamItem> items_;  // the open frames' items, a stack
   std::vector<IrNode> pieces_;     // the items of the lists being filled
   std::deque<tast::Node, memory::PoolAllocator<tast::Node>> made_;  // stable addresses
+  // What the moves of control-flow attributes change in the lists of the
+  // made nodes (and of the elements inside wrappers), by node.
+  std::unordered_map<const tast::Node*, UsedEdit> edits_;
+  UsedNames names_;
 };
+
+const tast::Node& Walk::keep(tast::Node node, const tast::Node* like) {
+  const tast::Node& kept = made_.emplace_back(std::move(node));
+  if (like != nullptr) {
+    if (const UsedEdit* edit = edit_of(*like)) edits_.emplace(&kept, *edit);
+  }
+  return kept;
+}
+
+void Walk::drop_made(std::size_t size) {
+  while (made_.size() > size) {
+    const tast::Node& node = made_.back();
+    edits_.erase(&node);
+    if (const auto* n = node.with_body(); n && !n->body->elements.empty()) {
+      if (const tast::Node* inner = n->body->elements.front().node()) edits_.erase(inner);
+    }
+    made_.pop_back();
+  }
+}
+
+std::span<const std::string_view> Walk::used_names(const tast::Node& node) {
+  return names_.of(node.used_variables(), edit_of(node));
+}
 
 Status Walk::add_stream(std::span<const tast::TemplateElement> elements) {
   for (const tast::TemplateElement& e : elements) {
@@ -196,9 +214,12 @@ Status Walk::add_stream(std::span<const tast::TemplateElement> elements) {
       const tast::HtmlStartTag& tag = node->start_tag();
       const auto index = tast::is_control_flow_name(tag.name.content) ? std::nullopt : control_flow_attribute(tag);
       if (index) {
-        Lowered<tast::Node> wrapped = wrap_in_control_flow(*node, *index);
+        std::array<UsedEdit, 2> edits;
+        Lowered<tast::Node> wrapped = wrap_in_control_flow(*node, *index, edit_of(*node), edits);
         if (auto* error = std::get_if<CompileError>(&wrapped)) return std::move(*error);
         node = &keep(std::move(std::get<tast::Node>(wrapped)));
+        edits_.insert_or_assign(node->with_body()->body->elements.front().node(), std::move(edits[0]));
+        edits_.insert_or_assign(node, std::move(edits[1]));
       }
       item.node = node;
     } else if (const tast::Expr* expr = e.expr()) {
@@ -225,7 +246,7 @@ Lowered<IrNode> Walk::lower_list(std::span<const tast::TemplateElement> elements
     if (frame.next == frame.end) {
       if (frame.closing) close_element_tag(*frame.closing, out);
       items_.resize(frame.begin);
-      while (made_.size() > frame.made) made_.pop_back();
+      drop_made(frame.made);
       frames.pop_back();
       continue;
     }
@@ -258,8 +279,8 @@ Status Walk::lower_node(const tast::Node& node, Frames& frames, Pieces& out) {
     Lowered<IrNode> body = lower_body(node, out.level() + kCallBodyDepth);
     if (auto* error = std::get_if<CompileError>(&body)) return std::move(*error);
     return out.push(compile_slot_or_fill(name == "c-slot" ? rt::kSlotNode : rt::kFillNode, node,
-                                         std::move(std::get<IrNode>(attrs)),
-                                         std::get<IrNode>(body)));
+                                         std::move(std::get<IrNode>(attrs)), std::get<IrNode>(body),
+                                         unique_normalised_names(used_names(node))));
   }
 
   if (name == "c-raw") {
@@ -277,7 +298,7 @@ Status Walk::lower_node(const tast::Node& node, Frames& frames, Pieces& out) {
       tast::Node named = node;
       named.start_tag().name.content = fmt::format("c-{}", *is);
       remove_is_attributes(named.start_tag().attrs);
-      return lower_component(keep(std::move(named)), out);
+      return lower_component(keep(std::move(named), &node), out);
     }
     return lower_component(node, out);
   }
@@ -297,7 +318,7 @@ Status Walk::lower_node(const tast::Node& node, Frames& frames, Pieces& out) {
       }
       named.drop_body();
     }
-    element = &keep(std::move(named));
+    element = &keep(std::move(named), &node);
   } else if (name.starts_with("c-")) {
     return lower_component(node, out);
   }
@@ -315,7 +336,7 @@ Status Walk::lower_node(const tast::Node& node, Frames& frames, Pieces& out) {
 Status Walk::lower_component(const tast::Node& node, Pieces& out) {
   Lowered<IrNode> body = lower_body(node, out.level() + kCallBodyDepth);
   if (auto* error = std::get_if<CompileError>(&body)) return std::move(*error);
-  Lowered<IrNode> call = compile_component(node, std::get<IrNode>(body));
+  Lowered<IrNode> call = compile_component(node, std::get<IrNode>(body), unique_normalised_names(used_names(node)));
   if (auto* error = std::get_if<CompileError>(&call)) return std::move(*error);
   return out.push(std::move(std::get<IrNode>(call)));
 }
@@ -336,9 +357,10 @@ Status Walk::lower_group(const tast::Node& first, const ControlGroup& group, Fra
   for (const tast::Node* member : members) {
     Lowered<IrNode> attrs = compile_ordinary_attributes(member->start_tag().attrs);
     if (auto* error = std::get_if<CompileError>(&attrs)) return std::move(*error);
-    member->used_variables().for_each([&](const tast::Token& t) { used.add(t.content.str()); });
     Lowered<IrNode> body = lower_body(*member, out.level() + kBranchBodyDepth);
     if (auto* error = std::get_if<CompileError>(&body)) return std::move(*error);
+    // After the body, whose lists the member's list then takes whole.
+    for (std::string_view name : used_names(*member)) used.add(std::string(name));
     branches.push_back(control_branch(*member, std::move(std::get<IrNode>(attrs)),
                                       std::get<IrNode>(body)));
   }

@@ -66,7 +66,7 @@ Status check_element_name(std::string_view name) {
   return syntax_error(fmt::format(msg::kInvalidElementName, quoted));
 }
 
-Lowered<IrNode> compile_component(const tast::Node& node, IrNode body) {
+Lowered<IrNode> compile_component(const tast::Node& node, IrNode body, IrNode used_names) {
   const tast::HtmlStartTag& tag = node.start_tag();
   const std::string_view name = tag.name.content;
   // The walk sends only names that begin with "c-" here.
@@ -84,7 +84,7 @@ Lowered<IrNode> compile_component(const tast::Node& node, IrNode body) {
   args.push_back(span_tuple(start, end));
   args.push_back(IrNode::tuple(std::move(attrs)));
   args.push_back(body);
-  args.push_back(unique_used_names(node.used_variables()));
+  args.push_back(used_names);
   args.push_back(IrNode::str(text::unicode_lower(component)));
   args.push_back(IrNode::boolean(node.contains_fills()));
   for (const tast::HtmlAttr& attr : tag.attrs) {
@@ -97,10 +97,11 @@ Lowered<IrNode> compile_component(const tast::Node& node, IrNode body) {
   return IrNode::call(rt::kComponentNode, std::move(args));
 }
 
-IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs, IrNode body) {
+IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs, IrNode body,
+                           IrNode used_names) {
   const auto [start, end] = element_span(node);
   return IrNode::call(class_name, {IrNode::raw(rt::kSource), span_tuple(start, end), attrs, body,
-                                   unique_used_names(node.used_variables()),
+                                   used_names,
                                    unique_variable_names(node.introduced_variables())});
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -120,8 +121,51 @@ class NameList {
 
 // The NFKC forms of the tokens' contents, each once, as a Tuple of QuotedStr.
 IrNode unique_variable_names(std::span<const tast::Token> tokens);
-// The same for a node's used variables, read as they leave names out.
-IrNode unique_used_names(const tast::SharedTokens& tokens);
+// The same for names already distinct as written.
+IrNode unique_normalised_names(std::span<const std::string_view> names);
+
+// A node's used variables as the compiler's own rewrites leave them: the
+// node's list less the tokens equal in every field to one of `removed`, then
+// `appended` (an attribute moved out to a wrapper).
+struct UsedEdit {
+  tast::List<tast::Token> removed;
+  tast::List<tast::Token> appended;
+};
+
+// The distinct names, as written, of nodes' used variables, in order of
+// first occurrence.
+//
+// A parse lays each node's list out as one run of a shared store, and the
+// runs of the nodes below it lie inside that run: read level by level, a use
+// d levels deep would be read d times. So the names of every flat run read
+// here are kept by where the run starts, and the read of an enclosing run
+// takes them whole and jumps past it: each use is read about once, however
+// deep. A list that leaves names out (under a loop) has no place to look
+// up and is read whole.
+class UsedNames {
+ public:
+  // The names of `tokens` as `edit` (if any) leaves it. The views stay valid
+  // as long as the lists and the edit.
+  std::span<const std::string_view> of(const tast::SharedTokens& tokens, const UsedEdit* edit);
+  // Tokens read one by one so far, and names taken from runs already read.
+  std::size_t tokens_read() const noexcept { return tokens_read_; }
+  std::size_t names_taken() const noexcept { return names_taken_; }
+
+ private:
+  struct Run {
+    const tast::Token* end;
+    std::vector<std::string_view> names;
+    std::uint64_t lowest;   // least and greatest start_index of the run's tokens
+    std::uint64_t highest;
+    tast::SharedTokens keep;  // the store stays, so no other run can take its place
+  };
+  class Removed;
+
+  std::map<const tast::Token*, Run> runs_;  // by start
+  std::vector<std::string_view> result_;
+  std::size_t tokens_read_ = 0;
+  std::size_t names_taken_ = 0;
+};
 
 // --- elements.cpp ---
 
@@ -139,10 +183,13 @@ bool has_significant_content(std::span<const tast::TemplateElement> elements);
 // The tag name a static `is` gives a <c-element>: an ASCII letter, then ASCII
 // letters, digits, '-', '.' and '_'.
 Status check_element_name(std::string_view name);
-// ComponentNode(...) of a component whose body (a List) is already lowered.
-Lowered<IrNode> compile_component(const tast::Node& node, IrNode body);
-// SlotNode(...) or FillNode(...) with the lowered attributes and body (a List).
-IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs, IrNode body);
+// ComponentNode(...) of a component whose body (a List) is already lowered,
+// with the names its body and attributes use (a Tuple).
+Lowered<IrNode> compile_component(const tast::Node& node, IrNode body, IrNode used_names);
+// SlotNode(...) or FillNode(...) with the lowered attributes and body (a List)
+// and the names they use (a Tuple).
+IrNode compile_slot_or_fill(std::string_view class_name, const tast::Node& node, IrNode attrs, IrNode body,
+                           IrNode used_names);
 
 // --- control_flow.cpp ---
 
