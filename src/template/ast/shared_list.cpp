@@ -93,8 +93,71 @@ class OpenKeys {
 };
 
 // Runs of at most this many tokens are swept: cheaper than the index, and
-// the parser reads such runs while it is still writing the store.
+// the parser reads such runs while it is still writing the store (it reads
+// a long one, the whole list, once it is done).
 constexpr std::size_t kSwept = 64;
+
+// The records open at a point of the index's sweep that leave out some keys:
+// for a name, the smallest such record that leaves it out. Scanned while
+// few keys are open, looked up by key once many are (deep loop nesting).
+class OpenRecordKeys {
+ public:
+  void push(std::span<const std::string> keys, std::uint32_t record) {
+    for (const std::string& key : keys) open_.push_back({key, record});
+    if (mapped_) {
+      for (const std::string& key : keys) add(key, record);
+    } else if (open_.size() > kScanLimit) {
+      for (const Open& open : open_) add(open.key, open.record);
+      mapped_ = true;
+    }
+  }
+  void pop(std::size_t count) {
+    for (; count > 0; --count) {
+      if (mapped_) {
+        const auto it = by_key_.find(open_.back().key);
+        it->second.pop_back();
+        if (it->second.empty()) by_key_.erase(it);
+      }
+      open_.pop_back();
+    }
+    if (mapped_ && open_.size() <= kScanLimit) {
+      by_key_.clear();
+      mapped_ = false;
+    }
+  }
+
+  // The smallest open record that leaves the name out, or kListed.
+  std::uint32_t first_leaving_out(std::string_view name) const {
+    if (open_.empty()) return kListed;
+    const VariableKey key(name);
+    if (mapped_) {
+      const auto it = by_key_.find(key.view());
+      return it == by_key_.end() ? kListed : it->second.back();
+    }
+    std::uint32_t first = kListed;
+    for (const Open& open : open_) {
+      if (open.key == key.view()) first = std::min(first, open.record);
+    }
+    return first;
+  }
+
+ private:
+  static constexpr std::size_t kScanLimit = 8;
+  struct Open {
+    std::string_view key;
+    std::uint32_t record;
+  };
+
+  void add(std::string_view key, std::uint32_t record) {
+    std::vector<std::uint32_t>& stack = by_key_[key];
+    stack.push_back(stack.empty() ? record : std::min(record, stack.back()));
+  }
+
+  std::vector<Open> open_;
+  bool mapped_ = false;
+  // Per key, the smallest record open at each depth of its stack.
+  std::unordered_map<std::string_view, std::vector<std::uint32_t>> by_key_;
+};
 
 ListedIndex* build_index(const ListStore<Token>& store) {
   const std::size_t size = store.items.size();
@@ -121,8 +184,7 @@ ListedIndex* build_index(const ListStore<Token>& store) {
   });
   std::vector<std::uint32_t> open;
   std::vector<std::uint32_t> every_name;  // records that leave out every name
-  std::unordered_map<std::string_view, std::vector<std::uint32_t>> by_key;
-  std::size_t keyed_open = 0;
+  OpenRecordKeys keyed;
   const auto keys_of = [&](const LeftOut& record) {
     return std::span<const std::string>(store.keys).subspan(record.keys_from, record.keys_to - record.keys_from);
   };
@@ -133,8 +195,7 @@ ListedIndex* build_index(const ListStore<Token>& store) {
       if (record.keys_from == record.keys_to) {
         every_name.pop_back();
       } else {
-        for (const std::string& key : keys_of(record)) by_key.find(key)->second.pop_back();
-        --keyed_open;
+        keyed.pop(record.keys_to - record.keys_from);
       }
       open.pop_back();
     }
@@ -145,20 +206,11 @@ ListedIndex* build_index(const ListStore<Token>& store) {
       if (record.keys_from == record.keys_to) {
         every_name.push_back(every_name.empty() ? r : std::min(r, every_name.back()));
       } else {
-        for (const std::string& key : keys_of(record)) {
-          std::vector<std::uint32_t>& stack = by_key[key];
-          stack.push_back(stack.empty() ? r : std::min(r, stack.back()));
-        }
-        ++keyed_open;
+        keyed.push(keys_of(record), r);
       }
     }
-    std::uint32_t first = every_name.empty() ? kListed : every_name.back();
-    if (keyed_open > 0) {
-      const VariableKey key(store.items[i].content);
-      if (const auto it = by_key.find(key.view()); it != by_key.end() && !it->second.empty()) {
-        first = std::min(first, it->second.back());
-      }
-    }
+    const std::uint32_t first = std::min(every_name.empty() ? kListed : every_name.back(),
+                                         keyed.first_leaving_out(store.items[i].content));
     tree[index->leaves + i] = first;
   }
   for (std::size_t node = index->leaves - 1; node >= 1; --node) {
@@ -234,7 +286,7 @@ void for_each_listed_by_sweep(const ListStore<Token>& store, std::size_t begin, 
 
 void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
                      std::uint32_t left_end, void (*visit)(void*, const Token&), void* context) {
-  if (end - begin <= kSwept) {
+  if (end - begin <= kSwept || !store.read_long.exchange(true, std::memory_order_relaxed)) {
     for_each_listed_by_sweep(store, begin, end, left_begin, left_end, visit, context);
     return;
   }

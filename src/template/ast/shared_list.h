@@ -15,9 +15,10 @@
 // whatever the nesting, and a list is built only when it is read whole (by
 // Python, by the compiler).
 //
-// A read through records costs what it returns, not its run: the store keeps,
-// once a long run is read, an index of the first record that leaves out each
-// token (see ListedIndex), so the read jumps from one listed token to the next.
+// A read through records costs what it returns, not its run: from the second
+// long read on, the store keeps an index of the first record that leaves out
+// each token (see ListedIndex), so a read jumps from one listed token to the
+// next. The first long read sweeps its run, as building the index would.
 //
 // Copies share the store; writing a list (`mut()`) first gives it a store of
 // its own, so a copy still behaves like a deep copy.
@@ -103,6 +104,9 @@ struct ListStore {
   std::vector<LeftOut> left_out;
   std::vector<std::string> keys;
   mutable std::atomic<ListedIndex*> listed{nullptr};
+  // Whether a long run was read already: the first is swept (a parse reads
+  // its whole list once), the index serves the next.
+  mutable std::atomic<bool> read_long{false};
 };
 
 // Positions are 32-bit; four billion items are far beyond any page.
