@@ -184,6 +184,71 @@ def compile_memory_check():
 FAMILIES.update(compile_level_families())
 # ---- end of compiling under deep nesting ------------------------------------------------
 
+
+# ---- Lists of deep trees: unequal trees, reads at every level -----------------
+# A loop or a fill leaves its own names out of the used variables of every
+# level around it. These families put n uses of such a name under n/200
+# <div>s: two trees that differ only in that name ("unequal", compared with
+# ==), and reads of every level's lists ("levels") or of the whole repr.
+
+
+def hidden_loop(name):
+    return lambda n: nested_divs(n // 200, f'<c-for each="{name} in xs">' + "{{ %s }}" % name * n + "</c-for>")
+
+
+def hidden_fill(name):
+    return lambda n: nested_divs(n // 200, f'<c-card><c-fill name="s" data="{{ {name} }}">' + "{{ %s }}" % name * n
+                                 + "</c-fill></c-card>")
+
+
+DEEP_LIST_FAMILIES = {
+    "hidden difference: loop name under n/200 <div>s": (
+        "unequal", lambda n: (hidden_loop("x")(n), hidden_loop("y")(n)), 8192, None),
+    "hidden difference: fill binding under n/200 <div>s": (
+        "unequal", lambda n: (hidden_fill("x")(n), hidden_fill("y")(n)), 8192, None),
+    "reads at every level: lists under n/200 <div>s": ("levels", hidden_loop("x"), 8192, None),
+    "reads at every level: repr under n/200 <div>s": ("repr", hidden_loop("x"), 8192, None),
+}
+FAMILIES.update(DEEP_LIST_FAMILIES)
+
+
+def prepare_deep_lists(what, made):
+    """Input and call of the families above: the call compares two trees that
+    differ, reads every level's used_variables, comments and slots, or
+    prints the repr."""
+    from lumra_core._rust import template_parser as tp
+    if what == "unequal":
+        a, b = tp.parse_template(made[0]), tp.parse_template(made[1])
+
+        def call(fresh):
+            assert not a == b
+        return made[0], call
+    tree = tp.parse_template(made)
+    if what == "repr":
+        def call(fresh):
+            repr(tree)
+        return made, call
+    levels, pending = [], [tree]
+    while pending:
+        body = pending.pop()
+        levels.append(body)
+        for element in body.elements:
+            if isinstance(element._0, (tp.Node.WithBody, tp.Node.SelfClosing)):
+                levels.append(element._0)
+                if isinstance(element._0, tp.Node.WithBody):
+                    pending.append(element._0.body)
+
+    def call(fresh):
+        for level in levels:
+            level.used_variables, level.comments
+            if isinstance(level, tp.Template):
+                level.slots
+    return made, call
+
+
+DEEP_LIST_KINDS = ("unequal", "levels", "repr")
+# ---- end of the lists of deep trees -------------------------------------------
+
 STEPS = (1, 2, 4)
 
 
@@ -192,6 +257,8 @@ def prepare(name, n):
     of the text: a str caches its UTF-8 form, and a caller hands over a new one."""
     from lumra_core._rust import html_transform, safe_eval, template_parser as tp
     what, make, _, rules_of = FAMILIES[name]
+    if what in DEEP_LIST_KINDS:
+        return prepare_deep_lists(what, make(n))
     text = make(n)
     rules = rules_of(n) if rules_of else None
     if what in ("parse", "compile"):

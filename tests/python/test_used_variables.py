@@ -95,7 +95,7 @@ def use_name(depth, draw):
     return draw(st.sampled_from(bound + ["a", "b"]))
 
 
-KINDS = ["use", "many", "comment", "div", "if", "for", "for-attr", "fill", "slot"]
+KINDS = ["use", "many", "lots", "comment", "div", "if", "for", "for-attr", "fill", "slot"]
 
 
 @st.composite
@@ -109,6 +109,9 @@ def body(draw, depth=0):
         elif kind == "many":
             # Long bodies are read through records, short ones written out.
             pieces.append(f"{{{{ {name} }}}}" * 20)
+        elif kind == "lots":
+            # Longer runs still, read through the store's index.
+            pieces.append(f"{{{{ {name} }}}}{{{{ {use_name(depth, draw)} }}}}" * 40)
         elif kind == "comment":
             pieces.append(f"<!-- at {depth} -->")
         elif kind == "div":
@@ -189,3 +192,54 @@ def test_deep_nesting():
     loops = tp.parse_template("".join(f'<c-for each="v{i} in xs">' for i in range(depth))
                               + "{{ x + v0 }}" * 50 + "</c-for>" * depth)
     assert [t.content for t in loops.used_variables] == ["x"] * 50 + ["xs"] * depth
+
+
+def rebuilt(template):
+    """The tree again with every level's used variables computed above from
+    its pieces, as lists written from Python (comments and slots, which no
+    level leaves out, as read)."""
+    elements = []
+    for element in template.elements:
+        node = element._0
+        if not isinstance(node, NODES):
+            elements.append(element)
+            continue
+        used = expected_node(node)[0]
+        if isinstance(node, tp.Node.WithBody):
+            node = tp.Node.WithBody(node.start_tag, node.end_tag, rebuilt(node.body), used,
+                                    node.introduced_variables, node.comments, node.contains_fills)
+        else:
+            node = tp.Node.SelfClosing(node.start_tag, used, node.introduced_variables, node.comments,
+                                       node.contains_fills)
+        elements.append(tp.TemplateElement.Node(node))
+    return tp.Template(elements, template.comments, expected_body(template)[0], template.slots)
+
+
+@settings(max_examples=150, deadline=None)
+@given(body(), st.data())
+def test_repr_and_equality_agree_with_lists_computed_from_the_pieces(text, data):
+    tree = tp.parse_template(text)
+    reference = rebuilt(tree)
+    # Read twice: the second long read of a store goes through its index.
+    for _ in range(2):
+        assert repr(tree) == repr(reference)
+        assert tree == reference and reference == tree
+    spots = [m.start(1) for m in re.finditer(r"(?<![\w-])([ab])(?:\b|t )", text)]
+    if spots:
+        i = data.draw(st.sampled_from(spots))
+        other = tp.parse_template(text[:i] + ("b" if text[i] == "a" else "a") + text[i + 1:])
+        assert (tree == other) == (reference == rebuilt(other)) == (other == tree)
+
+
+def test_deep_trees_read_as_their_pieces_at_every_level():
+    uses = "{{ x }}{{ v3 }}" * 100
+    for open_tag, close_tag in (('<c-for each="v{i} in xs">', "</c-for>"), ('<p c-for="v{i} in xs" c-t="v{i}">', "</p>"),
+                                ('<c-card><c-fill name="s" data="{{ v{i} }}">', "</c-fill></c-card>")):
+        depth = 60
+        text = "".join("<div>" + open_tag.format(i=i) for i in range(depth)) + uses + (close_tag + "</div>") * depth
+        tree = tp.parse_template(text)
+        for _ in range(2):
+            check(tree)
+        assert repr(tree) == repr(rebuilt(tree))
+        other = tp.parse_template(text.replace("v3 in", "w3 in").replace("{ v3 }", "{ w3 }").replace('"v3"', '"w3"'))
+        assert tree != other and rebuilt(tree) != rebuilt(other)

@@ -4,6 +4,7 @@
 #include <new>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "template/ast/list_equality.h"
 
@@ -24,14 +25,33 @@ struct ListsEqual {
   ListEquality<StaticNamedSlot> slots;
 };
 
-// Fields of a node's variant that sit outside its body; compared without
-// touching the body so that bodies can go on the caller's work list.
-bool same_node_shell(const Node& a, const Node& b, ListsEqual& lists) {
+// Fields of a node's variant that sit outside its body, but for the lists it
+// holds of its descendants; compared without touching the body so that
+// bodies can go on the caller's work list.
+bool same_node_shell(const Node& a, const Node& b) {
   if (a.value.index() != b.value.index()) return false;
   return a.contains_fills() == b.contains_fills() && a.start_tag() == b.start_tag() &&
          a.introduced_variables() == b.introduced_variables() &&
-         (!a.has_body() || a.with_body()->end_tag == b.with_body()->end_tag) &&
-         lists.used.equal(a.used_variables(), b.used_variables()) && lists.comments.equal(a.comments(), b.comments());
+         (!a.has_body() || a.with_body()->end_tag == b.with_body()->end_tag);
+}
+
+// A level of two trees whose lists are compared: both templates, or both nodes.
+struct LevelPair {
+  const void* x;
+  const void* y;
+  bool nodes;
+};
+
+bool same_lists(const LevelPair& level, ListsEqual& lists) {
+  if (level.nodes) {
+    const Node& x = *static_cast<const Node*>(level.x);
+    const Node& y = *static_cast<const Node*>(level.y);
+    return lists.used.equal(x.used_variables(), y.used_variables()) && lists.comments.equal(x.comments(), y.comments());
+  }
+  const Template& x = *static_cast<const Template*>(level.x);
+  const Template& y = *static_cast<const Template*>(level.y);
+  return lists.comments.equal(x.comments, y.comments) && lists.used.equal(x.used_variables, y.used_variables) &&
+         lists.slots.equal(x.slots, y.slots);
 }
 
 }  // namespace
@@ -141,26 +161,31 @@ bool equal_trees(const Template& a, const Template& b, ListReads* reads) {
       return h(p.first) * 31 + h(p.second);
     }
   };
+  // First everything but the lists that each level holds of its descendants,
+  // each part once. A parse writes those lists from the rest, so two parsed
+  // trees that differ differ here too; a difference that a loop leaves out
+  // of the lists around it would otherwise be found only once every level
+  // above it had compared its lists, which then no longer agree in place.
   std::vector<Pair> pending{{&a, &b}};
   // Bodies shared by several nodes (copies of one node) are compared once per
   // pair: a tree that shares a body at every level is not walked once per path.
   std::unordered_set<Pair, PairHash> seen;
-  ListsEqual lists(reads);
+  // The levels met, outer before inner, whose lists are compared next.
+  std::vector<LevelPair> levels;
   while (!pending.empty()) {
     auto [x, y] = pending.back();
     pending.pop_back();
     if (x == y || !seen.insert({x, y}).second) continue;
-    if (x->elements.size() != y->elements.size() || !lists.comments.equal(x->comments, y->comments) ||
-        !lists.used.equal(x->used_variables, y->used_variables) || !lists.slots.equal(x->slots, y->slots)) {
-      return false;
-    }
+    if (x->elements.size() != y->elements.size()) return false;
+    levels.push_back({x, y, false});
     for (std::size_t i = 0; i < x->elements.size(); ++i) {
       const TemplateElement& ex = x->elements[i];
       const TemplateElement& ey = y->elements[i];
       if (ex.value.index() != ey.value.index()) return false;
       if (const Node* nx = ex.node()) {
         const Node* ny = ey.node();
-        if (!same_node_shell(*nx, *ny, lists)) return false;
+        if (!same_node_shell(*nx, *ny)) return false;
+        levels.push_back({nx, ny, true});
         if (const auto* wx = nx->with_body()) {
           pending.emplace_back(&*wx->body, &*ny->with_body()->body);
         }
@@ -170,6 +195,10 @@ bool equal_trees(const Template& a, const Template& b, ListReads* reads) {
         return false;
       }
     }
+  }
+  ListsEqual lists(reads);
+  for (const LevelPair& level : levels) {
+    if (!same_lists(level, lists)) return false;
   }
   return true;
 }

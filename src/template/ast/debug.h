@@ -54,9 +54,17 @@ void append_debug(std::string& out, const List<T>& items) {
   append_debug_items(out, std::span<const T>(items));
 }
 
+// Read in place: what a list leaves out is never copied.
 template <class T>
 void append_debug(std::string& out, const SharedList<T>& items) {
-  append_debug_items(out, items.flat().span());
+  out += '[';
+  bool first = true;
+  items.for_each([&](const T& item) {
+    if (!first) out += ", ";
+    first = false;
+    append_debug(out, item);
+  });
+  out += ']';
 }
 
 template <class T>

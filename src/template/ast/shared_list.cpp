@@ -1,12 +1,57 @@
 #include "template/ast/shared_list.h"
 
 #include <algorithm>
+#include <bit>
+#include <memory>
 #include <stdexcept>
 #include <unordered_map>
+#include <utility>
 
 namespace lumra::template_ast {
 
+// For each token of a store, the first record (by number) that leaves it out,
+// or kListed: the leaves of a tree whose inner nodes hold their children's
+// maximum. A run with the records [left_begin, left_end) lists the tokens
+// whose first record is left_end or later: a record numbered below left_begin
+// was written before the run began, so it covers none of its tokens. Finding
+// the next listed token climbs the tree and descends again, in steps of the
+// logarithm of the distance to it, so a read costs what it returns.
+struct ListedIndex {
+  std::uint32_t items = 0;    // the tokens covered
+  std::uint32_t records = 0;  // the records applied
+  std::size_t leaves = 1;     // a power of two, at least `items`
+  std::vector<std::uint32_t> tree;  // a heap from 1; leaves at [leaves, 2 * leaves)
+  // An index built before the store grew (while a parse writes it): runs
+  // read then may still be reading it, so it goes with the store.
+  ListedIndex* retired = nullptr;
+
+  // The first position from `from` on whose record is `bound` or later, or
+  // `leaves` when there is none.
+  std::size_t next(std::size_t from, std::uint32_t bound) const {
+    if (from >= leaves) return leaves;
+    std::size_t node = from + leaves;
+    if (tree[node] >= bound) return from;
+    while (true) {
+      if (node == 1) return leaves;
+      if ((node & 1) == 0 && tree[node + 1] >= bound) break;
+      node >>= 1;
+    }
+    ++node;
+    while (node < leaves) {
+      node *= 2;
+      if (tree[node] < bound) ++node;
+    }
+    return node - leaves;
+  }
+};
+
+void drop_listed_index(ListedIndex* index) noexcept {
+  while (index != nullptr) delete std::exchange(index, index->retired);
+}
+
 namespace {
+
+constexpr std::uint32_t kListed = UINT32_MAX;
 
 // The keys of the records open at a point of the sweep, compared by scanning
 // while few and through counts once many are open (deep loop nesting).
@@ -47,14 +92,158 @@ class OpenKeys {
   std::unordered_map<std::string_view, std::uint32_t> counts_;
 };
 
+// Runs of at most this many tokens are swept: cheaper than the index, and
+// the parser reads such runs while it is still writing the store (it reads
+// a long one, the whole list, once it is done).
+constexpr std::size_t kSwept = 64;
+
+// The records open at a point of the index's sweep that leave out some keys:
+// for a name, the smallest such record that leaves it out. Scanned while
+// few keys are open, looked up by key once many are (deep loop nesting).
+class OpenRecordKeys {
+ public:
+  void push(std::span<const std::string> keys, std::uint32_t record) {
+    for (const std::string& key : keys) open_.push_back({key, record});
+    if (mapped_) {
+      for (const std::string& key : keys) add(key, record);
+    } else if (open_.size() > kScanLimit) {
+      for (const Open& open : open_) add(open.key, open.record);
+      mapped_ = true;
+    }
+  }
+  void pop(std::size_t count) {
+    for (; count > 0; --count) {
+      if (mapped_) {
+        const auto it = by_key_.find(open_.back().key);
+        it->second.pop_back();
+        if (it->second.empty()) by_key_.erase(it);
+      }
+      open_.pop_back();
+    }
+    if (mapped_ && open_.size() <= kScanLimit) {
+      by_key_.clear();
+      mapped_ = false;
+    }
+  }
+
+  // The smallest open record that leaves the name out, or kListed.
+  std::uint32_t first_leaving_out(std::string_view name) const {
+    if (open_.empty()) return kListed;
+    const VariableKey key(name);
+    if (mapped_) {
+      const auto it = by_key_.find(key.view());
+      return it == by_key_.end() ? kListed : it->second.back();
+    }
+    std::uint32_t first = kListed;
+    for (const Open& open : open_) {
+      if (open.key == key.view()) first = std::min(first, open.record);
+    }
+    return first;
+  }
+
+ private:
+  static constexpr std::size_t kScanLimit = 8;
+  struct Open {
+    std::string_view key;
+    std::uint32_t record;
+  };
+
+  void add(std::string_view key, std::uint32_t record) {
+    std::vector<std::uint32_t>& stack = by_key_[key];
+    stack.push_back(stack.empty() ? record : std::min(record, stack.back()));
+  }
+
+  std::vector<Open> open_;
+  bool mapped_ = false;
+  // Per key, the smallest record open at each depth of its stack.
+  std::unordered_map<std::string_view, std::vector<std::uint32_t>> by_key_;
+};
+
+ListedIndex* build_index(const ListStore<Token>& store) {
+  const std::size_t size = store.items.size();
+  auto index = std::make_unique<ListedIndex>();
+  index->items = static_cast<std::uint32_t>(size);
+  index->records = static_cast<std::uint32_t>(store.left_out.size());
+  index->leaves = std::bit_ceil(std::max<std::size_t>(size, 1));
+  std::vector<std::uint32_t>& tree = index->tree;
+  tree.assign(2 * index->leaves, 0);
+
+  // A sweep of the whole store with its records, outer ones first where they
+  // start together. Open records form a stack; for each way a record leaves
+  // names out (all of them, or one key) a stack keeps the smallest record
+  // number open.
+  std::vector<std::uint32_t> order;
+  order.reserve(store.left_out.size());
+  for (std::uint32_t r = 0; r < store.left_out.size(); ++r) {
+    if (store.left_out[r].from < store.left_out[r].to) order.push_back(r);
+  }
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const LeftOut& x = store.left_out[a];
+    const LeftOut& y = store.left_out[b];
+    return x.from != y.from ? x.from < y.from : x.to > y.to;
+  });
+  std::vector<std::uint32_t> open;
+  std::vector<std::uint32_t> every_name;  // records that leave out every name
+  OpenRecordKeys keyed;
+  const auto keys_of = [&](const LeftOut& record) {
+    return std::span<const std::string>(store.keys).subspan(record.keys_from, record.keys_to - record.keys_from);
+  };
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    while (!open.empty() && store.left_out[open.back()].to <= i) {
+      const LeftOut& record = store.left_out[open.back()];
+      if (record.keys_from == record.keys_to) {
+        every_name.pop_back();
+      } else {
+        keyed.pop(record.keys_to - record.keys_from);
+      }
+      open.pop_back();
+    }
+    for (; next < order.size() && store.left_out[order[next]].from <= i; ++next) {
+      const std::uint32_t r = order[next];
+      const LeftOut& record = store.left_out[r];
+      open.push_back(r);
+      if (record.keys_from == record.keys_to) {
+        every_name.push_back(every_name.empty() ? r : std::min(r, every_name.back()));
+      } else {
+        keyed.push(keys_of(record), r);
+      }
+    }
+    const std::uint32_t first = std::min(every_name.empty() ? kListed : every_name.back(),
+                                         keyed.first_leaving_out(store.items[i].content));
+    tree[index->leaves + i] = first;
+  }
+  for (std::size_t node = index->leaves - 1; node >= 1; --node) {
+    tree[node] = std::max(tree[2 * node], tree[2 * node + 1]);
+  }
+  return index.release();
+}
+
+// The store's index, built (again) when the one it has does not cover the run.
+const ListedIndex& listed_index(const ListStore<Token>& store, std::size_t end, std::uint32_t left_end) {
+  ListedIndex* index = store.listed.load(std::memory_order_acquire);
+  while (index == nullptr || index->items < end || index->records < left_end) {
+    ListedIndex* built = build_index(store);
+    built->retired = index;
+    if (store.listed.compare_exchange_strong(index, built, std::memory_order_acq_rel, std::memory_order_acquire)) {
+      return *built;
+    }
+    // Another read built one first; `index` now holds it.
+    built->retired = nullptr;
+    drop_listed_index(built);
+  }
+  return *index;
+}
+
 }  // namespace
 
 void check_list_room(std::size_t size) {
   if (size >= UINT32_MAX - 1) throw std::length_error("too many items in one template's lists");
 }
 
-void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
-                     std::uint32_t left_end, void (*visit)(void*, const Token&), void* context) {
+void for_each_listed_by_sweep(const ListStore<Token>& store, std::size_t begin, std::size_t end,
+                              std::uint32_t left_begin, std::uint32_t left_end, void (*visit)(void*, const Token&),
+                              void* context) {
   // The records that apply, outer ones first where they start together, so
   // that open records form a stack.
   std::vector<const LeftOut*> records;
@@ -92,6 +281,18 @@ void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size
     }
     const Token& token = store.items[i++];
     if (!keys.holds_name(token.content)) visit(context, token);
+  }
+}
+
+void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
+                     std::uint32_t left_end, void (*visit)(void*, const Token&), void* context) {
+  if (end - begin <= kSwept || !store.read_long.exchange(true, std::memory_order_relaxed)) {
+    for_each_listed_by_sweep(store, begin, end, left_begin, left_end, visit, context);
+    return;
+  }
+  const ListedIndex& index = listed_index(store, end, left_end);
+  for (std::size_t i = index.next(begin, left_end); i < end; i = index.next(i + 1, left_end)) {
+    visit(context, store.items[i]);
   }
 }
 

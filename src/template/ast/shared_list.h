@@ -15,6 +15,11 @@
 // whatever the nesting, and a list is built only when it is read whole (by
 // Python, by the compiler).
 //
+// A read through records costs what it returns, not its run: from the second
+// long read on, the store keeps an index of the first record that leaves out
+// each token (see ListedIndex), so a read jumps from one listed token to the
+// next. The first long read sweeps its run, as building the index would.
+//
 // Copies share the store; writing a list (`mut()`) first gives it a store of
 // its own, so a copy still behaves like a deep copy.
 #pragma once
@@ -75,23 +80,48 @@ struct LeftOut {
   std::uint32_t keys_to = 0;
 };
 
+// Built by the first long read of a token store through its records; freed
+// with the store (shared_list.cpp).
+struct ListedIndex;
+void drop_listed_index(ListedIndex* index) noexcept;
+
 template <class T>
 struct ListStore {
+  ListStore() = default;
+  ListStore(const ListStore&) = delete;
+  ListStore& operator=(const ListStore&) = delete;
+  ~ListStore() { forget_index(); }
+
+  // Before the items are written in place (by a list that owns the store).
+  void forget_index() noexcept {
+    if (ListedIndex* index = listed.exchange(nullptr, std::memory_order_acq_rel)) drop_listed_index(index);
+  }
+
   std::atomic<std::size_t> refs{1};
   List<T> items;
-  // Token stores only. In the order they were written; their ranges nest or
-  // lie apart, as the nodes that wrote them do.
+  // Token stores only. In the order they were written, each after the tokens
+  // it covers; their ranges nest or lie apart, as the nodes that wrote them do.
   std::vector<LeftOut> left_out;
   std::vector<std::string> keys;
+  mutable std::atomic<ListedIndex*> listed{nullptr};
+  // Whether a long run was read already: the first is swept (a parse reads
+  // its whole list once), the index serves the next.
+  mutable std::atomic<bool> read_long{false};
 };
 
 // Positions are 32-bit; four billion items are far beyond any page.
 void check_list_room(std::size_t size);
 
 // Calls visit(context, token) for each token at [begin, end) of the store that
-// the records at [left_begin, left_end) do not leave out.
+// the records at [left_begin, left_end) do not leave out. A short run is
+// swept; a longer one is read through the store's index.
 void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
                      std::uint32_t left_end, void (*visit)(void*, const Token&), void* context);
+// The same by sweeping the whole run, whatever its length (for tests, which
+// compare the two ways).
+void for_each_listed_by_sweep(const ListStore<Token>& store, std::size_t begin, std::size_t end,
+                              std::uint32_t left_begin, std::uint32_t left_end, void (*visit)(void*, const Token&),
+                              void* context);
 
 template <class T>
 class SharedList {
@@ -162,6 +192,23 @@ class SharedList {
     }
   }
 
+  // The same by sweeping the whole run, as short runs are read (for tests
+  // that compare the two ways).
+  template <class Visit>
+  void for_each_by_sweep(Visit&& visit) const {
+    if constexpr (std::same_as<T, Token>) {
+      if (store_ && !is_flat()) {
+        using V = std::remove_reference_t<Visit>;
+        for_each_listed_by_sweep(
+            *store_, begin_, end_index(), left_begin_, left_end_,
+            [](void* v, const Token& token) { (*static_cast<V*>(v))(token); },
+            const_cast<void*>(static_cast<const void*>(&visit)));
+        return;
+      }
+    }
+    for_each(visit);
+  }
+
   std::size_t size() const {
     if (!store_) return 0;
     if (is_flat()) return end_index() - begin_;
@@ -175,6 +222,7 @@ class SharedList {
   List<T>& mut() {
     const bool own = store_ && begin_ == 0 && end_ == kToEnd && store_->refs.load(std::memory_order_acquire) == 1;
     if (!own) *this = owning(copied());
+    store_->forget_index();
     return store_->items;
   }
 
@@ -338,6 +386,9 @@ class ListWriter {
     return *whole_.store_;
   }
   void add_record(LeftOut record) {
+    // A record covers tokens already written: so no run that starts after it
+    // is written holds a token it covers (the reads rely on it).
+    if (record.to > store().items.size()) throw std::logic_error("a record covers tokens not written yet");
     std::vector<LeftOut>& records = store().left_out;
     check_list_room(records.size());
     records.push_back(record);

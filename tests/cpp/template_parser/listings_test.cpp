@@ -4,10 +4,13 @@
 // (tests/python/test_used_variables.py).
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <random>
 #include <regex>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "template/ast/list_equality.h"
 #include "template/compiler/backend.h"
@@ -115,6 +118,113 @@ TEST(Listings, EqualityReadsEachStoredItemOnce) {
       whole.used_variables.mut().back().content = TokenText("z");
       EXPECT_FALSE(equal_trees(whole, b));
     }
+  }
+}
+
+// Random bodies: loops (in tags and on elements), fills, divs, long and short
+// runs of uses, at random depths; names are bound around or free.
+std::string random_body(std::mt19937& rng, int depth) {
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const auto name = [&] { return pick(3) == 0 || depth == 0 ? std::string("g") : "v" + std::to_string(pick(depth)); };
+  std::string out;
+  for (int pieces = pick(4); pieces > 0; --pieces) {
+    const std::string v = "v" + std::to_string(depth);
+    switch (depth > 7 ? pick(2) : pick(7)) {
+      case 0:
+        out += "{{ " + name() + " }}";
+        break;
+      case 1:
+        for (int i = pick(80); i > 0; --i) out += "{{ " + name() + " }}";
+        break;
+      case 2:
+        out += "<div c-t=\"" + name() + "\">" + random_body(rng, depth) + "</div>";
+        break;
+      case 3:
+        out += "<c-for each=\"" + v + " in " + name() + "\">" + random_body(rng, depth + 1) + "</c-for>";
+        break;
+      case 4:
+        out += "<p c-for=\"" + v + " in xs\" c-x=\"" + v + "\">" + random_body(rng, depth + 1) + "</p>";
+        break;
+      case 5:
+        out += "<c-card><c-fill name=\"s\" data=\"{ " + v + " }\">" + random_body(rng, depth + 1) +
+               "</c-fill></c-card>";
+        break;
+      default:
+        out += "<c-if cond=\"" + name() + "\">" + random_body(rng, depth) + "</c-if>";
+    }
+  }
+  return out;
+}
+
+// Every level's used variables, read through the store's index, are the
+// tokens a sweep of the level's whole run lists.
+TEST(Listings, IndexedReadsListWhatTheSweepLists) {
+  std::mt19937 rng(52);
+  std::size_t indexed = 0;
+  for (int round = 0; round < 300; ++round) {
+    const std::string source = random_body(rng, 0);
+    const Template top = parse_ok(source);
+    std::vector<const SharedTokens*> lists;
+    std::vector<const Template*> pending{&top};
+    while (!pending.empty()) {
+      const Template* body = pending.back();
+      pending.pop_back();
+      lists.push_back(&body->used_variables);
+      for (const TemplateElement& element : body->elements) {
+        const Node* node = element.node();
+        if (!node) continue;
+        lists.push_back(&node->used_variables());
+        if (node->has_body()) pending.push_back(&*node->with_body()->body);
+      }
+    }
+    for (const SharedTokens* list : lists) {
+      std::vector<const Token*> read, swept;
+      list->for_each([&](const Token& token) { read.push_back(&token); });
+      list->for_each_by_sweep([&](const Token& token) { swept.push_back(&token); });
+      ASSERT_EQ(read, swept) << source;
+      if (!list->is_flat() && list->stored_items() > 64) ++indexed;
+    }
+  }
+  EXPECT_GT(indexed, 100u);  // the index was in use
+}
+
+// Two parsed trees that differ where a loop or a fill leaves the difference
+// out of the levels around it are told apart without reading a list.
+TEST(Listings, HiddenDifferencesAreFoundBeforeAnyListIsRead) {
+  const auto nest = [](const std::string& inner) {
+    std::string out;
+    for (int i = 0; i < 50; ++i) out += "<div>";
+    out += inner;
+    for (int i = 0; i < 50; ++i) out += "</div>";
+    return out;
+  };
+  const auto uses = [](const std::string& name) {
+    std::string out;
+    for (int i = 0; i < 500; ++i) out += "{{ " + name + " }}{{ g }}";
+    return out;
+  };
+  const std::function<std::string(const std::string&)> shapes[] = {
+      [&](const std::string& v) { return nest("<c-for each=\"" + v + " in xs\">" + uses(v) + "</c-for>"); },
+      [&](const std::string& v) {
+        return nest("<c-card><c-fill name=\"s\" data=\"{ " + v + " }\">" + uses(v) + "</c-fill></c-card>");
+      },
+      [&](const std::string& v) { return nest("<p c-for=\"" + v + " in xs\">" + uses(v) + "</p>"); },
+  };
+  for (const auto& shape : shapes) {
+    const Template a = parse_ok(shape("x"));
+    const Template b = parse_ok(shape("y"));
+    ListReads reads;
+    EXPECT_FALSE(equal_trees(a, b, &reads)) << shape("x").substr(0, 300);
+    EXPECT_EQ(reads.lists, 0u);
+    // The other tree's top-level lists over these elements: equal lists that
+    // differ in place, where the loop leaves x and y out. They are read for
+    // what they hold (the free uses), not for their runs.
+    Template mixed = b;
+    mixed.elements = a.elements;
+    reads = {};
+    EXPECT_TRUE(equal_trees(mixed, a, &reads));
+    EXPECT_LE(reads.listed, 2 * 501u);
+    EXPECT_TRUE(equal_trees(a, parse_ok(shape("x"))));
   }
 }
 
