@@ -110,6 +110,10 @@ IrNode unique_variable_names(std::span<const tast::Token> tokens) {
 }
 
 IrNode unique_normalised_names(std::span<const std::string_view> names) {
+  // ASCII names are their own NFKC forms, so distinct already.
+  if (std::all_of(names.begin(), names.end(), [](std::string_view name) { return text::is_ascii(name); })) {
+    return IrNode::tuple_of(names.size(), [&](std::size_t i) { return IrNode::quoted(names[i]); });
+  }
   NameList normalised;
   // Distinct as written, so the first of each NFKC form comes first.
   for (std::string_view name : names) normalised.add(text::nfkc(name));
@@ -284,9 +288,19 @@ bool UsedNames::sweep(const tast::SharedTokens::Layout& layout, Take&& take, Tak
 }
 
 std::span<const std::string_view> UsedNames::of(const tast::SharedTokens& tokens, const UsedEdit* edit) {
+  const tast::SharedTokens::Layout layout = tokens.layout();
+  if (edit == nullptr && layout.end - layout.begin <= kShortRun && tokens.is_flat()) {
+    // The common short list, scanned as it stands (at most kShortRun names).
+    result_.clear();
+    for (const tast::Token& t : tokens.span()) {
+      const std::string_view name = t.content;
+      if (std::find(result_.begin(), result_.end(), name) == result_.end()) result_.push_back(name);
+    }
+    tokens_read_ += layout.end - layout.begin;
+    return result_;
+  }
   const Removed removed(edit);
   DistinctViews kept(result_);
-  const tast::SharedTokens::Layout layout = tokens.layout();
   if (layout.end - layout.begin <= kShortRun) {
     tokens.for_each([&](const tast::Token& t) {
       ++tokens_read_;
