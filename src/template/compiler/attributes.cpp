@@ -147,6 +147,31 @@ class DistinctViews {
 
 }  // namespace
 
+void UsedNames::OpenKeys::push(std::span<const std::string> keys) {
+  for (const std::string& key : keys) open_.push_back(key);
+  if (!counts_.empty()) {
+    for (const std::string& key : keys) ++counts_[key];
+  } else if (open_.size() > kScanLimit) {
+    for (std::string_view key : open_) ++counts_[key];
+  }
+}
+
+void UsedNames::OpenKeys::pop(std::size_t count) {
+  for (; count > 0; --count) {
+    if (!counts_.empty()) {
+      const auto it = counts_.find(open_.back());
+      if (--it->second == 0) counts_.erase(it);
+    }
+    open_.pop_back();
+  }
+  if (open_.size() <= kScanLimit) counts_.clear();
+}
+
+bool UsedNames::OpenKeys::holds(std::string_view key) const {
+  if (!counts_.empty()) return counts_.contains(key);
+  return std::find(open_.begin(), open_.end(), key) != open_.end();
+}
+
 // The removed tokens by start_index, for lookups in logarithmic time.
 // The removed tokens: scanned while few (an attribute's names), else sorted
 // by start_index for lookups in logarithmic time.
@@ -237,14 +262,14 @@ bool UsedNames::sweep(const tast::SharedTokens::Layout& layout, Take&& take, Tak
   const auto left_out = [&](std::string_view name) {
     if (open_keys_.empty()) return false;
     const tast::VariableKey key(name);
-    return std::find(open_keys_.begin(), open_keys_.end(), key.view()) != open_keys_.end();
+    return open_keys_.holds(key.view());
   };
   std::size_t next = 0;
   m = 0;
   for (const tast::Token* at = data + layout.begin; at < last;) {
     const auto i = static_cast<std::size_t>(at - data);
     while (!open_.empty() && open_.back()->to <= i) {
-      open_keys_.resize(open_keys_.size() - (open_.back()->keys_to - open_.back()->keys_from));
+      open_keys_.pop(open_.back()->keys_to - open_.back()->keys_from);
       open_.pop_back();
     }
     const tast::LeftOut* skip = nullptr;
@@ -255,7 +280,7 @@ bool UsedNames::sweep(const tast::SharedTokens::Layout& layout, Take&& take, Tak
         break;
       }
       open_.push_back(record);
-      for (std::uint32_t k = record->keys_from; k < record->keys_to; ++k) open_keys_.push_back(store.keys[k]);
+      open_keys_.push(std::span(store.keys).subspan(record->keys_from, record->keys_to - record->keys_from));
     }
     if (skip != nullptr) {
       // Every name of the range is left out, with the records and runs inside it.

@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <variant>
@@ -175,6 +176,24 @@ class UsedNames {
     const Run* run;
   };
   class Removed;
+  // The keys of the records open at a point of a sweep: scanned while few,
+  // counted once many are open (a loop over many names).
+  class OpenKeys {
+   public:
+    void push(std::span<const std::string> keys);
+    void pop(std::size_t count);
+    bool holds(std::string_view key) const;
+    bool empty() const noexcept { return open_.empty(); }
+    void clear() {
+      open_.clear();
+      counts_.clear();
+    }
+
+   private:
+    static constexpr std::size_t kScanLimit = 8;
+    std::vector<std::string_view> open_;
+    std::unordered_map<std::string_view, std::uint32_t> counts_;
+  };
 
   // Sweeps the run's own tokens and records, taking the names of the runs
   // already read that lie directly inside and that `take_run` accepts.
@@ -189,7 +208,7 @@ class UsedNames {
   std::vector<Met> met_;
   std::vector<const tast::LeftOut*> records_;
   std::vector<const tast::LeftOut*> open_;
-  std::vector<std::string_view> open_keys_;
+  OpenKeys open_keys_;
   std::size_t tokens_read_ = 0;
   std::size_t names_taken_ = 0;
 };

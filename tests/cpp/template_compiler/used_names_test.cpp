@@ -63,10 +63,11 @@ struct RandomRuns {
     // Some runs long enough to be kept for the runs around them.
     const int own = static_cast<int>(random() % 3 == 0 ? UsedNames::kShortRun + 4 : random() % 3);
     const unsigned kind = random() % 8;
-    if (kind < 2) {
-      // Leaves one or two names out of the body and of an attribute.
-      const Token names[] = {token(), token()};
-      const auto keys = writer.keep_keys(std::span(names, 1 + kind));
+    if (kind < 2 || kind == 3) {
+      // Leaves one, two or many names out of the body and of an attribute.
+      std::vector<Token> names;
+      for (unsigned i = kind == 3 ? 12 : 1 + kind; i > 0; --i) names.push_back(token());
+      const auto keys = writer.keep_keys(names);
       writer.leave_out(start.items, writer.mark().items, keys);
       const auto from = writer.mark().items;
       tokens(own);
