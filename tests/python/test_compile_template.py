@@ -372,7 +372,10 @@ LEVELS = [('<div c-if="a">', "</div>"), ('<p c-for="x{u} in xs" c-if="k" c-t="x{
           ('<c-for each="y{u}, z{u} in q">', "</c-for>"), ('<c-card c-if="w" c-t="x + ﬁle">', "</c-card>"),
           ('<c-slot name="s" c-if="k">', "</c-slot>"), ('<c-x><c-fill name="f" data="{{ b as ﬁ{u} }}">', "</c-fill></c-x>"),
           ('<c-element is="span" c-if="e">', "</c-element>"), ('<c-component is="Card" c-for="v{u} in vs">', "</c-component>"),
-          ('<li c-if="x" c-for="ﬁle{u} in files">', "</li>"), ('<c-if cond="fi">', "</c-if><c-else>{{ ﬁ }}</c-else>")]
+          ('<li c-if="x" c-for="ﬁle{u} in files">', "</li>"), ('<c-if cond="fi">', "</c-if><c-else>{{ ﬁ }}</c-else>"),
+          # "ﬁle0" left out by a loop or a binding over "file0".
+          ('<c-for each="file{u}, t{u} in fs">{{{{ ﬁle{u} + t{u} }}}}', "{{ fi }}</c-for>"),
+          ('<c-x><c-fill name="g" data="{{ d as file{u} }}">{{{{ ﬁle{u} }}}}', "{{ file }}</c-fill></c-x>")]
 LEAVES = st.sampled_from(["{{ x }}", "{{ ﬁle + file }}", "{{ fi }}", "t ", '<i c-if="i">{{ i }}</i>']).map(
     lambda leaf: lambda u: leaf)
 

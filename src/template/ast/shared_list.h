@@ -230,6 +230,19 @@ class SharedList {
   // (for tests of the parser's layout).
   bool shares_store_with(const SharedList& other) const noexcept { return store_ != nullptr && store_ == other.store_; }
   std::size_t stored_items() const noexcept { return store_ ? store_->items.size() : 0; }
+  // Where the list lies: its store (none for an empty list), its run and its
+  // records, for readers that reuse what they read of runs inside it.
+  struct Layout {
+    const ListStore<T>* store = nullptr;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::uint32_t left_begin = 0;
+    std::uint32_t left_end = 0;
+  };
+  Layout layout() const noexcept {
+    if (!store_) return {};
+    return {store_, begin_, end_index(), left_begin_, left_end_};
+  }
 
   void swap(SharedList& other) noexcept {
     std::swap(store_, other.store_);

@@ -110,6 +110,10 @@ IrNode unique_variable_names(std::span<const tast::Token> tokens) {
 }
 
 IrNode unique_normalised_names(std::span<const std::string_view> names) {
+  // ASCII names are their own NFKC forms, so distinct already.
+  if (std::all_of(names.begin(), names.end(), [](std::string_view name) { return text::is_ascii(name); })) {
+    return IrNode::tuple_of(names.size(), [&](std::size_t i) { return IrNode::quoted(names[i]); });
+  }
   NameList normalised;
   // Distinct as written, so the first of each NFKC form comes first.
   for (std::string_view name : names) normalised.add(text::nfkc(name));
@@ -122,6 +126,10 @@ namespace {
 class DistinctViews {
  public:
   explicit DistinctViews(std::vector<std::string_view>& out) : names_(out) { names_.clear(); }
+  void reset() {
+    names_.clear();
+    seen_.clear();
+  }
   void add(std::string_view name) {
     constexpr std::size_t kScanLimit = 16;
     if (names_.size() < kScanLimit) {
@@ -139,18 +147,49 @@ class DistinctViews {
 
 }  // namespace
 
+void UsedNames::OpenKeys::push(std::span<const std::string> keys) {
+  for (const std::string& key : keys) open_.push_back(key);
+  if (!counts_.empty()) {
+    for (const std::string& key : keys) ++counts_[key];
+  } else if (open_.size() > kScanLimit) {
+    for (std::string_view key : open_) ++counts_[key];
+  }
+}
+
+void UsedNames::OpenKeys::pop(std::size_t count) {
+  for (; count > 0; --count) {
+    if (!counts_.empty()) {
+      const auto it = counts_.find(open_.back());
+      if (--it->second == 0) counts_.erase(it);
+    }
+    open_.pop_back();
+  }
+  if (open_.size() <= kScanLimit) counts_.clear();
+}
+
+bool UsedNames::OpenKeys::holds(std::string_view key) const {
+  if (!counts_.empty()) return counts_.contains(key);
+  return std::find(open_.begin(), open_.end(), key) != open_.end();
+}
+
 // The removed tokens by start_index, for lookups in logarithmic time.
+// The removed tokens: scanned while few (an attribute's names), else sorted
+// by start_index for lookups in logarithmic time.
 class UsedNames::Removed {
  public:
   explicit Removed(const UsedEdit* edit) {
     if (edit == nullptr) return;
-    tokens_.reserve(edit->removed.size());
-    for (const tast::Token& t : edit->removed) tokens_.push_back(&t);
+    few_ = edit->removed;
+    if (few_.size() <= kScanLimit) return;
+    tokens_.reserve(few_.size());
+    for (const tast::Token& t : few_) tokens_.push_back(&t);
+    few_ = {};
     std::sort(tokens_.begin(), tokens_.end(),
               [](const tast::Token* a, const tast::Token* b) { return a->start_index < b->start_index; });
   }
-  bool empty() const noexcept { return tokens_.empty(); }
+  bool empty() const noexcept { return few_.empty() && tokens_.empty(); }
   bool holds(const tast::Token& token) const {
+    if (!few_.empty()) return std::find(few_.begin(), few_.end(), token) != few_.end();
     for (auto it = first_from(token.start_index); it != tokens_.end() && (*it)->start_index == token.start_index;
          ++it) {
       if (**it == token) return true;
@@ -159,66 +198,182 @@ class UsedNames::Removed {
   }
   // Whether a removed token may lie in a run whose tokens start within [lowest, highest].
   bool may_lie_in(const Run& run) const {
+    if (!few_.empty()) {
+      return std::any_of(few_.begin(), few_.end(),
+                         [&](const tast::Token& t) { return t.start_index >= run.lowest && t.start_index <= run.highest; });
+    }
     const auto it = first_from(run.lowest);
     return it != tokens_.end() && (*it)->start_index <= run.highest;
   }
 
  private:
+  static constexpr std::size_t kScanLimit = 8;
+
   std::vector<const tast::Token*>::const_iterator first_from(std::uint64_t start) const {
     return std::lower_bound(tokens_.begin(), tokens_.end(), start,
                             [](const tast::Token* t, std::uint64_t s) { return t->start_index < s; });
   }
 
+  std::span<const tast::Token> few_;
   std::vector<const tast::Token*> tokens_;
 };
 
+template <class Take, class TakeName, class TakeRun>
+bool UsedNames::sweep(const tast::SharedTokens::Layout& layout, Take&& take, TakeName&& take_name,
+                      TakeRun&& take_run) {
+  const tast::ListStore<tast::Token>& store = *layout.store;
+  const tast::Token* const data = store.items.data();
+  const tast::Token* const last = data + layout.end;
+  // The runs already read that lie directly inside, in order; a run whose
+  // records are not inside this one's, or that an edit may touch, is entered.
+  met_.clear();
+  for (const tast::Token* at = data + layout.begin; at < last;) {
+    const auto inner = runs_.lower_bound(at);
+    if (inner == runs_.end() || inner->first >= last) break;
+    const Run& known = inner->second;
+    at = inner->first;
+    const std::uint32_t after = met_.empty() ? layout.left_begin : met_.back().run->left_end;
+    if (known.end > last || known.left_begin < after || known.left_end > layout.left_end || !take_run(known)) {
+      ++at;
+      continue;
+    }
+    met_.push_back({at, &known});
+    at = known.end;
+  }
+  // The run's own records: its window less the met runs' windows.
+  records_.clear();
+  std::size_t m = 0;
+  for (std::uint32_t i = layout.left_begin; i < layout.left_end;) {
+    if (m < met_.size() && i >= met_[m].run->left_begin) {
+      i = std::max(i, met_[m++].run->left_end);
+      continue;
+    }
+    const tast::LeftOut& record = store.left_out[i++];
+    if (record.from >= record.to) continue;
+    if (record.from < layout.begin || record.to > layout.end) return false;
+    records_.push_back(&record);
+  }
+  // Outer ones first where they start together, so that open records form a stack.
+  std::sort(records_.begin(), records_.end(), [](const tast::LeftOut* a, const tast::LeftOut* b) {
+    return a->from != b->from ? a->from < b->from : a->to > b->to;
+  });
+  open_.clear();
+  open_keys_.clear();
+  const auto left_out = [&](std::string_view name) {
+    if (open_keys_.empty()) return false;
+    const tast::VariableKey key(name);
+    return open_keys_.holds(key.view());
+  };
+  std::size_t next = 0;
+  m = 0;
+  for (const tast::Token* at = data + layout.begin; at < last;) {
+    const auto i = static_cast<std::size_t>(at - data);
+    while (!open_.empty() && open_.back()->to <= i) {
+      open_keys_.pop(open_.back()->keys_to - open_.back()->keys_from);
+      open_.pop_back();
+    }
+    const tast::LeftOut* skip = nullptr;
+    for (; next < records_.size() && records_[next]->from <= i; ++next) {
+      const tast::LeftOut* record = records_[next];
+      if (record->keys_from == record->keys_to) {
+        skip = record;
+        break;
+      }
+      open_.push_back(record);
+      open_keys_.push(std::span(store.keys).subspan(record->keys_from, record->keys_to - record->keys_from));
+    }
+    if (skip != nullptr) {
+      // Every name of the range is left out, with the records and runs inside it.
+      for (++next; next < records_.size() && records_[next]->from < skip->to; ++next) {
+      }
+      at = data + skip->to;
+      for (; m < met_.size() && met_[m].begin < at; ++m) {
+        if (met_[m].run->end > at) return false;
+      }
+      continue;
+    }
+    if (m < met_.size() && met_[m].begin == at) {
+      const Run& known = *met_[m++].run;
+      // The open records must cover the run whole, and no other may start inside it.
+      if (!open_.empty() && data + open_.back()->to < known.end) return false;
+      if (next < records_.size() && data + records_[next]->from < known.end) return false;
+      names_taken_ += known.names.size();
+      for (std::string_view name : known.names) {
+        if (!left_out(name)) take_name(name);
+      }
+      take_name.span(known);
+      at = known.end;
+      continue;
+    }
+    const tast::Token& token = *at++;
+    ++tokens_read_;
+    if (!left_out(token.content)) take(token);
+  }
+  return true;
+}
+
 std::span<const std::string_view> UsedNames::of(const tast::SharedTokens& tokens, const UsedEdit* edit) {
+  const tast::SharedTokens::Layout layout = tokens.layout();
+  if (edit == nullptr && layout.end - layout.begin <= kShortRun && tokens.is_flat()) {
+    // The common short list, scanned as it stands (at most kShortRun names).
+    result_.clear();
+    for (const tast::Token& t : tokens.span()) {
+      const std::string_view name = t.content;
+      if (std::find(result_.begin(), result_.end(), name) == result_.end()) result_.push_back(name);
+    }
+    tokens_read_ += layout.end - layout.begin;
+    return result_;
+  }
   const Removed removed(edit);
   DistinctViews kept(result_);
-  // Short runs cost less to read than to look up: they are read whole and
-  // not kept, which costs at most kShortRun reads per node.
-  constexpr std::size_t kShortRun = 16;
-  if (!tokens.is_flat() || tokens.size() <= kShortRun) {
+  if (layout.end - layout.begin <= kShortRun) {
     tokens.for_each([&](const tast::Token& t) {
       ++tokens_read_;
       if (removed.empty() || !removed.holds(t)) kept.add(t.content);
     });
   } else {
-    const std::span<const tast::Token> run = tokens.span();
     // The run's own names, kept for the runs around it, and those the edit leaves.
-    Run whole{run.data() + run.size(), {}, UINT64_MAX, 0, tokens};
+    const tast::Token* const data = layout.store->items.data();
+    Run whole{data + layout.end, layout.left_begin, layout.left_end, {}, UINT64_MAX, 0, tokens};
     DistinctViews all(whole.names);
     const auto take = [&](const tast::Token& t) {
-      ++tokens_read_;
       all.add(t.content);
       whole.lowest = std::min(whole.lowest, t.start_index);
       whole.highest = std::max(whole.highest, t.start_index);
       if (!removed.empty() && !removed.holds(t)) kept.add(t.content);
     };
-    const tast::Token* at = run.data();
-    while (at < whole.end) {
-      auto inner = runs_.lower_bound(at);
-      const tast::Token* stop = inner != runs_.end() && inner->first < whole.end ? inner->first : whole.end;
-      for (; at < stop; ++at) take(*at);
-      if (at == whole.end) break;
-      const Run& known = inner->second;
-      // Runs nest or lie apart; one that does not is read token by token.
-      if (known.end > whole.end || removed.may_lie_in(known)) {
-        take(*at++);
-        continue;
-      }
-      names_taken_ += known.names.size();
-      for (std::string_view name : known.names) {
+    struct TakeName {
+      DistinctViews& all;
+      DistinctViews& kept;
+      Run& whole;
+      bool edited;
+      void operator()(std::string_view name) const {
         all.add(name);
-        if (!removed.empty()) kept.add(name);
+        if (edited) kept.add(name);
       }
-      whole.lowest = std::min(whole.lowest, known.lowest);
-      whole.highest = std::max(whole.highest, known.highest);
-      at = known.end;
+      void span(const Run& known) const {
+        whole.lowest = std::min(whole.lowest, known.lowest);
+        whole.highest = std::max(whole.highest, known.highest);
+      }
+    };
+    if (!sweep(layout, take, TakeName{all, kept, whole, !removed.empty()},
+               [&](const Run& known) { return !removed.may_lie_in(known); })) {
+      // Records laid out otherwise than a parse writes them: the list as it reads.
+      all.reset();
+      kept.reset();
+      whole.lowest = UINT64_MAX;
+      whole.highest = 0;
+      tokens.for_each([&](const tast::Token& t) {
+        ++tokens_read_;
+        take(t);
+      });
     }
     if (removed.empty()) result_ = whole.names;
-    auto [place, added] = runs_.try_emplace(run.data(), std::move(whole));
-    if (!added && place->second.end < whole.end) place->second = std::move(whole);
+    const tast::Token* const first = data + layout.begin;
+    auto [place, added] = runs_.try_emplace(first, std::move(whole));
+    if (!added && std::pair(place->second.end, place->second.left_end) < std::pair(whole.end, whole.left_end)) {
+      place->second = std::move(whole);
+    }
   }
   if (edit != nullptr) {
     for (const tast::Token& t : edit->appended) kept.add(t.content);

@@ -171,6 +171,7 @@ class Walk {
   // The distinct names of a node's used variables, as written.
   std::span<const std::string_view> used_names(const tast::Node& node);
   const UsedEdit* edit_of(const tast::Node& node) const {
+    if (edits_.empty()) return nullptr;
     const auto it = edits_.find(&node);
     return it == edits_.end() ? nullptr : &it->second;
   }
@@ -195,9 +196,11 @@ const tast::Node& Walk::keep(tast::Node node, const tast::Node* like) {
 void Walk::drop_made(std::size_t size) {
   while (made_.size() > size) {
     const tast::Node& node = made_.back();
-    edits_.erase(&node);
-    if (const auto* n = node.with_body(); n && !n->body->elements.empty()) {
-      if (const tast::Node* inner = n->body->elements.front().node()) edits_.erase(inner);
+    if (!edits_.empty() && edits_.erase(&node) != 0) {
+      // A wrapper: the element inside it has its edit too.
+      if (const auto* n = node.with_body(); n && !n->body->elements.empty()) {
+        if (const tast::Node* inner = n->body->elements.front().node()) edits_.erase(inner);
+      }
     }
     made_.pop_back();
   }

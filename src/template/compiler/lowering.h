@@ -14,6 +14,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <variant>
@@ -137,13 +138,22 @@ struct UsedEdit {
 //
 // A parse lays each node's list out as one run of a shared store, and the
 // runs of the nodes below it lie inside that run: read level by level, a use
-// d levels deep would be read d times. So the names of every flat run read
-// here are kept by where the run starts, and the read of an enclosing run
-// takes them whole and jumps past it: each use is read about once, however
-// deep. A list that leaves names out (under a loop) has no place to look
-// up and is read whole.
+// d levels deep would be read d times. So the names of every run read here
+// are kept by where the run starts, and the read of an enclosing run takes
+// them whole and jumps past it: each use is read about once, however deep.
+//
+// A run under a loop or a fill leaves names out through the records written
+// inside it. The records of an inner run are applied in its kept names; of
+// the enclosing run's other records, those open where the inner run starts
+// cover it whole (ranges nest or lie apart), and leave its names out by key,
+// as they would its tokens. So the enclosing read sweeps only its own tokens
+// and records.
 class UsedNames {
  public:
+  // Runs this short cost less to read than to look up and keep: they are
+  // read whole, which costs at most this many reads per node.
+  static constexpr std::size_t kShortRun = 64;
+
   // The names of `tokens` as `edit` (if any) leaves it. The views stay valid
   // as long as the lists and the edit.
   std::span<const std::string_view> of(const tast::SharedTokens& tokens, const UsedEdit* edit);
@@ -154,15 +164,51 @@ class UsedNames {
  private:
   struct Run {
     const tast::Token* end;
+    std::uint32_t left_begin;  // the records applied in `names`
+    std::uint32_t left_end;
     std::vector<std::string_view> names;
     std::uint64_t lowest;   // least and greatest start_index of the run's tokens
     std::uint64_t highest;
     tast::SharedTokens keep;  // the store stays, so no other run can take its place
   };
+  struct Met {
+    const tast::Token* begin;
+    const Run* run;
+  };
   class Removed;
+  // The keys of the records open at a point of a sweep: scanned while few,
+  // counted once many are open (a loop over many names).
+  class OpenKeys {
+   public:
+    void push(std::span<const std::string> keys);
+    void pop(std::size_t count);
+    bool holds(std::string_view key) const;
+    bool empty() const noexcept { return open_.empty(); }
+    void clear() {
+      open_.clear();
+      counts_.clear();
+    }
+
+   private:
+    static constexpr std::size_t kScanLimit = 8;
+    std::vector<std::string_view> open_;
+    std::unordered_map<std::string_view, std::uint32_t> counts_;
+  };
+
+  // Sweeps the run's own tokens and records, taking the names of the runs
+  // already read that lie directly inside and that `take_run` accepts.
+  // False when the records do not nest around the met runs as a parse writes
+  // them (the caller then reads the list whole).
+  template <class Take, class TakeName, class TakeRun>
+  bool sweep(const tast::SharedTokens::Layout& layout, Take&& take, TakeName&& take_name, TakeRun&& take_run);
 
   std::map<const tast::Token*, Run> runs_;  // by start
   std::vector<std::string_view> result_;
+  // Scratch of one read, kept for their storage.
+  std::vector<Met> met_;
+  std::vector<const tast::LeftOut*> records_;
+  std::vector<const tast::LeftOut*> open_;
+  OpenKeys open_keys_;
   std::size_t tokens_read_ = 0;
   std::size_t names_taken_ = 0;
 };

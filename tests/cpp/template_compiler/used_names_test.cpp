@@ -32,7 +32,9 @@ std::vector<std::string> read_whole(const SharedTokens& tokens, const UsedEdit* 
 std::vector<std::string> strings(std::span<const std::string_view> views) { return {views.begin(), views.end()}; }
 
 // Runs written as a parse writes them: a node's run holds its children's
-// runs, then its own tokens; some nodes leave a name out of their range.
+// runs, then its own tokens. Some nodes leave names out of their range and of
+// an attribute's tokens (a loop, a fill's binding: "file" leaves "ﬁle" out
+// too); a short one is instead written out again after its range, skipped.
 struct RandomRuns {
   explicit RandomRuns(unsigned seed) : random(seed) {}
 
@@ -42,9 +44,12 @@ struct RandomRuns {
   std::uint64_t position = 0;
 
   Token token() {
-    static constexpr std::string_view kNames[] = {"a", "b", "c", "ﬁ", "fi", "x"};
+    static constexpr std::string_view kNames[] = {"a", "b", "c", "ﬁ", "fi", "x", "ﬁle", "file"};
     const std::string_view name = kNames[random() % std::size(kNames)];
     return Token{name, position, position + name.size(), {1, position++}};
+  }
+  void tokens(int count) {
+    for (; count > 0; --count) writer.push_back(token());
   }
   void node(int depth) {
     const auto start = writer.mark();
@@ -56,21 +61,47 @@ struct RandomRuns {
       }
     }
     // Some runs long enough to be kept for the runs around them.
-    for (int i = static_cast<int>(random() % 3 == 0 ? 20 : random() % 3); i > 0; --i) writer.push_back(token());
-    if (random() % 8 == 0) {
+    const int own = static_cast<int>(random() % 3 == 0 ? UsedNames::kShortRun + 4 : random() % 3);
+    const unsigned kind = random() % 8;
+    if (kind < 2 || kind == 3) {
+      // Leaves one, two or many names out of the body and of an attribute.
+      std::vector<Token> names;
+      for (unsigned i = kind == 3 ? 12 : 1 + kind; i > 0; --i) names.push_back(token());
+      const auto keys = writer.keep_keys(names);
+      writer.leave_out(start.items, writer.mark().items, keys);
+      const auto from = writer.mark().items;
+      tokens(own);
+      writer.leave_out(from, writer.mark().items, keys);
+      tokens(static_cast<int>(random() % 2));
+    } else if (kind == 2) {
+      // Written out: the body's range is skipped, a filtered copy follows.
       const Token name = token();
-      writer.leave_out(start.items, writer.mark().items, writer.keep_keys(std::span(&name, 1)));
+      const tast::VariableKey left(name.content);
+      std::vector<Token> copy;
+      writer.run(start, writer.mark()).for_each([&](const Token& t) {
+        if (tast::VariableKey(t.content).view() != left.view()) copy.push_back(t);
+      });
+      writer.skip(start.items, writer.mark().items);
+      const auto list_start = writer.mark();
+      writer.append(copy);
+      tokens(own);
+      runs.push_back(writer.run(list_start, writer.mark()));
+      return;
+    } else {
+      tokens(own);
     }
     runs.push_back(writer.run(start, writer.mark()));
   }
 };
 
 TEST(UsedNames, NestedRunsGiveWhatTheirListsHold) {
-  for (unsigned seed = 0; seed < 300; ++seed) {
+  for (unsigned seed = 0; seed < 600; ++seed) {
     RandomRuns tree(seed);
     tree.node(6);
     UsedNames names;
     for (const SharedTokens& run : tree.runs) {
+      // Some lists are never read (plain elements), so the runs around them meet theirs.
+      if (seed % 2 == 1 && tree.random() % 3 == 0) continue;
       // An attribute moved out: some tokens of the list (own or a child's) removed, then appended.
       UsedEdit edit;
       std::vector<Token> all;
@@ -85,6 +116,31 @@ TEST(UsedNames, NestedRunsGiveWhatTheirListsHold) {
           << "seed " << seed;
     }
   }
+}
+
+TEST(UsedNames, DeepLoopsAreReadOnce) {
+  // 45 loops, each over a name of its own and using 40 names of its own, around 4000 uses.
+  constexpr int kLevels = 45;
+  constexpr int kUses = 4000;
+  tast::TokenStoreWriter writer;
+  std::vector<tast::TokenStoreWriter::Mark> starts;
+  for (int i = 0; i < kLevels; ++i) starts.push_back(writer.mark());
+  std::uint64_t at = 0;
+  const auto use = [&](std::string name) { writer.push_back(Token{name, at, at + 1, {1, at}}), ++at; };
+  for (int i = 0; i < kUses; ++i) use("v" + std::to_string(i % kLevels));
+  // The store is whole before it is read, as after a parse.
+  std::vector<SharedTokens> runs;
+  for (int level = kLevels - 1; level >= 0; --level) {
+    const Token loop{"v" + std::to_string(level), at, at + 1, {1, at}};
+    writer.leave_out(starts[level].items, writer.mark().items, writer.keep_keys(std::span(&loop, 1)));
+    for (int i = 0; i < 40; ++i) use("w" + std::to_string(level));
+    runs.push_back(writer.run(starts[level], writer.mark()));
+  }
+  UsedNames names;
+  for (const SharedTokens& run : runs) ASSERT_EQ(strings(names.of(run, nullptr)), read_whole(run, nullptr));
+  EXPECT_EQ(names.of(writer.run({}, writer.mark()), nullptr).size(), std::size_t{kLevels});
+  EXPECT_LE(names.tokens_read(), kUses + 40 * kLevels);
+  EXPECT_LE(names.names_taken(), 2 * kLevels * kLevels);
 }
 
 TEST(UsedNames, DeepRunsAreReadOnce) {
@@ -111,7 +167,7 @@ TEST(UsedNames, RunsThatDoNotNestAreReadTokenByToken) {
   tast::TokenStoreWriter writer;
   std::uint64_t at = 0;
   const auto write = [&](std::string_view name) {
-    for (int i = 0; i < 20; ++i, ++at) writer.push_back(Token{name, at, at + 1, {1, at}});
+    for (std::size_t i = 0; i < UsedNames::kShortRun; ++i, ++at) writer.push_back(Token{name, at, at + 1, {1, at}});
     return writer.mark();
   };
   const auto a = writer.mark();
@@ -122,9 +178,9 @@ TEST(UsedNames, RunsThatDoNotNestAreReadTokenByToken) {
   // [b, c] first, then [a, b] which it overlaps, then a list of all three.
   EXPECT_EQ(strings(names.of(writer.run(b, end), nullptr)), (std::vector<std::string>{"b", "c"}));
   EXPECT_EQ(strings(names.of(writer.run(a, c), nullptr)), (std::vector<std::string>{"a", "b"}));
-  EXPECT_EQ(names.tokens_read(), 80u);
+  EXPECT_EQ(names.tokens_read(), 4 * UsedNames::kShortRun);
   EXPECT_EQ(strings(names.of(writer.run(a, end), nullptr)), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(names.tokens_read(), 100u);
+  EXPECT_EQ(names.tokens_read(), 5 * UsedNames::kShortRun);
   EXPECT_TRUE(names.of(SharedTokens(), nullptr).empty());
 }
 
