@@ -31,6 +31,9 @@ public:
         std::sort(kept_.begin(), kept_.end());
     }
 
+    // List, set and dict comprehensions printed so far.
+    std::uint32_t inlined_comprehensions() const { return inlined_comprehensions_; }
+
     bool print(Generator& g, const Expr& e, uint8_t /*level*/) override {
         switch (e.kind()) {
             case ExprKind::Name: {
@@ -87,6 +90,9 @@ public:
             }
             case ExprKind::FString: fstring(g, e.as<pyexpr::ExprFString>()); return true;
             case ExprKind::TString: tstring(g, e.as<pyexpr::ExprTString>()); return true;
+            case ExprKind::ListComp:
+            case ExprKind::SetComp:
+            case ExprKind::DictComp: ++inlined_comprehensions_; return false;
             default: return false;
         }
     }
@@ -243,31 +249,284 @@ private:
 
     std::vector<const Expr*> kept_;
     std::uint64_t prefix_len_;
+    std::uint32_t inlined_comprehensions_ = 0;
 };
 
 }  // namespace
 
-std::size_t max_open_brackets(std::string_view source) {
-    std::size_t open = 0;
-    std::size_t most = 0;
+namespace {
+
+// Parser levels, as measured on CPython 3.12, that a construct adds for what
+// it encloses, each rounded up. A bracket costs the most after a comma.
+constexpr std::uint32_t kFirstItemBracket = 29;
+constexpr std::uint32_t kLaterItemBracket = 30;
+constexpr std::uint32_t kPostfixBracket = 28;  // a call's or a subscript's
+// Unary -, +, ~, not, await, the right operand of **, an else branch, `:=`.
+constexpr std::uint32_t kPrefix = 2;
+// A lambda's body or a default of its parameters.
+constexpr std::uint32_t kLambda = 6;
+// The right operand of any other binary operator, comparison, `and`, `or`,
+// and the test of a conditional; it does not add up along a chain.
+constexpr std::uint32_t kOperand = 4;
+
+// What the item being read inside one bracket pair has added so far.
+// Prefix operators are counted until the item's end or an operator that
+// ends their operand; counting one too long only overestimates.
+struct Frame {
+    std::uint32_t base = 0;   // levels at the bracket
+    std::uint32_t tight = 0;  // unary operators and `**`: ended by any binary operator
+    std::uint32_t nots = 0;   // `not`: ended by `and`, `or`, `if`, `else`
+    std::uint32_t loose = 0;  // lambdas, else branches, `:=`: ended by the item's end
+    std::uint32_t operand = 0;
+    std::uint32_t lambda_parameters = 0;  // lambdas whose ':' is still to come
+    bool later_item = false;
+    bool comprehension = false;  // a `for` has been read
+    bool target = false;         // between a `for` and its `in`
+
+    std::uint32_t levels() const { return base + tight + nots + loose + operand; }
+    void end_item() {
+        tight = nots = loose = operand = 0;
+        lambda_parameters = 0;
+    }
+    void binary() {
+        tight = 0;
+        operand = std::max(operand, kOperand);
+    }
+};
+
+constexpr bool starts_word(unsigned char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c >= 0x80;
+}
+constexpr bool in_word(unsigned char c) { return starts_word(c) || (c >= '0' && c <= '9'); }
+
+std::size_t number_end(std::string_view s, std::size_t i) {
+    const bool decimal = !(s[i] == '0' && i + 1 < s.size() && std::string_view("xXoObB").find(s[i + 1]) != std::string_view::npos);
+    while (i < s.size()) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if ((c == 'e' || c == 'E') && decimal && i + 1 < s.size() && (s[i + 1] == '+' || s[i + 1] == '-')) {
+            i += 2;
+        } else if (in_word(c) || c == '.') {
+            ++i;
+        } else {
+            break;
+        }
+    }
+    return i;
+}
+
+// One step of the walk for a keyword; false when `word` is a name.
+bool keyword(Frame& f, std::string_view word, bool after_operand, bool after_is) {
+    if (word == "not") {
+        if (after_operand) {
+            f.binary();  // not in
+        } else if (!after_is) {
+            f.nots += kPrefix;
+        }
+    } else if (word == "and" || word == "or") {
+        f.binary();
+        f.nots = 0;
+    } else if (word == "in") {
+        if (f.target) {
+            f.target = false;
+        } else {
+            f.binary();
+        }
+    } else if (word == "is") {
+        f.binary();
+    } else if (word == "if") {
+        if (f.comprehension) {
+            f.end_item();
+        } else {
+            f.binary();
+            f.nots = 0;
+        }
+    } else if (word == "else") {
+        f.tight = f.nots = 0;
+        f.loose += kPrefix;
+    } else if (word == "for") {
+        f.end_item();
+        f.comprehension = f.target = true;
+    } else if (word == "lambda") {
+        f.loose += kLambda;
+        ++f.lambda_parameters;
+    } else if (word == "await") {
+        f.tight += kPrefix;
+    } else if (word != "async" && word != "yield" && word != "from") {
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+SourceDepth source_depth(std::string_view source) {
+    // Frame 0 is the whole text; text past kMaxOpenBrackets is already refused.
+    std::vector<Frame> frames(1);
+    SourceDepth depth;
+    bool after_operand = false;
+    bool after_is = false;
     std::size_t i = 0;
     while (i < source.size()) {
-        switch (source[i]) {
-            case '(':
-            case '[':
-            case '{': most = std::max(most, ++open); break;
-            case ')':
-            case ']':
-            case '}':
-                if (open > 0) --open;
-                break;
-            case '\'':
-            case '"': i = string_literal_end(source, i); continue;
-            default: break;
+        Frame& f = frames.back();
+        const auto c = static_cast<unsigned char>(source[i]);
+        bool operand = false;
+        bool is = false;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\\' || c == '\f') {
+            ++i;
+            continue;
         }
-        ++i;
+        if (c == '#') {
+            while (i < source.size() && source[i] != '\n' && source[i] != '\r') ++i;
+            continue;
+        }
+        if (c == '\'' || c == '"') {
+            i = string_literal_end(source, i);
+            operand = true;
+        } else if (starts_word(c)) {
+            const std::size_t start = i;
+            while (i < source.size() && in_word(static_cast<unsigned char>(source[i]))) ++i;
+            const std::string_view word = source.substr(start, i - start);
+            operand = !keyword(f, word, after_operand, after_is);
+            is = word == "is";
+        } else if ((c >= '0' && c <= '9') || (c == '.' && i + 1 < source.size() && source[i + 1] >= '0' &&
+                                               source[i + 1] <= '9')) {
+            i = number_end(source, i);
+            operand = true;
+        } else if (c == '(' || c == '[' || c == '{') {
+            ++i;
+            const std::uint32_t weight = after_operand && c != '{' ? kPostfixBracket
+                                         : f.later_item          ? kLaterItemBracket
+                                                                 : kFirstItemBracket;
+            Frame inner;
+            inner.base = f.levels() + weight;
+            frames.push_back(inner);  // `f` is not used past this point
+            depth.open_brackets = std::max(depth.open_brackets, frames.size() - 1);
+            depth.parser_levels = std::max<std::size_t>(depth.parser_levels, inner.base);
+            after_operand = after_is = false;
+            continue;
+        } else if (c == ')' || c == ']' || c == '}') {
+            ++i;
+            if (frames.size() > 1) frames.pop_back();
+            after_operand = true;
+            after_is = false;
+            continue;
+        } else {
+            // Operators: the longest of those that start here.
+            const std::string_view rest = source.substr(i, 3);
+            const std::string_view two = rest.substr(0, 2);
+            if (rest == "...") {
+                i += 3;
+                operand = true;
+            } else if (two == "**") {
+                i += 2;
+                if (after_operand) f.tight += kPrefix;
+            } else if (two == ":=") {
+                i += 2;
+                f.loose += kPrefix;
+            } else if (two == "//" || two == "<<" || two == ">>" || two == "<=" || two == ">=" || two == "==" ||
+                       two == "!=" || two == "->") {
+                i += 2;
+                f.binary();
+            } else {
+                ++i;
+                switch (c) {
+                    case ',':
+                        if (f.lambda_parameters == 0) {
+                            f.end_item();
+                            f.later_item = true;
+                        }
+                        break;
+                    case ':':
+                        if (f.lambda_parameters > 0) --f.lambda_parameters;
+                        f.tight = f.nots = 0;
+                        break;
+                    case '=': f.tight = f.nots = 0; break;
+                    case '-':
+                    case '+':
+                        if (after_operand) {
+                            f.binary();
+                        } else {
+                            f.tight += kPrefix;
+                        }
+                        break;
+                    case '~': f.tight += kPrefix; break;
+                    case '*':
+                        if (after_operand) f.binary();
+                        break;
+                    case '.':
+                    case ';':
+                    case '!': break;
+                    default: f.binary(); break;
+                }
+            }
+        }
+        after_operand = operand;
+        after_is = is;
+        depth.parser_levels = std::max<std::size_t>(depth.parser_levels, f.levels());
+    }
+    return depth;
+}
+
+std::uint32_t inlined_comprehension_depth(const Expr& tree) {
+    // Each node with the comprehensions open around it in its scope; a
+    // work list, as chains make trees deeper than the call stack should go.
+    std::vector<std::pair<const Expr*, std::uint32_t>> work{{&tree, 0}};
+    std::uint32_t most = 0;
+    const auto clauses = [&](const std::vector<pyexpr::Comprehension>& generators, std::uint32_t outer,
+                             std::uint32_t inner) {
+        bool first = true;
+        for (const auto& clause : generators) {
+            // The first iterable is evaluated in the enclosing scope.
+            work.emplace_back(&clause.iter, first ? outer : inner);
+            first = false;
+            work.emplace_back(&clause.target, inner);
+            for (const Expr& condition : clause.ifs) work.emplace_back(&condition, inner);
+        }
+    };
+    while (!work.empty()) {
+        const auto [e, open] = work.back();
+        work.pop_back();
+        switch (e->kind()) {
+            case ExprKind::ListComp:
+            case ExprKind::SetComp: {
+                const auto* list = e->as_if<pyexpr::ExprListComp>();
+                const Expr& elt = list != nullptr ? *list->elt : *e->as<pyexpr::ExprSetComp>().elt;
+                most = std::max(most, open + 1);
+                work.emplace_back(&elt, open + 1);
+                clauses(list != nullptr ? list->generators : e->as<pyexpr::ExprSetComp>().generators, open, open + 1);
+                break;
+            }
+            case ExprKind::DictComp: {
+                const auto& n = e->as<pyexpr::ExprDictComp>();
+                most = std::max(most, open + 1);
+                work.emplace_back(n.key.get(), open + 1);
+                work.emplace_back(n.value.get(), open + 1);
+                clauses(n.generators, open, open + 1);
+                break;
+            }
+            case ExprKind::Generator: {
+                const auto& n = e->as<pyexpr::ExprGenerator>();
+                work.emplace_back(n.elt.get(), 0);
+                clauses(n.generators, open, 0);
+                break;
+            }
+            case ExprKind::Lambda: {
+                const auto& n = e->as<pyexpr::ExprLambda>();
+                pyexpr::for_each_child(*e, [&](const Expr& child) {
+                    work.emplace_back(&child, &child == n.body.get() ? 0 : open);
+                });
+                break;
+            }
+            default: pyexpr::for_each_child(*e, [&](const Expr& child) { work.emplace_back(&child, open); });
+        }
     }
     return most;
+}
+
+bool within_cpython_limits(const Expr& tree, std::string_view text) {
+    const SourceDepth depth = source_depth(text);
+    return depth.open_brackets <= kMaxOpenBrackets && depth.parser_levels <= kMaxParserLevels &&
+           inlined_comprehension_depth(tree) <= kMaxInlinedComprehensions;
 }
 
 Result<std::string> print_sandboxed(const Expr& tree, std::string_view wrapped, std::vector<const Expr*> kept_names,
@@ -286,12 +545,18 @@ Result<std::string> print_sandboxed(const Expr& tree, std::string_view wrapped, 
         return Result<std::string>::failure(fmt::format(fmt::runtime(msg::kUnwritableName), name));
     }
     // A rewritten chain (`a.b.c...`) nests one call per link, so a chain the
-    // parser takes can print deeper than Python compiles. A printing level
+    // parser takes can print deeper than CPython compiles. A printing level
     // keeps a bracket or two open below it (the standard-library corpus never
-    // has more open than levels plus one), so shallow text needs no count.
+    // has more open than levels plus one), so shallow text needs no count;
+    // nor does a tree with few comprehensions.
     constexpr std::uint32_t kMaxBracketsPerLevel = 4;
-    if (generator.max_depth() * kMaxBracketsPerLevel > kMaxOpenBrackets &&
-        max_open_brackets(generator.text()) > kMaxOpenBrackets) {
+    constexpr std::uint32_t kMaxParserLevelsPerLevel = kMaxBracketsPerLevel * (kLaterItemBracket + kOperand) + kLambda;
+    if (generator.max_depth() * kMaxParserLevelsPerLevel > kMaxParserLevels) {
+        const SourceDepth depth = source_depth(generator.text());
+        if (depth.open_brackets > kMaxOpenBrackets || depth.parser_levels > kMaxParserLevels) return too_deep();
+    }
+    if (printer.inlined_comprehensions() > kMaxInlinedComprehensions &&
+        inlined_comprehension_depth(tree) > kMaxInlinedComprehensions) {
         return too_deep();
     }
     return generator.take();

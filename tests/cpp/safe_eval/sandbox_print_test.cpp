@@ -22,7 +22,7 @@ Result<std::string> through_tree(std::string_view source) {
     auto text = codegen::expression_to_source(rewritten.value());
     if (!text) return Result<std::string>::failure("too deep to print");
     // Text Python would not compile is refused either way.
-    if (max_open_brackets(*text) > kMaxOpenBrackets) {
+    if (!within_cpython_limits(rewritten.value(), *text)) {
         return Result<std::string>::failure("Validation Error: Expression is too deeply nested");
     }
     return std::move(*text);
