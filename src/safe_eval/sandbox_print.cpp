@@ -31,9 +31,6 @@ public:
         std::sort(kept_.begin(), kept_.end());
     }
 
-    // List, set and dict comprehensions printed so far.
-    std::uint32_t inlined_comprehensions() const { return inlined_comprehensions_; }
-
     bool print(Generator& g, const Expr& e, uint8_t /*level*/) override {
         switch (e.kind()) {
             case ExprKind::Name: {
@@ -90,9 +87,6 @@ public:
             }
             case ExprKind::FString: fstring(g, e.as<pyexpr::ExprFString>()); return true;
             case ExprKind::TString: tstring(g, e.as<pyexpr::ExprTString>()); return true;
-            case ExprKind::ListComp:
-            case ExprKind::SetComp:
-            case ExprKind::DictComp: ++inlined_comprehensions_; return false;
             default: return false;
         }
     }
@@ -249,7 +243,6 @@ private:
 
     std::vector<const Expr*> kept_;
     std::uint64_t prefix_len_;
-    std::uint32_t inlined_comprehensions_ = 0;
 };
 
 }  // namespace
@@ -257,17 +250,22 @@ private:
 namespace {
 
 // Parser levels, as measured on CPython 3.12, that a construct adds for what
-// it encloses, each rounded up. A bracket costs the most after a comma.
+// it encloses, each rounded up. A bracket costs what the place of its item
+// does: among a call's arguments or in a subscript, or in any other
+// bracket, first or after a comma.
+constexpr std::uint32_t kArgumentBracket = 29;
 constexpr std::uint32_t kFirstItemBracket = 29;
 constexpr std::uint32_t kLaterItemBracket = 30;
-constexpr std::uint32_t kPostfixBracket = 28;  // a call's or a subscript's
 // Unary -, +, ~, not, await, the right operand of **, an else branch, `:=`.
 constexpr std::uint32_t kPrefix = 2;
-// A lambda's body or a default of its parameters.
-constexpr std::uint32_t kLambda = 6;
-// The right operand of any other binary operator, comparison, `and`, `or`,
-// and the test of a conditional; it does not add up along a chain.
-constexpr std::uint32_t kOperand = 4;
+// A default of a lambda's parameters, and its body.
+constexpr std::uint32_t kLambdaParameters = 8;
+constexpr std::uint32_t kLambdaBody = 2;
+// The right operands of a comparison, an `and`, an `or`: each adds its own
+// once however long its chain (arithmetic and bitwise operators add none).
+constexpr std::uint32_t kCompare = 3;
+constexpr std::uint32_t kAnd = 2;
+constexpr std::uint32_t kOr = 2;
 
 // What the item being read inside one bracket pair has added so far.
 // Prefix operators are counted until the item's end or an operator that
@@ -277,20 +275,28 @@ struct Frame {
     std::uint32_t tight = 0;  // unary operators and `**`: ended by any binary operator
     std::uint32_t nots = 0;   // `not`: ended by `and`, `or`, `if`, `else`
     std::uint32_t loose = 0;  // lambdas, else branches, `:=`: ended by the item's end
-    std::uint32_t operand = 0;
+    std::uint32_t compare = 0;
+    std::uint32_t and_ = 0;
+    std::uint32_t or_ = 0;
     std::uint32_t lambda_parameters = 0;  // lambdas whose ':' is still to come
+    bool arguments = false;               // a call's or a subscript's brackets
     bool later_item = false;
     bool comprehension = false;  // a `for` has been read
     bool target = false;         // between a `for` and its `in`
 
-    std::uint32_t levels() const { return base + tight + nots + loose + operand; }
+    std::uint32_t levels() const { return base + tight + nots + loose + compare + and_ + or_; }
+    // An operand of a conditional, a lambda, a slice or dict item, a keyword
+    // argument starts afresh.
+    void end_operand() { tight = nots = compare = and_ = or_ = 0; }
     void end_item() {
-        tight = nots = loose = operand = 0;
+        end_operand();
+        loose = 0;
         lambda_parameters = 0;
     }
-    void binary() {
+    void arithmetic() { tight = 0; }
+    void comparison() {
         tight = 0;
-        operand = std::max(operand, kOperand);
+        compare = kCompare;
     }
 };
 
@@ -318,41 +324,54 @@ std::size_t number_end(std::string_view s, std::size_t i) {
 bool keyword(Frame& f, std::string_view word, bool after_operand, bool after_is) {
     if (word == "not") {
         if (after_operand) {
-            f.binary();  // not in
+            f.comparison();  // not in
         } else if (!after_is) {
             f.nots += kPrefix;
         }
-    } else if (word == "and" || word == "or") {
-        f.binary();
-        f.nots = 0;
+    } else if (word == "and") {
+        f.tight = f.nots = f.compare = 0;
+        f.and_ = kAnd;
+    } else if (word == "or") {
+        f.tight = f.nots = f.compare = f.and_ = 0;
+        f.or_ = kOr;
     } else if (word == "in") {
         if (f.target) {
             f.target = false;
         } else {
-            f.binary();
+            f.comparison();
         }
     } else if (word == "is") {
-        f.binary();
+        f.comparison();
     } else if (word == "if") {
         if (f.comprehension) {
             f.end_item();
         } else {
-            f.binary();
-            f.nots = 0;
+            f.end_operand();
         }
     } else if (word == "else") {
-        f.tight = f.nots = 0;
+        f.end_operand();
         f.loose += kPrefix;
     } else if (word == "for") {
         f.end_item();
         f.comprehension = f.target = true;
     } else if (word == "lambda") {
-        f.loose += kLambda;
+        f.loose += kLambdaParameters;
         ++f.lambda_parameters;
     } else if (word == "await") {
         f.tight += kPrefix;
     } else if (word != "async" && word != "yield" && word != "from") {
         return false;
+    }
+    return true;
+}
+
+// Whether " for " occurs `count` times in printed text (in strings too).
+bool at_least_clauses(std::string_view text, std::uint32_t count) {
+    std::size_t at = 0;
+    for (std::uint32_t found = 0; found < count; ++found) {
+        at = text.find(" for ", at);
+        if (at == std::string_view::npos) return false;
+        at += 4;
     }
     return true;
 }
@@ -394,10 +413,11 @@ SourceDepth source_depth(std::string_view source) {
             operand = true;
         } else if (c == '(' || c == '[' || c == '{') {
             ++i;
-            const std::uint32_t weight = after_operand && c != '{' ? kPostfixBracket
-                                         : f.later_item          ? kLaterItemBracket
-                                                                 : kFirstItemBracket;
+            const std::uint32_t weight = f.arguments    ? kArgumentBracket
+                                         : f.later_item ? kLaterItemBracket
+                                                        : kFirstItemBracket;
             Frame inner;
+            inner.arguments = after_operand && c != '{';
             inner.base = f.levels() + weight;
             frames.push_back(inner);  // `f` is not used past this point
             depth.open_brackets = std::max(depth.open_brackets, frames.size() - 1);
@@ -423,10 +443,12 @@ SourceDepth source_depth(std::string_view source) {
             } else if (two == ":=") {
                 i += 2;
                 f.loose += kPrefix;
-            } else if (two == "//" || two == "<<" || two == ">>" || two == "<=" || two == ">=" || two == "==" ||
-                       two == "!=" || two == "->") {
+            } else if (two == "//" || two == "<<" || two == ">>") {
                 i += 2;
-                f.binary();
+                f.arithmetic();
+            } else if (two == "<=" || two == ">=" || two == "==" || two == "!=" || two == "->") {
+                i += 2;
+                f.comparison();
             } else {
                 ++i;
                 switch (c) {
@@ -437,26 +459,31 @@ SourceDepth source_depth(std::string_view source) {
                         }
                         break;
                     case ':':
-                        if (f.lambda_parameters > 0) --f.lambda_parameters;
-                        f.tight = f.nots = 0;
+                        if (f.lambda_parameters > 0) {
+                            --f.lambda_parameters;
+                            f.loose -= kLambdaParameters - kLambdaBody;
+                        }
+                        f.end_operand();
                         break;
-                    case '=': f.tight = f.nots = 0; break;
+                    case '=': f.end_operand(); break;
+                    case '<':
+                    case '>': f.comparison(); break;
                     case '-':
                     case '+':
                         if (after_operand) {
-                            f.binary();
+                            f.arithmetic();
                         } else {
                             f.tight += kPrefix;
                         }
                         break;
                     case '~': f.tight += kPrefix; break;
                     case '*':
-                        if (after_operand) f.binary();
+                        if (after_operand) f.arithmetic();
                         break;
                     case '.':
                     case ';':
                     case '!': break;
-                    default: f.binary(); break;
+                    default: f.arithmetic(); break;
                 }
             }
         }
@@ -548,14 +575,16 @@ Result<std::string> print_sandboxed(const Expr& tree, std::string_view wrapped, 
     // parser takes can print deeper than CPython compiles. A printing level
     // keeps a bracket or two open below it (the standard-library corpus never
     // has more open than levels plus one), so shallow text needs no count;
-    // nor does a tree with few comprehensions.
     constexpr std::uint32_t kMaxBracketsPerLevel = 4;
-    constexpr std::uint32_t kMaxParserLevelsPerLevel = kMaxBracketsPerLevel * (kLaterItemBracket + kOperand) + kLambda;
+    constexpr std::uint32_t kMaxParserLevelsPerLevel =
+        kMaxBracketsPerLevel * (kLaterItemBracket + kCompare + kAnd + kOr) + kLambdaParameters;
     if (generator.max_depth() * kMaxParserLevelsPerLevel > kMaxParserLevels) {
         const SourceDepth depth = source_depth(generator.text());
         if (depth.open_brackets > kMaxOpenBrackets || depth.parser_levels > kMaxParserLevels) return too_deep();
     }
-    if (printer.inlined_comprehensions() > kMaxInlinedComprehensions &&
+    // Each nested comprehension is a printing level and a " for " of its own.
+    if (generator.max_depth() > kMaxInlinedComprehensions &&
+        at_least_clauses(generator.text(), kMaxInlinedComprehensions + 1) &&
         inlined_comprehension_depth(tree) > kMaxInlinedComprehensions) {
         return too_deep();
     }
