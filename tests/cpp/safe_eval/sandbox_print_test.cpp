@@ -9,6 +9,7 @@
 
 #include "pycodegen/generator.h"
 #include "pyexpr/parser.h"
+#include "safe_eval/compile_limits.h"
 #include "safe_eval/sandbox_print.h"
 #include "safe_eval/transform.h"
 #include "support/records.h"
