@@ -10,7 +10,7 @@
 #include <fmt/format.h>
 
 #include "pycodegen/generator.h"
-#include "safe_eval/comments.h"
+#include "safe_eval/compile_limits.h"
 #include "safe_eval/messages.h"
 #include "safe_eval/sandbox_calls.h"
 
@@ -247,29 +247,6 @@ private:
 
 }  // namespace
 
-std::size_t max_open_brackets(std::string_view source) {
-    std::size_t open = 0;
-    std::size_t most = 0;
-    std::size_t i = 0;
-    while (i < source.size()) {
-        switch (source[i]) {
-            case '(':
-            case '[':
-            case '{': most = std::max(most, ++open); break;
-            case ')':
-            case ']':
-            case '}':
-                if (open > 0) --open;
-                break;
-            case '\'':
-            case '"': i = string_literal_end(source, i); continue;
-            default: break;
-        }
-        ++i;
-    }
-    return most;
-}
-
 Result<std::string> print_sandboxed(const Expr& tree, std::string_view wrapped, std::vector<const Expr*> kept_names,
                                     std::uint64_t prefix_len, std::size_t size_hint) {
     SandboxPrinter printer(std::move(kept_names), prefix_len);
@@ -285,15 +262,7 @@ Result<std::string> print_sandboxed(const Expr& tree, std::string_view wrapped, 
     if (const std::string& name = generator.unwritable_name(); !name.empty()) {
         return Result<std::string>::failure(fmt::format(fmt::runtime(msg::kUnwritableName), name));
     }
-    // A rewritten chain (`a.b.c...`) nests one call per link, so a chain the
-    // parser takes can print deeper than Python compiles. A printing level
-    // keeps a bracket or two open below it (the standard-library corpus never
-    // has more open than levels plus one), so shallow text needs no count.
-    constexpr std::uint32_t kMaxBracketsPerLevel = 4;
-    if (generator.max_depth() * kMaxBracketsPerLevel > kMaxOpenBrackets &&
-        max_open_brackets(generator.text()) > kMaxOpenBrackets) {
-        return too_deep();
-    }
+    if (too_deep_for_cpython(tree, generator.text(), generator.max_depth())) return too_deep();
     return generator.take();
 }
 

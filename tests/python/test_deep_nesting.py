@@ -17,6 +17,8 @@ import sys
 import textwrap
 
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 SANITIZE = os.environ.get("LUMRA_SANITIZE") == "1"
 N = 100_000
@@ -187,6 +189,84 @@ def test_deepest_accepted_input_fits_a_thread_stack(stack_kib):
     assert len(out["outcomes"]) == len(STACK_CASES)
     for o in out["outcomes"]:
         assert "result" in o or (o["error"] == "SyntaxError" and "too deeply nested" in o["message"]), o
+
+
+# ---- safe_eval output at CPython's limits -----------------------------------------------------
+
+# One level of each shape: the text before and after the level inside it.
+OUTPUT_SHAPES = [
+    ("lists", "[x, ", "]"), ("first items", "[", "]"), ("tuples", "(x, ", ")"), ("sets", "{x, ", "}"),
+    ("dict values", "{x: x, x: ", "}"), ("dict keys", "{", ": x}"), ("dict unpacking", "{**", "}"),
+    ("calls", "f(", ")"), ("call arguments", "f(x, ", ")"), ("keyword arguments", "f(x=", ")"),
+    ("methods", "a.b(x, ", ")"), ("subscripts", "x[", "]"), ("slices", "x[1:", "]"), ("steps", "x[::", "]"),
+    ("attributes", "(", ").a"), ("lambdas", "lambda x: ", ""), ("lambda defaults", "(lambda x=", ": x)"),
+    ("conditionals", "a if b else ", ""), ("conditions", "[a if ", " else b]"), ("not", "not ", ""),
+    ("unary minus", "-", ""), ("powers", "a ** ", ""), ("negated powers", "-a ** ", ""),
+    ("comparisons", "[x, a < ", "]"), ("operators", "[x, a or not b and c < d | e * -f ** ", "]"),
+    ("f-strings", "f'{ ", " }'"), ("format specs", "f'{x:{ ", " }}'"),
+    ("t-strings", "t'{ ", " }'"), ("list comprehensions", "[x for x in y if ", "]"),
+    ("comprehension elements", "{", " for x in y}"), ("comprehension iterables", "[x for x in ", "]"),
+    ("generators", "(x for x in y if ", ")"), ("walrus", "(y := ", ")"),
+    ("lambdas in comprehensions", "[x for x in y if (lambda: ", ")]"),
+]
+
+# The child finds how deep each case nests before safe_eval refuses it (for
+# nesting, and for nothing else), then compiles the outputs at and just below
+# that depth; CPython crashes on some deep texts, so it runs in a child.
+LIMIT_CHILD = """
+    import json, sys
+    def sandboxed(levels, leaf):
+        source = leaf
+        for opening, closing in reversed(levels):
+            source = opening + source + closing
+        try:
+            return se.safe_eval(source)
+        except SyntaxError as e:
+            assert "too deeply nested" in str(e), (source, str(e))
+            return None
+    results = []
+    for pattern, leaf in json.loads(sys.argv[1]):
+        levels = pattern * (MOST // len(pattern) + 1)
+        accepted, refused = 0, MOST
+        while refused - accepted > 1:
+            middle = (accepted + refused) // 2
+            if sandboxed(levels[:middle], leaf) is None:
+                refused = middle
+            else:
+                accepted = middle
+        for depth in range(max(0, accepted - 4), accepted + 1):
+            compile(sandboxed(levels[:depth], leaf), "<out>", "eval")
+        results.append(accepted)
+    report(depths=results)
+"""
+
+
+MOST = 260  # levels tried: more than the parser's limits allow
+
+
+def deepest_compiled(cases):
+    """For each (pattern, leaf), how many levels of the repeated pattern safe_eval accepts."""
+    out = run_child(LIMIT_CHILD.replace("sys.argv[1]", repr(json.dumps(cases))).replace("MOST", str(MOST)))
+    return out["depths"]
+
+
+@pytest.mark.parametrize("leaf", ["x", "1"])
+def test_safe_eval_output_compiles_at_the_limit_of_each_shape(leaf):
+    depths = deepest_compiled([([[opening, closing]], leaf) for _, opening, closing in OUTPUT_SHAPES])
+    for (name, _, _), depth in zip(OUTPUT_SHAPES, depths):
+        assert depth < MOST, name  # a limit was reached
+        assert depth >= 20, name  # and is not far below CPython's
+
+
+@settings(max_examples=60, deadline=None)
+@given(st.lists(st.lists(st.sampled_from(OUTPUT_SHAPES), min_size=1, max_size=8), min_size=1, max_size=4),
+       st.sampled_from(["x", "1", "x.y", "f(x)[0]"]))
+def test_safe_eval_output_compiles_at_the_limit_of_mixtures(patterns, leaf):
+    # Each pattern repeats until safe_eval refuses; a parenthesised level
+    # keeps the next shape's operand an atom.
+    cases = [([[opening, closing] if closing else ["(" + opening, ")"] for _, opening, closing in pattern], leaf)
+             for pattern in patterns]
+    assert all(depth < MOST for depth in deepest_compiled(cases))
 
 
 # ---- HTML ----------------------------------------------------------------------------------------

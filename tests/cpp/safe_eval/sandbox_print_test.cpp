@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "pycodegen/generator.h"
+#include "pyexpr/parser.h"
+#include "safe_eval/compile_limits.h"
 #include "safe_eval/sandbox_print.h"
 #include "safe_eval/transform.h"
 #include "support/records.h"
@@ -22,7 +24,7 @@ Result<std::string> through_tree(std::string_view source) {
     auto text = codegen::expression_to_source(rewritten.value());
     if (!text) return Result<std::string>::failure("too deep to print");
     // Text Python would not compile is refused either way.
-    if (max_open_brackets(*text) > kMaxOpenBrackets) {
+    if (!within_cpython_limits(rewritten.value(), *text)) {
         return Result<std::string>::failure("Validation Error: Expression is too deeply nested");
     }
     return std::move(*text);
@@ -137,6 +139,57 @@ TEST(SandboxPrint, CountsOpenBracketsOutsideStrings) {
     };
     for (const auto& [source, expected] : cases) {
         EXPECT_EQ(max_open_brackets(source), expected) << source;
+    }
+}
+
+// The weights add up along the nesting; items after a comma, comparisons,
+// `and` and `or` each add theirs once, and what ends an operand drops it.
+TEST(SandboxPrint, EstimatesParserLevels) {
+    const std::pair<const char*, std::size_t> cases[] = {
+        {"x", 0},
+        {"[x]", 29},
+        {"[x, [x]]", 59},
+        {"f(x)[0]", 29},
+        {"f(x, [y])", 58},
+        {"[x, f(y)]", 59},
+        {"{'a(': [x, (1)]}", 88},
+        {"-x + -[x]", 31},
+        {"not not [x]", 33},
+        {"a < b < [x]", 32},
+        {"a or b and not c < [x]", 38},
+        {"a and b or [x]", 31},
+        {"a if b else c if d else [x]", 33},
+        {"[a if b else c, [x]]", 59},
+        {"lambda a, b=[x]: [x]", 37},
+        {"lambda: lambda: [x]", 33},
+        {"[x for x in [y] if [z]]", 58},
+        {"x[-a:[b]]", 58},
+        {"-1e+5 ** [x]", 33},
+    };
+    for (const auto& [source, expected] : cases) {
+        EXPECT_EQ(source_depth(source).parser_levels, expected) << source;
+    }
+}
+
+// Only list, set and dict comprehensions nest in one scope: not through a
+// generator's or lambda's body, nor through the first iterable.
+TEST(SandboxPrint, CountsInlinedComprehensions) {
+    const std::pair<const char*, std::uint32_t> cases[] = {
+        {"x", 0},
+        {"[[x for x in y] for y in z]", 2},
+        {"{k: {v for v in k} for k in [a for a in b]}", 2},
+        {"[x for x in y if [z for z in x]]", 2},
+        {"[x for x in y for w in [z for z in x]]", 2},
+        {"[x for x in [y for y in z]]", 1},
+        {"[(x for x in [y for y in z]) for z in w]", 2},
+        {"[(x for x in y if [z for z in x]) for y in w]", 1},
+        {"[(lambda: [x for x in y]) for y in w]", 1},
+        {"[(lambda a=[x for x in y]: a) for y in w]", 2},
+    };
+    for (const auto& [source, expected] : cases) {
+        const auto parsed = pyexpr::parse_python_expression_full(source);
+        ASSERT_TRUE(parsed.ok()) << source;
+        EXPECT_EQ(inlined_comprehension_depth(parsed.expr), expected) << source;
     }
 }
 
