@@ -14,6 +14,7 @@
 #include <iterator>
 
 #include "pyexpr/utf8.h"
+#include "text/byte_search.h"
 
 namespace lumra::pyexpr {
 
@@ -61,14 +62,22 @@ LexicalError error_at(LexicalErrorType::Kind kind, uint32_t start, uint32_t end)
 }
 
 // Where decoding must start: the first backslash (unless raw) or CR, or npos
-// when the body is its own value.
-size_t first_to_decode(std::string_view body, bool raw) {
+// when the body is its own value. Only a triple-quoted body holds a CR that
+// no backslash comes before (the lexer ends other strings at a line break),
+// and a backslash before one is an escape unless the body is raw.
+size_t first_to_decode(std::string_view body, StringTokenFlags flags) {
     const char* data = body.data();
-    const void* cr = std::memchr(data, '\r', body.size());
-    const size_t end = cr == nullptr ? body.size() : static_cast<size_t>(static_cast<const char*>(cr) - data);
-    const void* backslash = raw ? nullptr : std::memchr(data, '\\', end);
-    if (backslash != nullptr) return static_cast<size_t>(static_cast<const char*>(backslash) - data);
-    return cr == nullptr ? std::string_view::npos : end;
+    const auto offset = [data](const void* found) {
+        return found == nullptr ? std::string_view::npos : static_cast<size_t>(static_cast<const char*>(found) - data);
+    };
+    size_t end = body.size();
+    if (flags.is_raw() || flags.is_triple_quoted()) {
+        const size_t cr = offset(std::memchr(data, '\r', body.size()));
+        if (flags.is_raw()) return cr;
+        if (cr != std::string_view::npos) end = cr;
+    }
+    const size_t backslash = offset(std::memchr(data, '\\', end));
+    return backslash != std::string_view::npos || end == body.size() ? backslash : end;
 }
 
 class Decoder {
@@ -243,7 +252,7 @@ std::optional<char32_t> lookup_unicode_name(std::string_view name) {
 std::optional<LexicalError> decode_string(std::string_view body, TextSize body_start, StringTokenFlags flags,
                                           std::string& out) {
     out.clear();
-    const size_t first = first_to_decode(body, flags.is_raw());
+    const size_t first = first_to_decode(body, flags);
     if (first == std::string_view::npos) {
         out.assign(body);
         return std::nullopt;
@@ -263,7 +272,7 @@ std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_st
                                 TextRange(start, start + len)};
         }
     }
-    const size_t first = first_to_decode(body, flags.is_raw());
+    const size_t first = first_to_decode(body, flags);
     if (first == std::string_view::npos) {
         out.assign(body);
         return std::nullopt;
@@ -276,12 +285,14 @@ std::optional<LexicalError> decode_interpolated_literal(std::string_view source_
     out.clear();
     // Raw: only doubled braces and line breaks change.
     const bool raw = flags.is_raw();
-    if (source_text.find_first_of(raw ? std::string_view("{}\r") : std::string_view("\\{}\r")) ==
-        std::string_view::npos) {
+    const size_t first = raw                        ? text::find_first_of_bytes(source_text, 0, '{', '}', '\r')
+                         : flags.is_triple_quoted() ? text::find_first_of_bytes(source_text, 0, '\\', '{', '}', '\r')
+                                                    : text::find_first_of_bytes(source_text, 0, '\\', '{', '}');
+    if (first == source_text.size()) {
         out.assign(source_text);
         return std::nullopt;
     }
-    return Decoder(source_text, start, Mode::Interpolated, raw, out).run(0);
+    return Decoder(source_text, start, Mode::Interpolated, raw, out).run(first);
 }
 
 }  // namespace lumra::pyexpr

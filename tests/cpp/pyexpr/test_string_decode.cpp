@@ -18,6 +18,10 @@ constexpr StringTokenFlags kBytes{StringTokenFlags::kBPrefix};
 constexpr StringTokenFlags kRawBytes{StringTokenFlags::kBPrefix | StringTokenFlags::kRPrefixUpper};
 constexpr StringTokenFlags kFString{StringTokenFlags::kFPrefix};
 constexpr StringTokenFlags kRawFString{StringTokenFlags::kFPrefix | StringTokenFlags::kRPrefixLower};
+// Only triple-quoted bodies hold a line break without a backslash before it.
+constexpr StringTokenFlags kTriple{StringTokenFlags::kTripleQuoted};
+constexpr StringTokenFlags kTripleBytes{StringTokenFlags::kBPrefix | StringTokenFlags::kTripleQuoted};
+constexpr StringTokenFlags kTripleFString{StringTokenFlags::kFPrefix | StringTokenFlags::kTripleQuoted};
 
 struct ValueCase {
     std::string_view body;
@@ -86,12 +90,12 @@ TEST(StringDecodeTest, Values) {
         {"\\n{{", kRawFString, "\\n{"},
         {"", kFString, ""},
         // A CR or CRLF of the source is a line feed, raw or not; an escaped CR stays.
-        {"a\r\nb\rc\n", kPlain, "a\nb\nc\n"},
-        {"\\r\r\r\n\\15", kPlain, "\r\n\n\r"},
+        {"a\r\nb\rc\n", kTriple, "a\nb\nc\n"},
+        {"\\r\r\r\n\\15", kTriple, "\r\n\n\r"},
         {"a\\\r\nb\r", kRaw, "a\\\nb\n"},
-        {"\r\n\\x0d", kBytes, "\n\r"},
+        {"\r\n\\x0d", kTripleBytes, "\n\r"},
         {"\\\r\r", kRawBytes, "\\\n\n"},
-        {"{{\r\n}}\\r\r", kFString, "{\n}\r\n"},
+        {"{{\r\n}}\\r\r", kTripleFString, "{\n}\r\n"},
         {"\\\r\n{{\r", kRawFString, "\\\n{\n"},
     };
     for (const auto& c : cases) {
@@ -119,7 +123,7 @@ TEST(StringDecodeTest, Errors) {
         {"{{\\x4", kFString, Kind::UnexpectedUnicode, 15, 15},
         {"\\N{NOPE}", kFString, Kind::UnexpectedUnicode, 13, 17},
         // Ranges stay source offsets after a CRLF, which the value holds as one byte.
-        {"\r\n\\x4g", kPlain, Kind::UnexpectedUnicode, 15, 16},
+        {"\r\n\\x4g", kTriple, Kind::UnexpectedUnicode, 15, 16},
     };
     for (const auto& c : cases) {
         std::string out;
