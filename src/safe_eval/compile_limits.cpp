@@ -277,7 +277,9 @@ std::uint32_t inlined_comprehension_depth(const Expr& tree) {
         }
     };
     while (!work.empty()) {
-        const auto [e, open] = work.back();
+        // Named copies, not a structured binding: the lambdas below capture them.
+        const Expr* const e = work.back().first;
+        const std::uint32_t open = work.back().second;
         work.pop_back();
         switch (e->kind()) {
             case ExprKind::ListComp:
