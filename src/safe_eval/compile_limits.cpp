@@ -300,9 +300,11 @@ std::uint32_t inlined_comprehension_depth(const Expr& tree) {
                 break;
             }
             case ExprKind::Generator: {
+                // A generator's code runs inside a handler of its own, which
+                // takes one of the blocks before its comprehensions do.
                 const auto& n = e->as<pyexpr::ExprGenerator>();
-                work.emplace_back(n.elt.get(), 0);
-                clauses(n.generators, open, 0);
+                work.emplace_back(n.elt.get(), 1);
+                clauses(n.generators, open, 1);
                 break;
             }
             case ExprKind::Lambda: {
@@ -316,12 +318,6 @@ std::uint32_t inlined_comprehension_depth(const Expr& tree) {
         }
     }
     return most;
-}
-
-bool within_cpython_limits(const Expr& tree, std::string_view text) {
-    const SourceDepth depth = source_depth(text);
-    return depth.open_brackets <= kMaxOpenBrackets && depth.parser_levels <= kMaxParserLevels &&
-           inlined_comprehension_depth(tree) <= kMaxInlinedComprehensions;
 }
 
 bool too_deep_for_cpython(const Expr& tree, std::string_view text, std::uint32_t print_depth) {

@@ -18,9 +18,10 @@ inline constexpr std::size_t kMaxOpenBrackets = 200;
 // `[x, [x, ... 1]]` estimated at 5969 compiles, one list deeper does not.
 inline constexpr std::size_t kMaxParserLevels = 5970;
 
-// Its compiler crashes when more list, set and dict comprehensions than this
-// nest within one function scope (they are inlined into it; a generator
-// expression's or lambda's body is a scope of its own).
+// Its compiler crashes when more blocks than this nest within one function
+// scope. Each list, set and dict comprehension takes one (they are inlined
+// into the scope); a generator expression's or lambda's body is a scope of
+// its own, but a generator's code runs inside a handler that takes one too.
 inline constexpr std::uint32_t kMaxInlinedComprehensions = 20;
 
 struct SourceDepth {
@@ -31,11 +32,9 @@ struct SourceDepth {
 // Both depths of printed source, string literals skipped.
 SourceDepth source_depth(std::string_view source);
 
-// The most list, set and dict comprehensions nested within one function scope.
+// The most blocks that list, set and dict comprehensions nested within one
+// function scope take, counting a generator's handler around them.
 std::uint32_t inlined_comprehension_depth(const pyexpr::Expr& tree);
-
-// Whether text printed from `tree` stays within all three limits.
-bool within_cpython_limits(const pyexpr::Expr& tree, std::string_view text);
 
 // The most brackets open at once in printed source, string literals skipped.
 inline std::size_t max_open_brackets(std::string_view source) { return source_depth(source).open_brackets; }

@@ -269,6 +269,45 @@ def test_safe_eval_output_compiles_at_the_limit_of_mixtures(patterns, leaf):
     assert all(depth < MOST for depth in deepest_compiled(cases))
 
 
+# A generator's code runs inside a handler that takes one of the 20 blocks in
+# which CPython 3.12 nests comprehensions: 19 list comprehensions fit around
+# it, 20 crash the compiler. (shape from k nested comprehensions)
+def nested_lists(k):
+    return "[" * k + "x" + " for y in z]" * k
+
+
+GENERATOR_SHAPES = [
+    ("element", lambda k: "(" + nested_lists(k) + " for q in r)"),
+    ("condition", lambda k: "(x for q in r if " + nested_lists(k) + ")"),
+    ("later iterable", lambda k: "(x for q in r for w in " + nested_lists(k) + ")"),
+    ("sole call argument", lambda k: "sum(" + nested_lists(k) + " for q in r)"),
+    ("generator in a generator", lambda k: "((" + nested_lists(k) + " for q in r) for s in t)"),
+    ("generator in a comprehension", lambda k: "[(" + nested_lists(k) + " for q in r) for y in z]"),
+    ("dict comprehensions", lambda k: "(" + "{" * k + "x: 1" + " for y in z}" * k + " for q in r)"),
+]
+
+
+def test_safe_eval_generators_take_a_block():
+    texts = [make(k) for _, make in GENERATOR_SHAPES for k in (19, 20)]
+    out = run_child(f"""
+        results = []
+        for text in {texts!r}:
+            try:
+                compile(se.safe_eval(text), "<out>", "eval")
+                results.append("compiled")
+            except SyntaxError as e:
+                results.append(str(e))
+        report(results=results)
+    """)
+    results = iter(out["results"])
+    for name, _ in GENERATOR_SHAPES:
+        assert (next(results), next(results)) == (
+            "compiled", "Validation Error: Expression is too deeply nested"), name
+    # Outside a generator, and in a lambda's body, all 20 stay accepted.
+    for text in (nested_lists(20), "lambda: " + nested_lists(20), "(x for q in " + nested_lists(20) + ")"):
+        assert run_child(f"report(text=se.safe_eval({text!r}))")["text"]
+
+
 # ---- HTML ----------------------------------------------------------------------------------------
 
 # (id, document from N, number of start tags that get the attribute)

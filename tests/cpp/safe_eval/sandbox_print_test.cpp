@@ -24,7 +24,9 @@ Result<std::string> through_tree(std::string_view source) {
     auto text = codegen::expression_to_source(rewritten.value());
     if (!text) return Result<std::string>::failure("too deep to print");
     // Text Python would not compile is refused either way.
-    if (!within_cpython_limits(rewritten.value(), *text)) {
+    const SourceDepth depth = source_depth(*text);
+    if (depth.open_brackets > kMaxOpenBrackets || depth.parser_levels > kMaxParserLevels ||
+        inlined_comprehension_depth(rewritten.value()) > kMaxInlinedComprehensions) {
         return Result<std::string>::failure("Validation Error: Expression is too deeply nested");
     }
     return std::move(*text);
@@ -171,8 +173,9 @@ TEST(SandboxPrint, EstimatesParserLevels) {
     }
 }
 
-// Only list, set and dict comprehensions nest in one scope: not through a
-// generator's or lambda's body, nor through the first iterable.
+// List, set and dict comprehensions nest in one scope, not through a lambda's
+// body nor through the first iterable; a generator's body counts from one
+// (its handler's block).
 TEST(SandboxPrint, CountsInlinedComprehensions) {
     const std::pair<const char*, std::uint32_t> cases[] = {
         {"x", 0},
@@ -182,7 +185,14 @@ TEST(SandboxPrint, CountsInlinedComprehensions) {
         {"[x for x in y for w in [z for z in x]]", 2},
         {"[x for x in [y for y in z]]", 1},
         {"[(x for x in [y for y in z]) for z in w]", 2},
-        {"[(x for x in y if [z for z in x]) for y in w]", 1},
+        {"[(x for x in y if [z for z in x]) for y in w]", 2},
+        {"(x for x in y)", 0},
+        {"(x for x in [y for y in z])", 1},
+        {"([x for x in y] for y in z)", 2},
+        {"f(x for x in y for w in [z for z in x])", 2},
+        {"((y for y in [x for x in z]) for z in w)", 2},
+        {"(((y for y in [x for x in z]) for z in w) for w in v)", 2},
+        {"((lambda: [x for x in y]) for y in w)", 1},
         {"[(lambda: [x for x in y]) for y in w]", 1},
         {"[(lambda a=[x for x in y]: a) for y in w]", 2},
     };
