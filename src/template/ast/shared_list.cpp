@@ -1,6 +1,7 @@
 #include "template/ast/shared_list.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <memory>
 #include <stdexcept>
@@ -24,6 +25,11 @@ struct ListedIndex {
   // An index built before the store grew (while a parse writes it): runs
   // read then may still be reading it, so it goes with the store.
   ListedIndex* retired = nullptr;
+
+  // Whether it covers a run that ends at `end` with records up to `left_end`.
+  bool covers(std::size_t end, std::uint32_t left_end) const noexcept { return items >= end && records >= left_end; }
+  // Whether the token at `i` is listed in a run whose records end at `bound`.
+  bool listed(std::size_t i, std::uint32_t bound) const noexcept { return tree[leaves + i] >= bound; }
 
   // The first position from `from` on whose record is `bound` or later, or
   // `leaves` when there is none.
@@ -92,10 +98,16 @@ class OpenKeys {
   std::unordered_map<std::string_view, std::uint32_t> counts_;
 };
 
-// Runs of at most this many tokens are swept: cheaper than the index, and
+// Runs of at most this many tokens are walked: cheaper than the index, and
 // the parser reads such runs while it is still writing the store (it reads
 // a long one, the whole list, once it is done).
 constexpr std::size_t kSwept = 64;
+// A short run's walk gives up for the index when it would enter more records
+// that leave out keys than this (loops nested deeper around it). The parser
+// reads short runs while it writes the store, and those hold none: a loop's
+// body is written out again only while it is short, and then leaves out every
+// name. So the index is built for such reads once the store is whole.
+constexpr std::size_t kEnteredRecords = 8;
 
 // The records open at a point of the index's sweep that leave out some keys:
 // for a name, the smallest such record that leaves it out. Scanned while
@@ -222,7 +234,7 @@ ListedIndex* build_index(const ListStore<Token>& store) {
 // The store's index, built (again) when the one it has does not cover the run.
 const ListedIndex& listed_index(const ListStore<Token>& store, std::size_t end, std::uint32_t left_end) {
   ListedIndex* index = store.listed.load(std::memory_order_acquire);
-  while (index == nullptr || index->items < end || index->records < left_end) {
+  while (index == nullptr || !index->covers(end, left_end)) {
     ListedIndex* built = build_index(store);
     built->retired = index;
     if (store.listed.compare_exchange_strong(index, built, std::memory_order_acq_rel, std::memory_order_acquire)) {
@@ -235,6 +247,53 @@ const ListedIndex& listed_index(const ListStore<Token>& store, std::size_t end, 
   return *index;
 }
 
+// Calls emit(position) for each token at [begin, end) that the records at
+// [left_begin, left_end) do not leave out, in order. The records form a
+// forest (ranges nest or lie apart, each written after those inside it), so
+// the walk meets them by position from the outermost down: one that leaves
+// out every name is jumped with all it holds, one that leaves out keys is
+// entered. The records met are then at most the tokens of the run and the
+// records entered: gives up (false) before it enters more than `budget`.
+template <class Emit>
+bool walk_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
+                 std::uint32_t left_end, std::size_t budget, Emit&& emit) {
+  const std::vector<LeftOut>& records = store.left_out;
+  // Records still to meet, the next by position last. The outermost records
+  // of a block, read back from its end, come by position descending.
+  std::vector<std::uint32_t> pending;
+  const auto meet_outermost = [&](std::uint32_t first, std::uint32_t past) {
+    for (std::uint32_t r = past; r > first; r = records[r - 1].inside) pending.push_back(r - 1);
+  };
+  meet_outermost(left_begin, left_end);
+  std::size_t entered = 0;
+  std::vector<std::uint32_t> open;
+  OpenKeys keys;
+  for (std::size_t i = begin; i < end;) {
+    while (!open.empty() && records[open.back()].to <= i) {
+      keys.pop(records[open.back()].keys_to - records[open.back()].keys_from);
+      open.pop_back();
+    }
+    if (!pending.empty() && records[pending.back()].from <= i) {
+      const std::uint32_t r = pending.back();
+      pending.pop_back();
+      const LeftOut& record = records[r];
+      if (record.keys_from == record.keys_to) {
+        // Every name of the range is left out, and so are the records inside it.
+        i = std::max<std::size_t>(i, record.to);
+        continue;
+      }
+      if (++entered > budget) return false;
+      open.push_back(r);
+      keys.push(std::span<const std::string>(store.keys).subspan(record.keys_from, record.keys_to - record.keys_from));
+      meet_outermost(record.inside, r);
+      continue;
+    }
+    if (!keys.holds_name(store.items[i].content)) emit(i);
+    ++i;
+  }
+  return true;
+}
+
 }  // namespace
 
 void check_list_room(std::size_t size) {
@@ -244,50 +303,34 @@ void check_list_room(std::size_t size) {
 void for_each_listed_by_sweep(const ListStore<Token>& store, std::size_t begin, std::size_t end,
                               std::uint32_t left_begin, std::uint32_t left_end, void (*visit)(void*, const Token&),
                               void* context) {
-  // The records that apply, outer ones first where they start together, so
-  // that open records form a stack.
-  std::vector<const LeftOut*> records;
-  records.reserve(left_end - left_begin);
-  for (std::uint32_t i = left_begin; i < left_end; ++i) {
-    if (store.left_out[i].from < store.left_out[i].to) records.push_back(&store.left_out[i]);
-  }
-  std::sort(records.begin(), records.end(), [](const LeftOut* a, const LeftOut* b) {
-    return a->from != b->from ? a->from < b->from : a->to > b->to;
-  });
-  std::vector<const LeftOut*> open;
-  OpenKeys keys;
-  std::size_t next = 0;
-  for (std::size_t i = begin; i < end;) {
-    while (!open.empty() && open.back()->to <= i) {
-      keys.pop(open.back()->keys_to - open.back()->keys_from);
-      open.pop_back();
-    }
-    bool skipped = false;
-    for (; next < records.size() && records[next]->from <= i; ++next) {
-      const LeftOut* record = records[next];
-      if (record->keys_from == record->keys_to) {
-        // Every name of the range is left out, and so are the records inside it.
-        i = record->to;
-        while (next + 1 < records.size() && records[next + 1]->from < record->to) ++next;
-        skipped = true;
-        break;
-      }
-      open.push_back(record);
-      keys.push(std::span<const std::string>(store.keys).subspan(record->keys_from, record->keys_to - record->keys_from));
-    }
-    if (skipped) {
-      ++next;
-      continue;
-    }
-    const Token& token = store.items[i++];
-    if (!keys.holds_name(token.content)) visit(context, token);
-  }
+  walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX,
+              [&](std::size_t i) { visit(context, store.items[i]); });
 }
 
 void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
                      std::uint32_t left_end, void (*visit)(void*, const Token&), void* context) {
-  if (end - begin <= kSwept || !store.read_long.exchange(true, std::memory_order_relaxed)) {
-    for_each_listed_by_sweep(store, begin, end, left_begin, left_end, visit, context);
+  if (end - begin <= kSwept) {
+    const ListedIndex* index = store.listed.load(std::memory_order_acquire);
+    if (index == nullptr || !index->covers(end, left_end)) {
+      // The listed tokens are kept until the walk is through, as it may give
+      // up for the index.
+      std::array<std::uint32_t, kSwept> listed;
+      std::size_t count = 0;
+      if (walk_listed(store, begin, end, left_begin, left_end, kEnteredRecords,
+                      [&](std::size_t i) { listed[count++] = static_cast<std::uint32_t>(i); })) {
+        for (std::size_t k = 0; k < count; ++k) visit(context, store.items[listed[k]]);
+        return;
+      }
+      index = &listed_index(store, end, left_end);
+    }
+    for (std::size_t i = begin; i < end; ++i) {
+      if (index->listed(i, left_end)) visit(context, store.items[i]);
+    }
+    return;
+  }
+  if (!store.read_long.exchange(true, std::memory_order_relaxed)) {
+    walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX,
+                [&](std::size_t i) { visit(context, store.items[i]); });
     return;
   }
   const ListedIndex& index = listed_index(store, end, left_end);

@@ -18,7 +18,12 @@
 // A read through records costs what it returns, not its run: from the second
 // long read on, the store keeps an index of the first record that leaves out
 // each token (see ListedIndex), so a read jumps from one listed token to the
-// next. The first long read sweeps its run, as building the index would.
+// next. The first long read walks its run, as building the index would.
+// Records nest as the nodes that wrote them do, so a walk enters only those
+// that leave out some names, and jumps over one that leaves out every name
+// with all it holds; a short run whose walk would enter more records than it
+// has tokens (loops over literals nest records around few names) is read
+// through the index instead. So no read costs the records in its window.
 //
 // Copies share the store; writing a list (`mut()`) first gives it a store of
 // its own, so a copy still behaves like a deep copy.
@@ -78,6 +83,10 @@ struct LeftOut {
   std::uint32_t to = 0;
   std::uint32_t keys_from = 0;
   std::uint32_t keys_to = 0;
+  // The records written inside this one's range are those just before it,
+  // from this number on (its own number when there are none): a read jumps
+  // over them when this one leaves out every name.
+  std::uint32_t inside = 0;
 };
 
 // Built by the first long read of a token store through its records; freed
@@ -104,7 +113,7 @@ struct ListStore {
   std::vector<LeftOut> left_out;
   std::vector<std::string> keys;
   mutable std::atomic<ListedIndex*> listed{nullptr};
-  // Whether a long run was read already: the first is swept (a parse reads
+  // Whether a long run was read already: the first is walked (a parse reads
   // its whole list once), the index serves the next.
   mutable std::atomic<bool> read_long{false};
 };
@@ -114,11 +123,12 @@ void check_list_room(std::size_t size);
 
 // Calls visit(context, token) for each token at [begin, end) of the store that
 // the records at [left_begin, left_end) do not leave out. A short run is
-// swept; a longer one is read through the store's index.
+// walked, or read through the index when its records are many; a longer one
+// is read through the index.
 void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
                      std::uint32_t left_end, void (*visit)(void*, const Token&), void* context);
-// The same by sweeping the whole run, whatever its length (for tests, which
-// compare the two ways).
+// The same by walking the whole run with its records, whatever its length
+// (for tests, which compare the two ways).
 void for_each_listed_by_sweep(const ListStore<Token>& store, std::size_t begin, std::size_t end,
                               std::uint32_t left_begin, std::uint32_t left_end, void (*visit)(void*, const Token&),
                               void* context);
@@ -192,8 +202,8 @@ class SharedList {
     }
   }
 
-  // The same by sweeping the whole run, as short runs are read (for tests
-  // that compare the two ways).
+  // The same by walking the whole run with its records, as short runs are
+  // read (for tests that compare the two ways).
   template <class Visit>
   void for_each_by_sweep(Visit&& visit) const {
     if constexpr (std::same_as<T, Token>) {
@@ -404,6 +414,14 @@ class ListWriter {
     if (record.to > store().items.size()) throw std::logic_error("a record covers tokens not written yet");
     std::vector<LeftOut>& records = store().left_out;
     check_list_room(records.size());
+    // Those written inside its range lie just before it, as ranges nest or
+    // lie apart: each step jumps one of them with all it holds, so each
+    // record is jumped once.
+    auto inside = static_cast<std::uint32_t>(records.size());
+    while (inside > 0 && records[inside - 1].from >= record.from && records[inside - 1].to <= record.to) {
+      inside = records[inside - 1].inside;
+    }
+    record.inside = inside;
     records.push_back(record);
   }
 

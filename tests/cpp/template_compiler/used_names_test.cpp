@@ -118,49 +118,58 @@ TEST(UsedNames, NestedRunsGiveWhatTheirListsHold) {
   }
 }
 
-TEST(UsedNames, DeepLoopsAreReadOnce) {
-  // 45 loops, each over a name of its own and using 40 names of its own, around 4000 uses.
-  constexpr int kLevels = 45;
-  constexpr int kUses = 4000;
+// 45 runs opened together around 4000 uses of one store, closed from the
+// innermost out as the test writes them.
+struct Nest {
+  static constexpr int kLevels = 45;
+  static constexpr int kUses = 4000;
+
+  explicit Nest(std::string (*name)(int)) {
+    for (int i = 0; i < kLevels; ++i) starts.push_back(writer.mark());
+    for (int i = 0; i < kUses; ++i) use(name(i));
+  }
+  Token token(std::string name) const { return Token{std::move(name), at, at + 1, {1, at}}; }
+  void use(std::string name) {
+    writer.push_back(token(std::move(name)));
+    ++at;
+  }
+  SharedTokens run(int level) const { return writer.run(starts[level], writer.mark()); }
+
   tast::TokenStoreWriter writer;
   std::vector<tast::TokenStoreWriter::Mark> starts;
-  for (int i = 0; i < kLevels; ++i) starts.push_back(writer.mark());
   std::uint64_t at = 0;
-  const auto use = [&](std::string name) { writer.push_back(Token{name, at, at + 1, {1, at}}), ++at; };
-  for (int i = 0; i < kUses; ++i) use("v" + std::to_string(i % kLevels));
+};
+
+TEST(UsedNames, DeepLoopsAreReadOnce) {
+  // Each loop over a name of its own, and using 40 names of its own.
+  Nest nest([](int i) { return "v" + std::to_string(i % Nest::kLevels); });
   // The store is whole before it is read, as after a parse.
   std::vector<SharedTokens> runs;
-  for (int level = kLevels - 1; level >= 0; --level) {
-    const Token loop{"v" + std::to_string(level), at, at + 1, {1, at}};
-    writer.leave_out(starts[level].items, writer.mark().items, writer.keep_keys(std::span(&loop, 1)));
-    for (int i = 0; i < 40; ++i) use("w" + std::to_string(level));
-    runs.push_back(writer.run(starts[level], writer.mark()));
+  for (int level = Nest::kLevels - 1; level >= 0; --level) {
+    const Token loop = nest.token("v" + std::to_string(level));
+    nest.writer.leave_out(nest.starts[level].items, nest.writer.mark().items,
+                          nest.writer.keep_keys(std::span(&loop, 1)));
+    for (int i = 0; i < 40; ++i) nest.use("w" + std::to_string(level));
+    runs.push_back(nest.run(level));
   }
   UsedNames names;
   for (const SharedTokens& run : runs) ASSERT_EQ(strings(names.of(run, nullptr)), read_whole(run, nullptr));
-  EXPECT_EQ(names.of(writer.run({}, writer.mark()), nullptr).size(), std::size_t{kLevels});
-  EXPECT_LE(names.tokens_read(), kUses + 40 * kLevels);
-  EXPECT_LE(names.names_taken(), 2 * kLevels * kLevels);
+  EXPECT_EQ(names.of(nest.writer.run({}, nest.writer.mark()), nullptr).size(), std::size_t{Nest::kLevels});
+  EXPECT_LE(names.tokens_read(), Nest::kUses + 40 * Nest::kLevels);
+  EXPECT_LE(names.names_taken(), 2 * Nest::kLevels * Nest::kLevels);
 }
 
 TEST(UsedNames, DeepRunsAreReadOnce) {
-  constexpr int kLevels = 45;
-  constexpr int kUses = 4000;
-  tast::TokenStoreWriter writer;
-  std::vector<tast::TokenStoreWriter::Mark> starts;
-  for (int i = 0; i < kLevels; ++i) starts.push_back(writer.mark());
-  std::uint64_t at = 0;
-  for (int i = 0; i < kUses; ++i, ++at) writer.push_back(Token{i % 2 ? "x" : "y", at, at + 1, {1, at}});
+  Nest nest([](int i) { return std::string(i % 2 ? "x" : "y"); });
   UsedNames names;
-  for (int level = kLevels - 1; level >= 0; --level) {
-    writer.push_back(Token{"c", at, at + 1, {1, at}});  // the level's own attribute
-    const UsedEdit edit{{Token{"c", at, at + 1, {1, at}}}, {Token{"c", at, at + 1, {1, at}}}};
-    ++at;
-    const SharedTokens run = writer.run(starts[level], writer.mark());
-    EXPECT_EQ(strings(names.of(run, &edit)), (std::vector<std::string>{"y", "x", "c"}));
+  for (int level = Nest::kLevels - 1; level >= 0; --level) {
+    const Token own = nest.token("c");  // the level's own attribute
+    nest.use("c");
+    const UsedEdit edit{{own}, {own}};
+    EXPECT_EQ(strings(names.of(nest.run(level), &edit)), (std::vector<std::string>{"y", "x", "c"}));
   }
-  EXPECT_LE(names.tokens_read(), kUses + kLevels);
-  EXPECT_LE(names.names_taken(), 3 * kLevels);
+  EXPECT_LE(names.tokens_read(), Nest::kUses + Nest::kLevels);
+  EXPECT_LE(names.names_taken(), 3 * Nest::kLevels);
 }
 
 TEST(UsedNames, RunsThatDoNotNestAreReadTokenByToken) {

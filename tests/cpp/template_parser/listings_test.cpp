@@ -4,6 +4,7 @@
 // (tests/python/test_used_variables.py).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <random>
@@ -156,13 +157,68 @@ std::string random_body(std::mt19937& rng, int depth) {
   return out;
 }
 
-// Every level's used variables, read through the store's index, are the
-// tokens a sweep of the level's whole run lists.
-TEST(Listings, IndexedReadsListWhatTheSweepLists) {
+// Chains of loops over literals and of fills around few uses: many records
+// nested around few tokens, which short reads leave to the index.
+std::string chained_body(std::mt19937& rng, int depth) {
+  const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const auto name = [&] { return pick(3) == 0 || depth == 0 ? std::string("g") : "v" + std::to_string(pick(depth)); };
+  std::string out;
+  for (int pieces = 1 + pick(3); pieces > 0; --pieces) {
+    const int links = 1 + pick(20);
+    switch (depth > 60 ? pick(2) : pick(4)) {
+      case 0:
+        for (int i = 1 + pick(3); i > 0; --i) out += "{{ " + name() + " }}";
+        break;
+      case 1:
+        for (int i = pick(80); i > 0; --i) out += "{{ " + name() + " }}";
+        break;
+      case 2:
+        for (int i = 0; i < links; ++i) out += "<c-for each=\"v" + std::to_string(depth + i) + " in [1, 2]\">";
+        out += chained_body(rng, depth + links);
+        for (int i = 0; i < links; ++i) out += "</c-for>";
+        break;
+      default:
+        for (int i = 0; i < links; ++i) {
+          out += "<c-card><c-fill name=\"s\" data=\"{ v" + std::to_string(depth + i) + " }\">";
+        }
+        out += chained_body(rng, depth + links);
+        for (int i = 0; i < links; ++i) out += "</c-fill></c-card>";
+    }
+  }
+  return out;
+}
+
+// The tokens of a list's run that no record of its window leaves out, each
+// record checked at each token.
+std::vector<const Token*> listed_by_every_record(const SharedTokens& list) {
+  std::vector<const Token*> out;
+  const auto layout = list.layout();
+  if (layout.store == nullptr) return out;
+  const ListStore<Token>& store = *layout.store;
+  for (std::size_t i = layout.begin; i < layout.end; ++i) {
+    const VariableKey key(store.items[i].content);
+    bool left_out = false;
+    for (std::uint32_t r = layout.left_begin; r < layout.left_end && !left_out; ++r) {
+      const LeftOut& record = store.left_out[r];
+      if (i < record.from || i >= record.to) continue;
+      left_out = record.keys_from == record.keys_to;
+      for (std::uint32_t k = record.keys_from; k < record.keys_to; ++k) left_out |= store.keys[k] == key.view();
+    }
+    if (!left_out) out.push_back(&store.items[i]);
+  }
+  return out;
+}
+
+// Every level's used variables, read as a caller reads them (walked, or
+// through the store's index, twice), are the tokens a walk of the level's
+// whole run lists and those no record leaves out.
+TEST(Listings, EveryWayOfReadingListsTheSame) {
   std::mt19937 rng(52);
   std::size_t indexed = 0;
-  for (int round = 0; round < 300; ++round) {
-    const std::string source = random_body(rng, 0);
+  std::size_t short_reads_indexed = 0;
+  for (int round = 0; round < 400; ++round) {
+    const bool chained = round % 4 == 3;
+    const std::string source = chained ? chained_body(rng, 0) : random_body(rng, 0);
     const Template top = parse_ok(source);
     std::vector<const SharedTokens*> lists;
     std::vector<const Template*> pending{&top};
@@ -177,15 +233,30 @@ TEST(Listings, IndexedReadsListWhatTheSweepLists) {
         if (node->has_body()) pending.push_back(&*node->with_body()->body);
       }
     }
+    // Short runs first: their reads build the index only when they give up
+    // walking, before any long read could.
+    std::stable_partition(lists.begin(), lists.end(),
+                          [](const SharedTokens* list) { return list->layout().end - list->layout().begin <= 64; });
     for (const SharedTokens* list : lists) {
-      std::vector<const Token*> read, swept;
+      std::vector<const Token*> read, again, swept;
       list->for_each([&](const Token& token) { read.push_back(&token); });
+      list->for_each([&](const Token& token) { again.push_back(&token); });
       list->for_each_by_sweep([&](const Token& token) { swept.push_back(&token); });
       ASSERT_EQ(read, swept) << source;
-      if (!list->is_flat() && list->stored_items() > 64) ++indexed;
+      ASSERT_EQ(again, swept) << source;
+      ASSERT_EQ(listed_by_every_record(*list), swept) << source;
+      const auto layout = list->layout();
+      if (list->is_flat()) continue;
+      const bool built = layout.store->listed.load() != nullptr;
+      if (layout.end - layout.begin > 64) {
+        ++indexed;
+      } else if (built) {
+        ++short_reads_indexed;
+      }
     }
   }
-  EXPECT_GT(indexed, 100u);  // the index was in use
+  EXPECT_GT(indexed, 100u);              // the index served long runs
+  EXPECT_GT(short_reads_indexed, 100u);  // and short ones under deep chains
 }
 
 // Two parsed trees that differ where a loop or a fill leaves the difference
