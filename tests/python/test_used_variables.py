@@ -8,6 +8,7 @@ its pieces'; a node its body's, its end tag's, its attributes', then its start
 tag's (without a body: its start tag's, then its attributes'). Slots: a body
 lists its nodes'; a <c-slot> its own name, then its body's."""
 
+import itertools
 import re
 import unicodedata
 
@@ -95,7 +96,8 @@ def use_name(depth, draw):
     return draw(st.sampled_from(bound + ["a", "b"]))
 
 
-KINDS = ["use", "many", "lots", "comment", "div", "if", "for", "for-attr", "fill", "slot"]
+CHAINS = itertools.count()  # names no other loop binds
+KINDS = ["use", "many", "lots", "comment", "div", "if", "for", "for-attr", "fill", "slot", "chain"]
 
 
 @st.composite
@@ -124,6 +126,11 @@ def body(draw, depth=0):
             # Its other attributes see the loop variable; its own iterable does not.
             inner = use_name(depth + 1, draw)
             pieces.append(f'<p c-for="{loop_name(depth)} in {name}" c-x="{inner}">{draw(body(depth + 1))}</p>')
+        elif kind == "chain":
+            # Loops over literals around few names: records outnumber tokens.
+            links, chain = draw(st.integers(1, 12)), next(CHAINS)
+            pieces.append("".join(f'<c-for each="k{chain}_{j} in [1, 2]">' for j in range(links))
+                          + draw(body(depth)) + "</c-for>" * links)
         elif kind == "fill":
             pieces.append(f'<c-card><c-fill name="s" data="{loop_name(depth)}">{draw(body(depth + 1))}'
                           f'</c-fill></c-card>')
@@ -243,3 +250,9 @@ def test_deep_trees_read_as_their_pieces_at_every_level():
         assert repr(tree) == repr(rebuilt(tree))
         other = tp.parse_template(text.replace("v3 in", "w3 in").replace("{ v3 }", "{ w3 }").replace('"v3"', '"w3"'))
         assert tree != other and rebuilt(tree) != rebuilt(other)
+    # Loops over literals around two uses: short runs under hundreds of records.
+    text = "".join(f'<c-for each="v{i} in [1, 2]">' for i in range(300)) + "{{ x }}{{ v3 }}" + "</c-for>" * 300
+    tree = tp.parse_template(text)
+    for _ in range(2):
+        check(tree)
+    assert repr(tree) == repr(rebuilt(tree))

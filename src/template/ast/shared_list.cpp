@@ -1,7 +1,6 @@
 #include "template/ast/shared_list.h"
 
 #include <algorithm>
-#include <array>
 #include <bit>
 #include <memory>
 #include <stdexcept>
@@ -247,22 +246,24 @@ const ListedIndex& listed_index(const ListStore<Token>& store, std::size_t end, 
   return *index;
 }
 
-// Calls emit(position) for each token at [begin, end) that the records at
+// Calls visit(context, token) for each token at [begin, end) that the records at
 // [left_begin, left_end) do not leave out, in order. The records form a
 // forest (ranges nest or lie apart, each written after those inside it), so
 // the walk meets them by position from the outermost down: one that leaves
 // out every name is jumped with all it holds, one that leaves out keys is
 // entered. The records met are then at most the tokens of the run and the
-// records entered: gives up (false) before it enters more than `budget`.
-template <class Emit>
-bool walk_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
-                 std::uint32_t left_end, std::size_t budget, Emit&& emit) {
+// records entered. Stops before it enters more than `budget`, and gives the
+// position it reached (`end` when it went through): the tokens before it are
+// visited.
+std::size_t walk_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
+                        std::uint32_t left_end, std::size_t budget, void (*visit)(void*, const Token&),
+                        void* context) {
   const std::vector<LeftOut>& records = store.left_out;
   // Records still to meet, the next by position last. The outermost records
   // of a block, read back from its end, come by position descending.
   std::vector<std::uint32_t> pending;
   const auto meet_outermost = [&](std::uint32_t first, std::uint32_t past) {
-    for (std::uint32_t r = past; r > first; r = records[r - 1].inside) pending.push_back(r - 1);
+    for (std::uint32_t r = past; r > first; r = store.inside[r - 1]) pending.push_back(r - 1);
   };
   meet_outermost(left_begin, left_end);
   std::size_t entered = 0;
@@ -282,16 +283,25 @@ bool walk_listed(const ListStore<Token>& store, std::size_t begin, std::size_t e
         i = std::max<std::size_t>(i, record.to);
         continue;
       }
-      if (++entered > budget) return false;
+      if (++entered > budget) return i;
       open.push_back(r);
       keys.push(std::span<const std::string>(store.keys).subspan(record.keys_from, record.keys_to - record.keys_from));
-      meet_outermost(record.inside, r);
+      meet_outermost(store.inside[r], r);
       continue;
     }
-    if (!keys.holds_name(store.items[i].content)) emit(i);
-    ++i;
+    // The tokens up to the next record's start or the innermost open one's end.
+    std::size_t stop = end;
+    if (!pending.empty()) stop = std::min<std::size_t>(stop, records[pending.back()].from);
+    if (open.empty()) {
+      for (; i < stop; ++i) visit(context, store.items[i]);
+      continue;
+    }
+    stop = std::min<std::size_t>(stop, records[open.back()].to);
+    for (; i < stop; ++i) {
+      if (!keys.holds_name(store.items[i].content)) visit(context, store.items[i]);
+    }
   }
-  return true;
+  return end;
 }
 
 }  // namespace
@@ -303,34 +313,27 @@ void check_list_room(std::size_t size) {
 void for_each_listed_by_sweep(const ListStore<Token>& store, std::size_t begin, std::size_t end,
                               std::uint32_t left_begin, std::uint32_t left_end, void (*visit)(void*, const Token&),
                               void* context) {
-  walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX,
-              [&](std::size_t i) { visit(context, store.items[i]); });
+  walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX, visit, context);
 }
 
 void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
                      std::uint32_t left_end, void (*visit)(void*, const Token&), void* context) {
   if (end - begin <= kSwept) {
     const ListedIndex* index = store.listed.load(std::memory_order_acquire);
+    std::size_t from = begin;
     if (index == nullptr || !index->covers(end, left_end)) {
-      // The listed tokens are kept until the walk is through, as it may give
-      // up for the index.
-      std::array<std::uint32_t, kSwept> listed;
-      std::size_t count = 0;
-      if (walk_listed(store, begin, end, left_begin, left_end, kEnteredRecords,
-                      [&](std::size_t i) { listed[count++] = static_cast<std::uint32_t>(i); })) {
-        for (std::size_t k = 0; k < count; ++k) visit(context, store.items[listed[k]]);
-        return;
-      }
+      // Where the walk gives up, the index reads on.
+      from = walk_listed(store, begin, end, left_begin, left_end, kEnteredRecords, visit, context);
+      if (from == end) return;
       index = &listed_index(store, end, left_end);
     }
-    for (std::size_t i = begin; i < end; ++i) {
+    for (std::size_t i = from; i < end; ++i) {
       if (index->listed(i, left_end)) visit(context, store.items[i]);
     }
     return;
   }
   if (!store.read_long.exchange(true, std::memory_order_relaxed)) {
-    walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX,
-                [&](std::size_t i) { visit(context, store.items[i]); });
+    walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX, visit, context);
     return;
   }
   const ListedIndex& index = listed_index(store, end, left_end);

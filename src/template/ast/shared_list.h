@@ -83,10 +83,6 @@ struct LeftOut {
   std::uint32_t to = 0;
   std::uint32_t keys_from = 0;
   std::uint32_t keys_to = 0;
-  // The records written inside this one's range are those just before it,
-  // from this number on (its own number when there are none): a read jumps
-  // over them when this one leaves out every name.
-  std::uint32_t inside = 0;
 };
 
 // Built by the first long read of a token store through its records; freed
@@ -111,6 +107,10 @@ struct ListStore {
   // Token stores only. In the order they were written, each after the tokens
   // it covers; their ranges nest or lie apart, as the nodes that wrote them do.
   std::vector<LeftOut> left_out;
+  // For each record, where the records written inside its range start: they
+  // are those just before it, from this number on (its own number when there
+  // are none). A read jumps over them when it leaves out every name.
+  std::vector<std::uint32_t> inside;
   std::vector<std::string> keys;
   mutable std::atomic<ListedIndex*> listed{nullptr};
   // Whether a long run was read already: the first is walked (a parse reads
@@ -413,16 +413,17 @@ class ListWriter {
     // is written holds a token it covers (the reads rely on it).
     if (record.to > store().items.size()) throw std::logic_error("a record covers tokens not written yet");
     std::vector<LeftOut>& records = store().left_out;
+    std::vector<std::uint32_t>& inside = store().inside;
     check_list_room(records.size());
     // Those written inside its range lie just before it, as ranges nest or
     // lie apart: each step jumps one of them with all it holds, so each
     // record is jumped once.
-    auto inside = static_cast<std::uint32_t>(records.size());
-    while (inside > 0 && records[inside - 1].from >= record.from && records[inside - 1].to <= record.to) {
-      inside = records[inside - 1].inside;
+    auto first = static_cast<std::uint32_t>(records.size());
+    while (first > 0 && records[first - 1].from >= record.from && records[first - 1].to <= record.to) {
+      first = inside[first - 1];
     }
-    record.inside = inside;
     records.push_back(record);
+    inside.push_back(first);
   }
 
   SharedList<T> whole_;  // the store, whole
