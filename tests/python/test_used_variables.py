@@ -8,7 +8,6 @@ its pieces'; a node its body's, its end tag's, its attributes', then its start
 tag's (without a body: its start tag's, then its attributes'). Slots: a body
 lists its nodes'; a <c-slot> its own name, then its body's."""
 
-import itertools
 import re
 import unicodedata
 
@@ -96,8 +95,7 @@ def use_name(depth, draw):
     return draw(st.sampled_from(bound + ["a", "b"]))
 
 
-CHAINS = itertools.count()  # names no other loop binds
-KINDS = ["use", "many", "lots", "comment", "div", "if", "for", "for-attr", "fill", "slot", "chain"]
+KINDS = ["use", "many", "lots", "comment", "div", "if", "for", "for-attr", "fill", "slot"]
 
 
 @st.composite
@@ -126,11 +124,6 @@ def body(draw, depth=0):
             # Its other attributes see the loop variable; its own iterable does not.
             inner = use_name(depth + 1, draw)
             pieces.append(f'<p c-for="{loop_name(depth)} in {name}" c-x="{inner}">{draw(body(depth + 1))}</p>')
-        elif kind == "chain":
-            # Loops over literals around few names: records outnumber tokens.
-            links, chain = draw(st.integers(1, 12)), next(CHAINS)
-            pieces.append("".join(f'<c-for each="k{chain}_{j} in [1, 2]">' for j in range(links))
-                          + draw(body(depth)) + "</c-for>" * links)
         elif kind == "fill":
             pieces.append(f'<c-card><c-fill name="s" data="{loop_name(depth)}">{draw(body(depth + 1))}'
                           f'</c-fill></c-card>')
