@@ -310,7 +310,7 @@ void check_list_room(std::size_t size) {
   if (size >= UINT32_MAX - 1) throw std::length_error("too many items in one template's lists");
 }
 
-void for_each_listed_by_sweep(const ListStore<Token>& store, std::size_t begin, std::size_t end,
+void for_each_listed_by_walk(const ListStore<Token>& store, std::size_t begin, std::size_t end,
                               std::uint32_t left_begin, std::uint32_t left_end, void (*visit)(void*, const Token&),
                               void* context) {
   walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX, visit, context);

@@ -21,8 +21,8 @@
 // next. The first long read walks its run, as building the index would.
 // Records nest as the nodes that wrote them do, so a walk enters only those
 // that leave out some names, and jumps over one that leaves out every name
-// with all it holds; a short run whose walk would enter more records than it
-// has tokens (loops over literals nest records around few names) is read
+// with all it holds; a short run whose walk would enter more than a few of
+// the former (loops over literals nest records around few names) reads on
 // through the index instead. So no read costs the records in its window.
 //
 // Copies share the store; writing a list (`mut()`) first gives it a store of
@@ -129,7 +129,7 @@ void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size
                      std::uint32_t left_end, void (*visit)(void*, const Token&), void* context);
 // The same by walking the whole run with its records, whatever its length
 // (for tests, which compare the two ways).
-void for_each_listed_by_sweep(const ListStore<Token>& store, std::size_t begin, std::size_t end,
+void for_each_listed_by_walk(const ListStore<Token>& store, std::size_t begin, std::size_t end,
                               std::uint32_t left_begin, std::uint32_t left_end, void (*visit)(void*, const Token&),
                               void* context);
 
@@ -205,11 +205,11 @@ class SharedList {
   // The same by walking the whole run with its records, as short runs are
   // read (for tests that compare the two ways).
   template <class Visit>
-  void for_each_by_sweep(Visit&& visit) const {
+  void for_each_by_walk(Visit&& visit) const {
     if constexpr (std::same_as<T, Token>) {
       if (store_ && !is_flat()) {
         using V = std::remove_reference_t<Visit>;
-        for_each_listed_by_sweep(
+        for_each_listed_by_walk(
             *store_, begin_, end_index(), left_begin_, left_end_,
             [](void* v, const Token& token) { (*static_cast<V*>(v))(token); },
             const_cast<void*>(static_cast<const void*>(&visit)));

@@ -238,13 +238,13 @@ TEST(Listings, EveryWayOfReadingListsTheSame) {
     std::stable_partition(lists.begin(), lists.end(),
                           [](const SharedTokens* list) { return list->layout().end - list->layout().begin <= 64; });
     for (const SharedTokens* list : lists) {
-      std::vector<const Token*> read, again, swept;
+      std::vector<const Token*> read, again, walked;
       list->for_each([&](const Token& token) { read.push_back(&token); });
       list->for_each([&](const Token& token) { again.push_back(&token); });
-      list->for_each_by_sweep([&](const Token& token) { swept.push_back(&token); });
-      ASSERT_EQ(read, swept) << source;
-      ASSERT_EQ(again, swept) << source;
-      ASSERT_EQ(listed_by_every_record(*list), swept) << source;
+      list->for_each_by_walk([&](const Token& token) { walked.push_back(&token); });
+      ASSERT_EQ(read, walked) << source;
+      ASSERT_EQ(again, walked) << source;
+      ASSERT_EQ(listed_by_every_record(*list), walked) << source;
       const auto layout = list->layout();
       if (list->is_flat()) continue;
       const bool built = layout.store->listed.load() != nullptr;
