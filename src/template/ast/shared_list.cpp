@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <memory>
+#include <optional>
 #include <stdexcept>
-#include <unordered_map>
 #include <utility>
+
+#include "template/ast/open_names.h"
 
 namespace lumra::template_ast {
 
@@ -58,117 +60,23 @@ namespace {
 
 constexpr std::uint32_t kListed = UINT32_MAX;
 
-// The keys of the records open at a point of the sweep, compared by scanning
-// while few and through counts once many are open (deep loop nesting).
-class OpenKeys {
- public:
-  void push(std::span<const std::string> keys) {
-    for (const std::string& key : keys) open_.push_back(key);
-    if (!counts_.empty()) {
-      for (const std::string& key : keys) ++counts_[key];
-    } else if (open_.size() > kScanLimit) {
-      for (std::string_view key : open_) ++counts_[key];
-    }
-  }
-  void pop(std::size_t count) {
-    for (; count > 0; --count) {
-      const std::string_view key = open_.back();
-      if (!counts_.empty()) {
-        const auto it = counts_.find(key);
-        if (--it->second == 0) counts_.erase(it);
-      }
-      open_.pop_back();
-    }
-    if (open_.size() <= kScanLimit) counts_.clear();
-  }
-
-  // Whether the name's key is open.
-  bool holds_name(std::string_view name) const {
-    if (open_.empty()) return false;
-    const VariableKey key(name);
-    if (!counts_.empty()) return counts_.contains(key.view());
-    return std::find(open_.begin(), open_.end(), key.view()) != open_.end();
-  }
-
- private:
-  static constexpr std::size_t kScanLimit = 8;
-
-  std::vector<std::string_view> open_;
-  std::unordered_map<std::string_view, std::uint32_t> counts_;
-};
-
 // Runs of at most this many tokens are walked: cheaper than the index, and
 // the parser reads such runs while it is still writing the store (it reads
 // a long one, the whole list, once it is done).
 constexpr std::size_t kSwept = 64;
-// A short run's walk gives up for the index when it would enter more records
-// that leave out keys than this (loops nested deeper around it). The parser
-// reads short runs while it writes the store, and those hold none: a loop's
+// A short run's walk gives up for the index when it would enter more than 8
+// records that leave out keys (loops nested deeper around it), or take more
+// than 16 of their keys (a loop over many names): the index pays for each
+// once per store, where a walk pays at each read. The parser reads short
+// runs while it writes the store, and those hold no such record: a loop's
 // body is written out again only while it is short, and then leaves out every
 // name. So the index is built for such reads once the store is whole.
-constexpr std::size_t kEnteredRecords = 8;
-
-// The records open at a point of the index's sweep that leave out some keys:
-// for a name, the smallest such record that leaves it out. Scanned while
-// few keys are open, looked up by key once many are (deep loop nesting).
-class OpenRecordKeys {
- public:
-  void push(std::span<const std::string> keys, std::uint32_t record) {
-    for (const std::string& key : keys) open_.push_back({key, record});
-    if (mapped_) {
-      for (const std::string& key : keys) add(key, record);
-    } else if (open_.size() > kScanLimit) {
-      for (const Open& open : open_) add(open.key, open.record);
-      mapped_ = true;
-    }
-  }
-  void pop(std::size_t count) {
-    for (; count > 0; --count) {
-      if (mapped_) {
-        const auto it = by_key_.find(open_.back().key);
-        it->second.pop_back();
-        if (it->second.empty()) by_key_.erase(it);
-      }
-      open_.pop_back();
-    }
-    if (mapped_ && open_.size() <= kScanLimit) {
-      by_key_.clear();
-      mapped_ = false;
-    }
-  }
-
-  // The smallest open record that leaves the name out, or kListed.
-  std::uint32_t first_leaving_out(std::string_view name) const {
-    if (open_.empty()) return kListed;
-    const VariableKey key(name);
-    if (mapped_) {
-      const auto it = by_key_.find(key.view());
-      return it == by_key_.end() ? kListed : it->second.back();
-    }
-    std::uint32_t first = kListed;
-    for (const Open& open : open_) {
-      if (open.key == key.view()) first = std::min(first, open.record);
-    }
-    return first;
-  }
-
- private:
-  static constexpr std::size_t kScanLimit = 8;
-  struct Open {
-    std::string_view key;
-    std::uint32_t record;
-  };
-
-  void add(std::string_view key, std::uint32_t record) {
-    std::vector<std::uint32_t>& stack = by_key_[key];
-    stack.push_back(stack.empty() ? record : std::min(record, stack.back()));
-  }
-
-  std::vector<Open> open_;
-  bool mapped_ = false;
-  // Per key, the smallest record open at each depth of its stack.
-  std::unordered_map<std::string_view, std::vector<std::uint32_t>> by_key_;
+struct WalkBudget {
+  std::size_t records;
+  std::size_t keys;
 };
+constexpr WalkBudget kShortWalk{8, 16};
+constexpr WalkBudget kWholeWalk{SIZE_MAX, SIZE_MAX};
 
 ListedIndex* build_index(const ListStore<Token>& store) {
   const std::size_t size = store.items.size();
@@ -180,9 +88,9 @@ ListedIndex* build_index(const ListStore<Token>& store) {
   tree.assign(2 * index->leaves, 0);
 
   // A sweep of the whole store with its records, outer ones first where they
-  // start together. Open records form a stack; for each way a record leaves
-  // names out (all of them, or one key) a stack keeps the smallest record
-  // number open.
+  // start together (of two with one range, the later written). Open records
+  // form a stack; the records that leave out every name keep the smallest
+  // number open, and OpenNames does so for each key.
   std::vector<std::uint32_t> order;
   order.reserve(store.left_out.size());
   for (std::uint32_t r = 0; r < store.left_out.size(); ++r) {
@@ -191,14 +99,12 @@ ListedIndex* build_index(const ListStore<Token>& store) {
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
     const LeftOut& x = store.left_out[a];
     const LeftOut& y = store.left_out[b];
-    return x.from != y.from ? x.from < y.from : x.to > y.to;
+    if (x.from != y.from) return x.from < y.from;
+    return x.to != y.to ? x.to > y.to : a > b;
   });
   std::vector<std::uint32_t> open;
   std::vector<std::uint32_t> every_name;  // records that leave out every name
-  OpenRecordKeys keyed;
-  const auto keys_of = [&](const LeftOut& record) {
-    return std::span<const std::string>(store.keys).subspan(record.keys_from, record.keys_to - record.keys_from);
-  };
+  OpenNames keyed;
   std::size_t next = 0;
   for (std::size_t i = 0; i < size; ++i) {
     while (!open.empty() && store.left_out[open.back()].to <= i) {
@@ -206,7 +112,7 @@ ListedIndex* build_index(const ListStore<Token>& store) {
       if (record.keys_from == record.keys_to) {
         every_name.pop_back();
       } else {
-        keyed.pop(record.keys_to - record.keys_from);
+        keyed.close();
       }
       open.pop_back();
     }
@@ -217,7 +123,7 @@ ListedIndex* build_index(const ListStore<Token>& store) {
       if (record.keys_from == record.keys_to) {
         every_name.push_back(every_name.empty() ? r : std::min(r, every_name.back()));
       } else {
-        keyed.push(keys_of(record), r);
+        keyed.open(store, r);
       }
     }
     const std::uint32_t first = std::min(every_name.empty() ? kListed : every_name.back(),
@@ -246,32 +152,76 @@ const ListedIndex& listed_index(const ListStore<Token>& store, std::size_t end, 
   return *index;
 }
 
+// What a walk keeps while it goes: a thread's last walk leaves it for the
+// next (a page's reads walk many short runs), unless it grew large. A walk
+// that starts while another is under way (a visit that reads) has its own.
+struct WalkScratch {
+  std::vector<std::uint32_t> pending;
+  std::vector<std::uint32_t> open;
+  OpenNames names;
+};
+
+class ScratchUse {
+  struct Kept {
+    WalkScratch scratch;
+    bool busy = false;
+  };
+  static constexpr std::size_t kKept = 4096;  // items of all kinds
+  static thread_local Kept kept_;
+
+  Kept* const kept_here_ = &kept_;  // one thread-local lookup
+  std::optional<WalkScratch> own_;  // before `scratch`, which may be it
+
+ public:
+  ScratchUse() : scratch(kept_here_->busy ? own_.emplace() : kept_here_->scratch) { kept_here_->busy = true; }
+  ~ScratchUse() {
+    if (own_) return;
+    kept_here_->busy = false;
+    if (scratch.pending.capacity() + scratch.open.capacity() + scratch.names.held() > kKept) {
+      scratch = WalkScratch();
+    } else {
+      scratch.pending.clear();
+      scratch.open.clear();
+      scratch.names.clear();
+    }
+  }
+  ScratchUse(const ScratchUse&) = delete;
+  ScratchUse& operator=(const ScratchUse&) = delete;
+
+  WalkScratch& scratch;
+};
+thread_local ScratchUse::Kept ScratchUse::kept_;
+
 // Calls visit(context, token) for each token at [begin, end) that the records at
 // [left_begin, left_end) do not leave out, in order. The records form a
 // forest (ranges nest or lie apart, each written after those inside it), so
 // the walk meets them by position from the outermost down: one that leaves
 // out every name is jumped with all it holds, one that leaves out keys is
 // entered. The records met are then at most the tokens of the run and the
-// records entered. Stops before it enters more than `budget`, and gives the
-// position it reached (`end` when it went through): the tokens before it are
-// visited.
+// records entered, and the walk takes each set of keys once (OpenNames).
+// Stops before it enters more records or takes more keys than `budget`, and
+// gives the position it reached (`end` when it went through): the tokens
+// before it are visited.
 std::size_t walk_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
-                        std::uint32_t left_end, std::size_t budget, void (*visit)(void*, const Token&),
+                        std::uint32_t left_end, WalkBudget budget, void (*visit)(void*, const Token&),
                         void* context) {
+  const ScratchUse use;
+  WalkScratch& scratch = use.scratch;
   const std::vector<LeftOut>& records = store.left_out;
   // Records still to meet, the next by position last. The outermost records
   // of a block, read back from its end, come by position descending.
-  std::vector<std::uint32_t> pending;
+  std::vector<std::uint32_t>& pending = scratch.pending;
   const auto meet_outermost = [&](std::uint32_t first, std::uint32_t past) {
     for (std::uint32_t r = past; r > first; r = store.inside[r - 1]) pending.push_back(r - 1);
   };
   meet_outermost(left_begin, left_end);
   std::size_t entered = 0;
-  std::vector<std::uint32_t> open;
-  OpenKeys keys;
+  std::size_t taken = 0;
+  std::vector<std::uint32_t>& open = scratch.open;
+  OpenNames& names = scratch.names;
   for (std::size_t i = begin; i < end;) {
     while (!open.empty() && records[open.back()].to <= i) {
-      keys.pop(records[open.back()].keys_to - records[open.back()].keys_from);
+      names.close();
       open.pop_back();
     }
     if (!pending.empty() && records[pending.back()].from <= i) {
@@ -283,9 +233,10 @@ std::size_t walk_listed(const ListStore<Token>& store, std::size_t begin, std::s
         i = std::max<std::size_t>(i, record.to);
         continue;
       }
-      if (++entered > budget) return i;
+      if (budget.keys != SIZE_MAX) taken += names.keys_to_take(store, r);
+      if (++entered > budget.records || taken > budget.keys) return i;
       open.push_back(r);
-      keys.push(std::span<const std::string>(store.keys).subspan(record.keys_from, record.keys_to - record.keys_from));
+      names.open(store, r);
       meet_outermost(store.inside[r], r);
       continue;
     }
@@ -298,7 +249,7 @@ std::size_t walk_listed(const ListStore<Token>& store, std::size_t begin, std::s
     }
     stop = std::min<std::size_t>(stop, records[open.back()].to);
     for (; i < stop; ++i) {
-      if (!keys.holds_name(store.items[i].content)) visit(context, store.items[i]);
+      if (!names.leaves_out(store.items[i].content)) visit(context, store.items[i]);
     }
   }
   return end;
@@ -313,7 +264,7 @@ void check_list_room(std::size_t size) {
 void for_each_listed_by_walk(const ListStore<Token>& store, std::size_t begin, std::size_t end,
                               std::uint32_t left_begin, std::uint32_t left_end, void (*visit)(void*, const Token&),
                               void* context) {
-  walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX, visit, context);
+  walk_listed(store, begin, end, left_begin, left_end, kWholeWalk, visit, context);
 }
 
 void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
@@ -323,7 +274,7 @@ void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size
     std::size_t from = begin;
     if (index == nullptr || !index->covers(end, left_end)) {
       // Where the walk gives up, the index reads on.
-      from = walk_listed(store, begin, end, left_begin, left_end, kEnteredRecords, visit, context);
+      from = walk_listed(store, begin, end, left_begin, left_end, kShortWalk, visit, context);
       if (from == end) return;
       index = &listed_index(store, end, left_end);
     }
@@ -333,7 +284,7 @@ void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size
     return;
   }
   if (!store.read_long.exchange(true, std::memory_order_relaxed)) {
-    walk_listed(store, begin, end, left_begin, left_end, SIZE_MAX, visit, context);
+    walk_listed(store, begin, end, left_begin, left_end, kWholeWalk, visit, context);
     return;
   }
   const ListedIndex& index = listed_index(store, end, left_end);

@@ -21,9 +21,12 @@
 // next. The first long read walks its run, as building the index would.
 // Records nest as the nodes that wrote them do, so a walk enters only those
 // that leave out some names, and jumps over one that leaves out every name
-// with all it holds; a short run whose walk would enter more than a few of
-// the former (loops over literals nest records around few names) reads on
-// through the index instead. So no read costs the records in its window.
+// with all it holds; a walk takes each set of names once, however many
+// records share it (see open_names.h). A short run whose walk would enter
+// more than a few of the former (loops over literals nest records around few
+// names), or take more than a few names (a loop over many), reads on through
+// the index instead. So no read costs the records in its window, nor the
+// names they leave out.
 //
 // Copies share the store; writing a list (`mut()`) first gives it a store of
 // its own, so a copy still behaves like a deep copy.

@@ -147,32 +147,6 @@ class DistinctViews {
 
 }  // namespace
 
-void UsedNames::OpenKeys::push(std::span<const std::string> keys) {
-  for (const std::string& key : keys) open_.push_back(key);
-  if (!counts_.empty()) {
-    for (const std::string& key : keys) ++counts_[key];
-  } else if (open_.size() > kScanLimit) {
-    for (std::string_view key : open_) ++counts_[key];
-  }
-}
-
-void UsedNames::OpenKeys::pop(std::size_t count) {
-  for (; count > 0; --count) {
-    if (!counts_.empty()) {
-      const auto it = counts_.find(open_.back());
-      if (--it->second == 0) counts_.erase(it);
-    }
-    open_.pop_back();
-  }
-  if (open_.size() <= kScanLimit) counts_.clear();
-}
-
-bool UsedNames::OpenKeys::holds(std::string_view key) const {
-  if (!counts_.empty()) return counts_.contains(key);
-  return std::find(open_.begin(), open_.end(), key) != open_.end();
-}
-
-// The removed tokens by start_index, for lookups in logarithmic time.
 // The removed tokens: scanned while few (an attribute's names), else sorted
 // by start_index for lookups in logarithmic time.
 class UsedNames::Removed {
@@ -253,23 +227,21 @@ bool UsedNames::sweep(const tast::SharedTokens::Layout& layout, Take&& take, Tak
     if (record.from < layout.begin || record.to > layout.end) return false;
     records_.push_back(&record);
   }
-  // Outer ones first where they start together, so that open records form a stack.
+  // Outer ones first where they start together (of two with one range, the
+  // later written), so that open records form a stack.
   std::sort(records_.begin(), records_.end(), [](const tast::LeftOut* a, const tast::LeftOut* b) {
-    return a->from != b->from ? a->from < b->from : a->to > b->to;
+    if (a->from != b->from) return a->from < b->from;
+    return a->to != b->to ? a->to > b->to : a > b;
   });
   open_.clear();
-  open_keys_.clear();
-  const auto left_out = [&](std::string_view name) {
-    if (open_keys_.empty()) return false;
-    const tast::VariableKey key(name);
-    return open_keys_.holds(key.view());
-  };
+  open_names_.clear();
+  const auto left_out = [&](std::string_view name) { return open_names_.leaves_out(name); };
   std::size_t next = 0;
   m = 0;
   for (const tast::Token* at = data + layout.begin; at < last;) {
     const auto i = static_cast<std::size_t>(at - data);
     while (!open_.empty() && open_.back()->to <= i) {
-      open_keys_.pop(open_.back()->keys_to - open_.back()->keys_from);
+      open_names_.close();
       open_.pop_back();
     }
     const tast::LeftOut* skip = nullptr;
@@ -280,7 +252,7 @@ bool UsedNames::sweep(const tast::SharedTokens::Layout& layout, Take&& take, Tak
         break;
       }
       open_.push_back(record);
-      open_keys_.push(std::span(store.keys).subspan(record->keys_from, record->keys_to - record->keys_from));
+      open_names_.open(store, static_cast<std::uint32_t>(record - store.left_out.data()));
     }
     if (skip != nullptr) {
       // Every name of the range is left out, with the records and runs inside it.

@@ -14,13 +14,13 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
 
 #include "template/ast/ast.h"
+#include "template/ast/open_names.h"
 #include "template/compiler/errors.h"
 #include "template/compiler/ir.h"
 
@@ -176,25 +176,6 @@ class UsedNames {
     const Run* run;
   };
   class Removed;
-  // The keys of the records open at a point of a sweep: scanned while few,
-  // counted once many are open (a loop over many names).
-  class OpenKeys {
-   public:
-    void push(std::span<const std::string> keys);
-    void pop(std::size_t count);
-    bool holds(std::string_view key) const;
-    bool empty() const noexcept { return open_.empty(); }
-    void clear() {
-      open_.clear();
-      counts_.clear();
-    }
-
-   private:
-    static constexpr std::size_t kScanLimit = 8;
-    std::vector<std::string_view> open_;
-    std::unordered_map<std::string_view, std::uint32_t> counts_;
-  };
-
   // Sweeps the run's own tokens and records, taking the names of the runs
   // already read that lie directly inside and that `take_run` accepts.
   // False when the records do not nest around the met runs as a parse writes
@@ -208,7 +189,7 @@ class UsedNames {
   std::vector<Met> met_;
   std::vector<const tast::LeftOut*> records_;
   std::vector<const tast::LeftOut*> open_;
-  OpenKeys open_keys_;
+  tast::OpenNames open_names_;
   std::size_t tokens_read_ = 0;
   std::size_t names_taken_ = 0;
 };

@@ -1,0 +1,124 @@
+#include "template/ast/open_names.h"
+
+namespace lumra::template_ast {
+
+void OpenNames::open(const ListStore<Token>& store, std::uint32_t number) {
+  const LeftOut& record = store.left_out[number];
+  std::uint32_t set = known_set(record);
+  if (set == kNone) {
+    set = static_cast<std::uint32_t>(sets_.size());
+    sets_.push_back({record.keys_from, record.keys_to - record.keys_from});
+  }
+  last_ = set;
+  Set& state = sets_[set];
+  opened_.push_back({set, state.least, static_cast<std::uint32_t>(taken_.size())});
+  state.least = std::min(state.least, number);
+  if (state.open++ == 0) {
+    open_keys_ += state.keys;
+    if (scanning_ && open_keys_ <= kScanLimit) {
+      for (std::uint32_t k = record.keys_from; k < record.keys_to; ++k) scan_.emplace_back(store.keys[k], set);
+    } else if (scanning_) {
+      scanning_ = false;
+      scan_.clear();
+    }
+  }
+  if (owning_) {
+    if (!sets_[set].current) take_keys(store, set);
+  } else if (!scanning_) {
+    // The open records take their keys as if they had opened from now on.
+    owning_ = true;
+    for (Opened& opened : opened_) {
+      opened.taken_from = static_cast<std::uint32_t>(taken_.size());
+      if (!sets_[opened.set].current) take_keys(store, opened.set);
+    }
+  }
+}
+
+void OpenNames::close() {
+  const Opened opened = opened_.back();
+  opened_.pop_back();
+  last_ = opened.set;
+  // The keys it took from sets still open go back to them.
+  for (std::size_t i = taken_.size(); i > opened.taken_from; --i) {
+    owners_[taken_[i - 1].owner].second = taken_[i - 1].set;
+    sets_[opened.set].current = false;
+  }
+  taken_.resize(opened.taken_from);
+  Set& state = sets_[opened.set];
+  state.least = opened.least_before;
+  if (--state.open > 0) return;
+  // Sets close in the reverse order they opened: its keys are the last.
+  open_keys_ -= state.keys;
+  if (scanning_) {
+    scan_.resize(scan_.size() - state.keys);
+  } else if (open_keys_ == 0) {
+    scanning_ = true;
+  }
+}
+
+std::size_t OpenNames::keys_to_take(const ListStore<Token>& store, std::uint32_t number) const {
+  const LeftOut& record = store.left_out[number];
+  const std::uint32_t set = known_set(record);
+  if (set != kNone && (!owning_ || sets_[set].current)) return 0;
+  return record.keys_to - record.keys_from;
+}
+
+std::uint32_t OpenNames::looked_up(std::string_view key) const {
+  const std::uint32_t owner = find_owner(key);
+  if (owner == kNone) return kNone;
+  // The set that took the key last is the innermost open one that holds it.
+  const Set& set = sets_[owners_[owner].second];
+  return set.open > 0 ? set.least : kNone;
+}
+
+void OpenNames::clear() {
+  sets_.clear();
+  last_ = kNone;
+  opened_.clear();
+  scan_.clear();
+  open_keys_ = 0;
+  scanning_ = true;
+  if (owning_) {
+    owning_ = false;
+    owners_.clear();
+    owner_index_.clear();
+    taken_.clear();
+  }
+}
+
+std::uint32_t OpenNames::find_owner(std::string_view key) const {
+  if (!owner_index_.empty()) {
+    const auto it = owner_index_.find(key);
+    return it == owner_index_.end() ? kNone : it->second;
+  }
+  for (std::uint32_t o = 0; o < owners_.size(); ++o) {
+    if (owners_[o].first == key) return o;
+  }
+  return kNone;
+}
+
+void OpenNames::take_keys(const ListStore<Token>& store, std::uint32_t set) {
+  const std::uint32_t first = sets_[set].first_key;
+  for (std::uint32_t k = first; k < first + sets_[set].keys; ++k) {
+    const std::string_view key = store.keys[k];
+    const std::uint32_t owner = find_owner(key);
+    if (owner == kNone) {
+      const auto added = static_cast<std::uint32_t>(owners_.size());
+      owners_.emplace_back(key, set);
+      if (!owner_index_.empty()) {
+        owner_index_.emplace(key, added);
+      } else if (owners_.size() > kScanLimit) {
+        for (std::uint32_t o = 0; o < owners_.size(); ++o) owner_index_.emplace(owners_[o].first, o);
+      }
+      continue;
+    }
+    const std::uint32_t before = owners_[owner].second;
+    if (before == set) continue;
+    sets_[before].current = false;
+    if (sets_[before].open > 0) taken_.push_back({owner, before});
+    owners_[owner].second = set;
+  }
+  sets_[set].current = true;
+}
+
+}  // namespace lumra::template_ast
