@@ -84,53 +84,67 @@ def check(template):
                 check(node.body)
 
 
-# Loops at depth d bind v<d> (one spelled with a ligature, which NFKC folds);
-# uses read names bound around them or free names, so no binding is refused.
+# Loops at depth d bind v<d> (one spelled with a ligature, which NFKC folds),
+# some with u<d>_0, u<d>_1, ... too: more names than a short read walks, and
+# bound again by their siblings. Uses read names bound around them or free
+# names, so no binding is refused.
 def loop_name(depth):
     return "\ufb01x" if depth == 2 else f"v{depth}"
 
 
-def use_name(depth, draw):
+def use_name(depth, draw, wide=()):
     bound = ["fix" if d == 2 else f"v{d}" for d in range(depth)]
+    bound += [f"u{d}_{i}" for d in wide for i in (0, 17)]
     return draw(st.sampled_from(bound + ["a", "b"]))
+
+
+# The names of a loop or fill at this depth, and the depths whose names the
+# body inside it sees.
+def loop_names(depth, draw, wide):
+    if draw(st.sampled_from([False, False, True])):
+        return ", ".join([loop_name(depth)] + [f"u{depth}_{i}" for i in range(18)]), wide + (depth,)
+    return loop_name(depth), wide
 
 
 KINDS = ["use", "many", "lots", "comment", "div", "if", "for", "for-attr", "fill", "slot"]
 
 
 @st.composite
-def body(draw, depth=0):
+def body(draw, depth=0, wide=()):
     pieces = []
     for _ in range(draw(st.integers(0, 3))):
         kind = draw(st.sampled_from(KINDS if depth < 6 else ["use", "comment"]))
-        name = use_name(depth, draw)
+        name = use_name(depth, draw, wide)
         if kind == "use":
-            pieces.append(f"{{{{ {name} + {use_name(depth, draw)}  # c{depth}\n}}}}")
+            pieces.append(f"{{{{ {name} + {use_name(depth, draw, wide)}  # c{depth}\n}}}}")
         elif kind == "many":
             # Long bodies are read through records, short ones written out.
             pieces.append(f"{{{{ {name} }}}}" * 20)
         elif kind == "lots":
             # Longer runs still, read through the store's index.
-            pieces.append(f"{{{{ {name} }}}}{{{{ {use_name(depth, draw)} }}}}" * 40)
+            pieces.append(f"{{{{ {name} }}}}{{{{ {use_name(depth, draw, wide)} }}}}" * 40)
         elif kind == "comment":
             pieces.append(f"<!-- at {depth} -->")
         elif kind == "div":
-            pieces.append(f'<div {{# own #}} c-title="{name} # t\n">{draw(body(depth))}</div {{# end #}}>')
+            pieces.append(f'<div {{# own #}} c-title="{name} # t\n">{draw(body(depth, wide))}</div {{# end #}}>')
         elif kind == "if":
-            pieces.append(f'<c-if cond="{name}">{draw(body(depth))}</c-if>')
+            pieces.append(f'<c-if cond="{name}">{draw(body(depth, wide))}</c-if>')
         elif kind == "for":
-            pieces.append(f'<c-for each="{loop_name(depth)} in {name}">{draw(body(depth + 1))}</c-for>')
+            names, inner = loop_names(depth, draw, wide)
+            pieces.append(f'<c-for each="{names} in {name}">{draw(body(depth + 1, inner))}</c-for>')
         elif kind == "for-attr":
-            # Its other attributes see the loop variable; its own iterable does not.
-            inner = use_name(depth + 1, draw)
-            pieces.append(f'<p c-for="{loop_name(depth)} in {name}" c-x="{inner}">{draw(body(depth + 1))}</p>')
+            # Its other attributes see the loop variables; its own iterable does not.
+            names, inner = loop_names(depth, draw, wide)
+            attrs = "".join(f' c-x{i}="{use_name(depth + 1, draw, inner)}"' for i in range(draw(st.integers(1, 3))))
+            pieces.append(f'<p c-for="{names} in {name}"{attrs}>{draw(body(depth + 1, inner))}</p>')
         elif kind == "fill":
-            pieces.append(f'<c-card><c-fill name="s" data="{loop_name(depth)}">{draw(body(depth + 1))}'
+            names, inner = loop_names(depth, draw, wide)
+            pieces.append(f'<c-card><c-fill name="s" data="{{ {names} }}">{draw(body(depth + 1, inner))}'
                           f'</c-fill></c-card>')
         elif draw(st.booleans()):
             pieces.append(f'<c-slot name="s{depth}" {{# own #}}/>')
         else:
-            pieces.append(f'<c-slot name="t{depth}">{draw(body(depth))}</c-slot>')
+            pieces.append(f'<c-slot name="t{depth}">{draw(body(depth, wide))}</c-slot>')
     return "".join(pieces)
 
 

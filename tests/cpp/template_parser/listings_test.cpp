@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <memory>
 #include <random>
@@ -123,13 +124,32 @@ TEST(Listings, EqualityReadsEachStoredItemOnce) {
 }
 
 // Random bodies: loops (in tags and on elements), fills, divs, long and short
-// runs of uses, at random depths; names are bound around or free.
-std::string random_body(std::mt19937& rng, int depth) {
+// runs of uses, at random depths; names are bound around or free. Some loops
+// and fills bind more names than a short read walks (siblings bind the same
+// ones), and an element loop's attributes each see its names.
+std::string random_body(std::mt19937& rng, int depth, std::vector<int>& extra) {
   const auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-  const auto name = [&] { return pick(3) == 0 || depth == 0 ? std::string("g") : "v" + std::to_string(pick(depth)); };
+  const auto name = [&]() -> std::string {
+    if (pick(3) == 0 || depth == 0) return "g";
+    const int d = pick(depth);
+    if (extra[d] > 0 && pick(2) == 0) return "u" + std::to_string(d) + "_" + std::to_string(pick(extra[d]));
+    return "v" + std::to_string(d);
+  };
+  // The names a loop or fill at this depth binds, and the body inside it.
+  const auto bind = [&] {
+    const int more = std::array{0, 0, 2, 20}[pick(4)];
+    std::string names = "v" + std::to_string(depth);
+    for (int i = 0; i < more; ++i) names += ", u" + std::to_string(depth) + "_" + std::to_string(i);
+    extra.push_back(more);
+    return names;
+  };
+  const auto inner = [&] {
+    std::string body = random_body(rng, depth + 1, extra);
+    extra.pop_back();
+    return body;
+  };
   std::string out;
   for (int pieces = pick(4); pieces > 0; --pieces) {
-    const std::string v = "v" + std::to_string(depth);
     switch (depth > 7 ? pick(2) : pick(7)) {
       case 0:
         out += "{{ " + name() + " }}";
@@ -138,20 +158,30 @@ std::string random_body(std::mt19937& rng, int depth) {
         for (int i = pick(80); i > 0; --i) out += "{{ " + name() + " }}";
         break;
       case 2:
-        out += "<div c-t=\"" + name() + "\">" + random_body(rng, depth) + "</div>";
+        out += "<div c-t=\"" + name() + "\">" + random_body(rng, depth, extra) + "</div>";
         break;
-      case 3:
-        out += "<c-for each=\"" + v + " in " + name() + "\">" + random_body(rng, depth + 1) + "</c-for>";
+      case 3: {
+        const std::string names = bind();
+        const std::string iterable = name();
+        out += "<c-for each=\"" + names + " in " + iterable + "\">" + inner() + "</c-for>";
         break;
-      case 4:
-        out += "<p c-for=\"" + v + " in xs\" c-x=\"" + v + "\">" + random_body(rng, depth + 1) + "</p>";
+      }
+      case 4: {
+        std::string tag = "<p c-for=\"" + bind() + " in xs\"";
+        ++depth;  // the attributes see the names
+        for (int i = pick(4); i > 0; --i) tag += " c-x" + std::to_string(i) + "=\"" + name() + "\"";
+        --depth;
+        tag += ">";
+        out += tag + inner() + "</p>";
         break;
-      case 5:
-        out += "<c-card><c-fill name=\"s\" data=\"{ " + v + " }\">" + random_body(rng, depth + 1) +
-               "</c-fill></c-card>";
+      }
+      case 5: {
+        out += "<c-card><c-fill name=\"s\" data=\"{ " + bind() + " }\">";
+        out += inner() + "</c-fill></c-card>";
         break;
+      }
       default:
-        out += "<c-if cond=\"" + name() + "\">" + random_body(rng, depth) + "</c-if>";
+        out += "<c-if cond=\"" + name() + "\">" + random_body(rng, depth, extra) + "</c-if>";
     }
   }
   return out;
@@ -218,7 +248,8 @@ TEST(Listings, EveryWayOfReadingListsTheSame) {
   std::size_t short_reads_indexed = 0;
   for (int round = 0; round < 400; ++round) {
     const bool chained = round % 4 == 3;
-    const std::string source = chained ? chained_body(rng, 0) : random_body(rng, 0);
+    std::vector<int> extra;
+    const std::string source = chained ? chained_body(rng, 0) : random_body(rng, 0, extra);
     const Template top = parse_ok(source);
     std::vector<const SharedTokens*> lists;
     std::vector<const Template*> pending{&top};
