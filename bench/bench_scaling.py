@@ -75,7 +75,8 @@ def comments_on_cr_lines(n):
 
 
 # name: (what runs, input of n, base n, user rules of n or None)
-# What runs: "parse", "compile", "equal" (two trees parsed apart), "transform"
+# What runs: "parse", "compile", "equal" (two trees parsed apart), "first read"
+# (the top list of a fresh parse), "transform"
 # (transform_html), "mark" (mark_html), "safe_eval".
 FAMILIES = {
     "names in {{ }}, one line": ("parse", lambda n: "{{ " + expr_names(n) + " }}", 16384, None),
@@ -239,6 +240,41 @@ RECORD_FAMILIES = {
 FAMILIES.update(RECORD_FAMILIES)
 
 
+# A loop or a fill that binds many names: every walk over the store's records
+# must pay each set of names once, however many levels read through it or how
+# many of its attributes see the names (an element loop files a record per
+# attribute, each leaving out all its names). 33 uses keep the body's record.
+def bound_names(prefix, n):
+    return ", ".join(f"{prefix}{i}" for i in range(n))
+
+
+def divs_around_many_targets(n):
+    return nested_divs(n // 64, f'<c-for each="{bound_names("t", n)} in xs">' + "{{ a }}" * 33 + "</c-for>")
+
+
+def divs_around_many_fill_names(n):
+    return nested_divs(n // 64, '<c-card><c-fill name="s" data="{ ' + bound_names("d", n) + ' }">' + "{{ a }}" * 33
+                       + "</c-fill></c-card>")
+
+
+def element_loop_many_attributes(n):
+    return ('<li c-for="' + bound_names("t", n) + ' in xs" ' + " ".join(f'c-a{i}="a"' for i in range(n)) + ">"
+            + "{{ a }}" * 33 + "</li>")
+
+
+NAME_SET_FAMILIES = {
+    "name sets: levels under n/64 <div>s, loop of n targets": ("levels", divs_around_many_targets, 4096, None),
+    "name sets: repr under n/64 <div>s, loop of n targets": ("repr", divs_around_many_targets, 4096, None),
+    "name sets: levels under n/64 <div>s, fill of n names": ("levels", divs_around_many_fill_names, 4096, None),
+    "name sets: parse, element loop of n targets, n attributes": ("parse", element_loop_many_attributes, 2000, None),
+    "name sets: first read, element loop of n targets, n attributes": (
+        "first read", element_loop_many_attributes, 2000, None),
+    "name sets: compile, element loop of n targets, n attributes": (
+        "compile", element_loop_many_attributes, 2000, None),
+}
+FAMILIES.update(NAME_SET_FAMILIES)
+
+
 def prepare_deep_lists(what, made):
     """Input and call of the families above: the call compares two trees that
     differ, reads every level's used_variables, comments and slots, or
@@ -299,6 +335,12 @@ def prepare(name, n):
         def call(fresh):
             for _ in range(100):
                 tp.compile_template(tree)
+    elif what == "first read":
+        # A fresh tree for each call: only a store's first long read walks it.
+        trees = [tp.parse_template(text) for _ in range(9)]
+
+        def call(fresh):
+            trees.pop().used_variables
     elif what == "equal":
         a, b = tp.parse_template(text), tp.parse_template(text[:1] + text[1:])
 
