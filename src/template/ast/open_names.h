@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "template/ast/shared_list.h"
+#include "text/unicode.h"
 
 namespace lumra::template_ast {
 
@@ -56,8 +57,8 @@ class OpenNames {
     return text::is_ascii(name) ? holds(name) : holds(VariableKey(name).view());
   }
 
-  // Forgets every record and set, keeping its storage: what that holds, in
-  // items.
+  // Forgets every record and set but keeps the storage, which held()
+  // counts in items.
   void clear();
   std::size_t held() const noexcept {
     return sets_.capacity() + opened_.capacity() + scan_.capacity() + owners_.capacity() + owner_index_.size() +
@@ -65,8 +66,8 @@ class OpenNames {
   }
 
  private:
-  // Open keys compared one by one, and sets or keys scanned for, while at
-  // most this many.
+  // Open keys are compared one by one, and keys met looked for one by one,
+  // while at most this many.
   static constexpr std::size_t kScanLimit = 8;
 
   struct Set {

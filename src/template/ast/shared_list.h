@@ -126,8 +126,9 @@ void check_list_room(std::size_t size);
 
 // Calls visit(context, token) for each token at [begin, end) of the store that
 // the records at [left_begin, left_end) do not leave out. A short run is
-// walked, or read through the index when its records are many; a longer one
-// is read through the index.
+// walked, or read through the index when its records, or the names they leave
+// out, are many; a longer one is read through the index (walked the first
+// time).
 void for_each_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
                      std::uint32_t left_end, void (*visit)(void*, const Token&), void* context);
 // The same by walking the whole run with its records, whatever its length
