@@ -1,5 +1,8 @@
 #include "template/ast/open_names.h"
 
+#include <bit>
+#include <functional>
+
 namespace lumra::template_ast {
 
 void OpenNames::open(const ListStore<Token>& store, std::uint32_t number) {
@@ -81,20 +84,42 @@ void OpenNames::clear() {
   if (owning_) {
     owning_ = false;
     owners_.clear();
-    owner_index_.clear();
+    slots_.clear();
     taken_.clear();
   }
 }
 
 std::uint32_t OpenNames::find_owner(std::string_view key) const {
-  if (!owner_index_.empty()) {
-    const auto it = owner_index_.find(key);
-    return it == owner_index_.end() ? kNone : it->second;
+  if (slots_.empty()) {
+    for (std::uint32_t o = 0; o < owners_.size(); ++o) {
+      if (owners_[o].first == key) return o;
+    }
+    return kNone;
   }
-  for (std::uint32_t o = 0; o < owners_.size(); ++o) {
-    if (owners_[o].first == key) return o;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
+    const std::uint32_t owner = slots_[i];
+    if (owner == kNone || owners_[owner].first == key) return owner;
   }
-  return kNone;
+}
+
+void OpenNames::add_owner(std::string_view key, std::uint32_t set) {
+  const auto added = static_cast<std::uint32_t>(owners_.size());
+  owners_.emplace_back(key, set);
+  if (slots_.empty() && owners_.size() <= kScanLimit) return;
+  if (2 * owners_.size() <= slots_.size()) {
+    place(added);
+    return;
+  }
+  slots_.assign(std::bit_ceil(4 * owners_.size()), kNone);
+  for (std::uint32_t o = 0; o < owners_.size(); ++o) place(o);
+}
+
+void OpenNames::place(std::uint32_t owner) {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = std::hash<std::string_view>{}(owners_[owner].first) & mask;
+  while (slots_[i] != kNone) i = (i + 1) & mask;
+  slots_[i] = owner;
 }
 
 void OpenNames::take_keys(const ListStore<Token>& store, std::uint32_t set) {
@@ -103,13 +128,7 @@ void OpenNames::take_keys(const ListStore<Token>& store, std::uint32_t set) {
     const std::string_view key = store.keys[k];
     const std::uint32_t owner = find_owner(key);
     if (owner == kNone) {
-      const auto added = static_cast<std::uint32_t>(owners_.size());
-      owners_.emplace_back(key, set);
-      if (!owner_index_.empty()) {
-        owner_index_.emplace(key, added);
-      } else if (owners_.size() > kScanLimit) {
-        for (std::uint32_t o = 0; o < owners_.size(); ++o) owner_index_.emplace(owners_[o].first, o);
-      }
+      add_owner(key, set);
       continue;
     }
     const std::uint32_t before = owners_[owner].second;

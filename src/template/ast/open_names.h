@@ -18,7 +18,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -61,7 +60,7 @@ class OpenNames {
   // counts in items.
   void clear();
   std::size_t held() const noexcept {
-    return sets_.capacity() + opened_.capacity() + scan_.capacity() + owners_.capacity() + owner_index_.size() +
+    return sets_.capacity() + opened_.capacity() + scan_.capacity() + owners_.capacity() + slots_.capacity() +
            taken_.capacity();
   }
 
@@ -98,6 +97,8 @@ class OpenNames {
     return last_ != kNone && sets_[last_].first_key == record.keys_from ? last_ : kNone;
   }
   std::uint32_t find_owner(std::string_view key) const;
+  void add_owner(std::string_view key, std::uint32_t set);
+  void place(std::uint32_t owner);
   void take_keys(const ListStore<Token>& store, std::uint32_t set);
 
   // The sets met, a set again when its records are met apart (never in a
@@ -114,7 +115,8 @@ class OpenNames {
   // were many, when the open records take their keys again in order.
   bool owning_ = false;
   std::vector<std::pair<std::string_view, std::uint32_t>> owners_;
-  std::unordered_map<std::string_view, std::uint32_t> owner_index_;  // key -> owners_, once many
+  // Once many: owners_ by key, open addressing (kNone is empty), at most half full.
+  std::vector<std::uint32_t> slots_;
   std::vector<Taken> taken_;
 };
 
