@@ -56,13 +56,8 @@ class OpenNames {
     return text::is_ascii(name) ? holds(name) : holds(VariableKey(name).view());
   }
 
-  // Forgets every record and set but keeps the storage, which held()
-  // counts in items.
+  // Forgets every record and set, keeping the storage for the next walk.
   void clear();
-  std::size_t held() const noexcept {
-    return sets_.capacity() + opened_.capacity() + scan_.capacity() + owners_.capacity() + slots_.capacity() +
-           taken_.capacity();
-  }
 
  private:
   // Open keys are compared one by one, and keys met looked for one by one,

@@ -1,9 +1,9 @@
 #include "template/ast/shared_list.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <memory>
-#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -152,45 +152,38 @@ const ListedIndex& listed_index(const ListStore<Token>& store, std::size_t end, 
   return *index;
 }
 
-// What a walk keeps while it goes: a thread's last walk leaves it for the
-// next (a page's reads walk many short runs), unless it grew large. A walk
-// that starts while another is under way (a visit that reads) has its own.
-struct WalkScratch {
-  std::vector<std::uint32_t> pending;
-  std::vector<std::uint32_t> open;
-  OpenNames names;
-};
-
-class ScratchUse {
-  struct Kept {
-    WalkScratch scratch;
-    bool busy = false;
-  };
-  static constexpr std::size_t kKept = 4096;  // items of all kinds
-  static thread_local Kept kept_;
-
-  Kept* const kept_here_ = &kept_;  // one thread-local lookup
-  std::optional<WalkScratch> own_;  // before `scratch`, which may be it
-
+// A stack of record numbers, on the call stack while short: most walks meet
+// a few records.
+class RecordStack {
  public:
-  ScratchUse() : scratch(kept_here_->busy ? own_.emplace() : kept_here_->scratch) { kept_here_->busy = true; }
-  ~ScratchUse() {
-    if (own_) return;
-    kept_here_->busy = false;
-    if (scratch.pending.capacity() + scratch.open.capacity() + scratch.names.held() > kKept) {
-      scratch = WalkScratch();
-    } else {
-      scratch.pending.clear();
-      scratch.open.clear();
-      scratch.names.clear();
-    }
-  }
-  ScratchUse(const ScratchUse&) = delete;
-  ScratchUse& operator=(const ScratchUse&) = delete;
+  RecordStack() = default;
+  RecordStack(const RecordStack&) = delete;
+  RecordStack& operator=(const RecordStack&) = delete;
 
-  WalkScratch& scratch;
+  bool empty() const noexcept { return size_ == 0; }
+  std::uint32_t back() const noexcept { return data_[size_ - 1]; }
+  void pop_back() noexcept { --size_; }
+  void push_back(std::uint32_t record) {
+    if (size_ == capacity_) grow();
+    data_[size_++] = record;
+  }
+
+ private:
+  void grow() {
+    capacity_ *= 2;
+    if (data_ == inline_.data()) {
+      spilled_.assign(inline_.begin(), inline_.end());
+    }
+    spilled_.resize(capacity_);
+    data_ = spilled_.data();
+  }
+
+  std::array<std::uint32_t, 32> inline_;
+  std::vector<std::uint32_t> spilled_;
+  std::uint32_t* data_ = inline_.data();
+  std::size_t size_ = 0;
+  std::size_t capacity_ = inline_.size();
 };
-thread_local ScratchUse::Kept ScratchUse::kept_;
 
 // Calls visit(context, token) for each token at [begin, end) that the records at
 // [left_begin, left_end) do not leave out, in order. The records form a
@@ -205,20 +198,18 @@ thread_local ScratchUse::Kept ScratchUse::kept_;
 std::size_t walk_listed(const ListStore<Token>& store, std::size_t begin, std::size_t end, std::uint32_t left_begin,
                         std::uint32_t left_end, WalkBudget budget, void (*visit)(void*, const Token&),
                         void* context) {
-  const ScratchUse use;
-  WalkScratch& scratch = use.scratch;
   const std::vector<LeftOut>& records = store.left_out;
   // Records still to meet, the next by position last. The outermost records
   // of a block, read back from its end, come by position descending.
-  std::vector<std::uint32_t>& pending = scratch.pending;
+  RecordStack pending;
   const auto meet_outermost = [&](std::uint32_t first, std::uint32_t past) {
     for (std::uint32_t r = past; r > first; r = store.inside[r - 1]) pending.push_back(r - 1);
   };
   meet_outermost(left_begin, left_end);
   std::size_t entered = 0;
   std::size_t taken = 0;
-  std::vector<std::uint32_t>& open = scratch.open;
-  OpenNames& names = scratch.names;
+  RecordStack open;
+  OpenNames names;
   for (std::size_t i = begin; i < end;) {
     while (!open.empty() && records[open.back()].to <= i) {
       names.close();
