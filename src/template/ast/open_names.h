@@ -34,7 +34,6 @@ class OpenNames {
   // in the reverse order).
   void open(const ListStore<Token>& store, std::uint32_t number);
   void close();
-  bool empty() const noexcept { return opened_.empty(); }
   // The keys that opening this record would take: none when its set holds
   // them already, or was met while the open keys were few.
   std::size_t keys_to_take(const ListStore<Token>& store, std::uint32_t number) const;
@@ -42,17 +41,11 @@ class OpenNames {
   // The least open record that leaves the name out, or kNone.
   std::uint32_t first_leaving_out(std::string_view name) const {
     if (opened_.empty()) return kNone;
-    const VariableKey key(name);
-    if (!scanning_) return looked_up(key.view());
-    std::uint32_t least = kNone;
-    for (const auto& [open_key, set] : scan_) {
-      if (open_key == key.view()) least = std::min(least, sets_[set].least);
-    }
-    return least;
+    // An ASCII name is its own key.
+    return text::is_ascii(name) ? least_holding(name) : least_holding(VariableKey(name).view());
   }
   bool leaves_out(std::string_view name) const {
     if (opened_.empty()) return false;
-    // An ASCII name is its own key.
     return text::is_ascii(name) ? holds(name) : holds(VariableKey(name).view());
   }
 
@@ -83,6 +76,14 @@ class OpenNames {
   };
 
   std::uint32_t looked_up(std::string_view key) const;
+  std::uint32_t least_holding(std::string_view key) const {
+    if (!scanning_) return looked_up(key);
+    std::uint32_t least = kNone;
+    for (const auto& [open_key, set] : scan_) {
+      if (open_key == key) least = std::min(least, sets_[set].least);
+    }
+    return least;
+  }
   bool holds(std::string_view key) const {
     if (!scanning_) return looked_up(key) != kNone;
     return std::any_of(scan_.begin(), scan_.end(), [&](const auto& open) { return open.first == key; });
