@@ -9,9 +9,10 @@
 // keys for each record, or for each read, would cost records x names. So from
 // then on each key names the set that took it last, and a set opened again
 // while it still holds all its keys takes them for free: a walk pays each
-// set's keys once, whatever the number of its records. A set that takes a key from a set still open (nested
-// records that share a name, which a parse refuses as shadowing) gives it
-// back when its record closes, so the answer stays right for any store.
+// set's keys once, whatever the number of its records. A set that takes a
+// key from a set still open (nested records that share a name, which a parse
+// refuses as shadowing) gives it back when its record closes, so the answer
+// stays right for any store.
 #pragma once
 
 #include <algorithm>

@@ -87,20 +87,17 @@ ListedIndex* build_index(const ListStore<Token>& store) {
   std::vector<std::uint32_t>& tree = index->tree;
   tree.assign(2 * index->leaves, 0);
 
-  // A sweep of the whole store with its records, outer ones first where they
-  // start together (of two with one range, the later written). Open records
-  // form a stack; the records that leave out every name keep the smallest
-  // number open, and OpenNames does so for each key.
+  // A sweep of the whole store with its records, opened in nesting order
+  // (opens_before). Open records form a stack; the records that leave out
+  // every name keep the smallest number open, and OpenNames does so for each
+  // key.
   std::vector<std::uint32_t> order;
   order.reserve(store.left_out.size());
   for (std::uint32_t r = 0; r < store.left_out.size(); ++r) {
     if (store.left_out[r].from < store.left_out[r].to) order.push_back(r);
   }
   std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-    const LeftOut& x = store.left_out[a];
-    const LeftOut& y = store.left_out[b];
-    if (x.from != y.from) return x.from < y.from;
-    return x.to != y.to ? x.to > y.to : a > b;
+    return opens_before(&store.left_out[a], &store.left_out[b]);
   });
   std::vector<std::uint32_t> open;
   std::vector<std::uint32_t> every_name;  // records that leave out every name

@@ -88,6 +88,15 @@ struct LeftOut {
   std::uint32_t keys_to = 0;
 };
 
+// The order in which a sweep by position opens the records of one store
+// (`a` and `b` point into its list): by start, the outer first where two start
+// together, and of two with one range the later written, which is the outer.
+// So open records form a stack in nesting order, as OpenNames needs.
+inline bool opens_before(const LeftOut* a, const LeftOut* b) noexcept {
+  if (a->from != b->from) return a->from < b->from;
+  return a->to != b->to ? a->to > b->to : a > b;
+}
+
 // Built by the first long read of a token store through its records; freed
 // with the store (shared_list.cpp).
 struct ListedIndex;

@@ -227,12 +227,8 @@ bool UsedNames::sweep(const tast::SharedTokens::Layout& layout, Take&& take, Tak
     if (record.from < layout.begin || record.to > layout.end) return false;
     records_.push_back(&record);
   }
-  // Outer ones first where they start together (of two with one range, the
-  // later written), so that open records form a stack.
-  std::sort(records_.begin(), records_.end(), [](const tast::LeftOut* a, const tast::LeftOut* b) {
-    if (a->from != b->from) return a->from < b->from;
-    return a->to != b->to ? a->to > b->to : a > b;
-  });
+  // In nesting order, so that open records form a stack.
+  std::sort(records_.begin(), records_.end(), tast::opens_before);
   open_.clear();
   open_names_.clear();
   const auto left_out = [&](std::string_view name) { return open_names_.leaves_out(name); };
