@@ -6,6 +6,7 @@
 #include <mutex>
 #include <thread>
 
+#include "hashing/keyed_hash.h"
 #include "module/classes.h"
 #include "module/convert.h"
 #include "module/functions.h"
@@ -117,6 +118,19 @@ void build_module(PyObject* m) {
   add_frozenset(t, "RESERVED_TAG_NAMES", template_ast::kReservedTagNames);
 }
 
+// The core's tables keyed by names from the input hash under a key of their
+// own. Python's hash of bytes draws on the interpreter's secret, so the key is
+// random per process, and PYTHONHASHSEED fixes it as it fixes str's hash.
+void fix_hash_key() {
+  const auto hash_of = [](const char* text) {
+    OwnedRef bytes = OwnedRef::steal(PyBytes_FromString(text));
+    const Py_hash_t hash = PyObject_Hash(bytes.get());
+    if (hash == -1) throw PyErrAlreadySet{};
+    return static_cast<std::uint64_t>(hash);
+  };
+  hashing::set_process_key({hash_of("lumra_core table key, first half"), hash_of("lumra_core table key, second half")});
+}
+
 // The interpreter that first imported the module; -1 until then.
 std::atomic<std::int64_t> owner_interpreter{-1};
 
@@ -150,6 +164,7 @@ OwnedRef get_or_build_module() {
   struct ResetBuilder {
     ~ResetBuilder() { builder_thread.store(std::thread::id{}); }
   } reset;
+  fix_hash_key();
   OwnedRef module = OwnedRef::steal(PyModule_Create2(&rust_module_def, 1013));
   build_module(module.get());
   module_slot = OwnedRef::incref(module.get()).release();

@@ -3,8 +3,8 @@
 // own parentheses.
 #include <algorithm>
 #include <string_view>
-#include <unordered_set>
 
+#include "hashing/keyed_hash.h"
 #include "pyexpr/parser_impl.h"
 
 namespace lumra::pyexpr::parser_detail {
@@ -71,7 +71,7 @@ std::pair<Arguments, uint32_t> Parser::parse_arguments() {
     arguments.range = node_range(start);
 
     // Repeated keyword names; the first use of a name is never reported.
-    std::unordered_set<std::string_view> seen_names;
+    hashing::TextSet<std::string_view> seen_names;
     for (const Keyword& keyword : arguments.keywords) {
         if (!keyword.arg) continue;
         const std::string_view name = keyword.arg->id.view();

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
+#include "hashing/keyed_hash.h"
 #include "pyexpr/ast.h"
 
 namespace lumra::safe_eval {
@@ -68,7 +68,7 @@ struct RewriteState {
 
     // Per name, how many entries of `bound` bind it, indexed by Binder: a lookup
     // must not scan the stack, which holds one entry per comprehension clause.
-    std::unordered_map<std::string_view, std::array<std::uint32_t, 3>> bound_counts;
+    hashing::TextMap<std::string_view, std::array<std::uint32_t, 3>> bound_counts;
 
     bool is_bound_by(std::string_view name, Binder binder) const;
     bool is_bound(std::string_view name) const;

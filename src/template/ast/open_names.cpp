@@ -1,7 +1,8 @@
 #include "template/ast/open_names.h"
 
 #include <bit>
-#include <functional>
+
+#include "hashing/keyed_hash.h"
 
 namespace lumra::template_ast {
 
@@ -97,7 +98,7 @@ std::uint32_t OpenNames::find_owner(std::string_view key) const {
     return kNone;
   }
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = std::hash<std::string_view>{}(key) & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = hashing::hash_text(key) & mask;; i = (i + 1) & mask) {
     const std::uint32_t owner = slots_[i];
     if (owner == kNone || owners_[owner].first == key) return owner;
   }
@@ -117,7 +118,7 @@ void OpenNames::add_owner(std::string_view key, std::uint32_t set) {
 
 void OpenNames::place(std::uint32_t owner) {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = std::hash<std::string_view>{}(owners_[owner].first) & mask;
+  std::size_t i = hashing::hash_text(owners_[owner].first) & mask;
   while (slots_[i] != kNone) i = (i + 1) & mask;
   slots_[i] = owner;
 }

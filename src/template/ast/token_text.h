@@ -224,9 +224,3 @@ struct fmt::formatter<lumra::template_ast::TokenText> : fmt::formatter<fmt::stri
   }
 };
 
-template <>
-struct std::hash<lumra::template_ast::TokenText> {
-  std::size_t operator()(const lumra::template_ast::TokenText& text) const noexcept {
-    return std::hash<std::string_view>{}(text.view());
-  }
-};

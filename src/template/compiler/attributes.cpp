@@ -4,7 +4,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "template/ast/names.h"
 #include "template/compiler/lowering.h"
@@ -142,7 +141,7 @@ class DistinctViews {
 
  private:
   std::vector<std::string_view>& names_;
-  std::unordered_set<std::string_view> seen_;
+  hashing::TextSet<std::string_view> seen_;
 };
 
 }  // namespace

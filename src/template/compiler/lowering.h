@@ -14,11 +14,11 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <variant>
 #include <vector>
 
+#include "hashing/keyed_hash.h"
 #include "template/ast/ast.h"
 #include "template/ast/open_names.h"
 #include "template/compiler/errors.h"
@@ -117,7 +117,7 @@ class NameList {
 
  private:
   std::vector<std::string> names_;
-  std::unordered_set<std::string> seen_;  // filled once the list is long
+  hashing::TextSet<std::string> seen_;  // filled once the list is long
 };
 
 // The NFKC forms of the tokens' contents, each once, as a Tuple of QuotedStr.

@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <optional>
-#include <unordered_set>
 #include <utility>
 
+#include "hashing/keyed_hash.h"
 #include "pyexpr/ast.h"
 #include "pyexpr/lexer.h"
 #include "safe_eval/transform.h"
@@ -119,7 +119,7 @@ std::optional<std::string> collect_loop_targets(const pyexpr::Expr& target, std:
 // Appends the names one iterable or condition of the header reads, except those
 // bound so far (`seen`, NFKC forms), positioned in `each`.
 std::optional<std::string> map_clause_variables(const pyexpr::Expr& expression, std::string_view wrapped,
-                                                const std::unordered_set<std::string_view>& seen,
+                                                const hashing::TextSet<std::string_view>& seen,
                                                 LineColumnCursor& positions, template_ast::List<Token>& out) {
   const std::uint64_t start = expression.range().start().raw;
   const std::uint64_t end = expression.range().end().raw;
@@ -196,7 +196,7 @@ LoopVariablesResult python_extract_loop_variables(std::string_view each) {
 
   // An iterable sees the names of the clauses before it; a condition sees its
   // own clause's names too.
-  std::unordered_set<std::string_view> seen;
+  hashing::TextSet<std::string_view> seen;
   std::size_t bound = 0;
   LineColumnCursor used_positions(each);
   for (std::size_t i = 0; i < clauses.size(); ++i) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <iterator>
-#include <unordered_set>
 #include <utility>
 
 #include "template/parser/expressions.h"
@@ -113,7 +112,7 @@ Parsed<LoopVariables> read_loop_clause(const Token& token, const ParserContext& 
       return error_at_token(context, token, fmt::format(fmt::runtime(msg::kFailedToParseEach), *message));
     }
     auto& clause = std::get<LoopVariables>(extracted);
-    std::unordered_set<std::string> names;
+    hashing::TextSet<std::string> names;
     for (const auto& variable : clause.loop_variables) {
       if (!names.insert(text::nfkc(variable.content)).second) {
         Token twice = variable;

@@ -8,8 +8,9 @@
 #include <new>
 #include <string_view>
 #include <type_traits>
-#include <unordered_map>
 #include <utility>
+
+#include "hashing/keyed_hash.h"
 
 namespace lumra::template_parser {
 
@@ -67,7 +68,7 @@ class NameMap {
 
   alignas(Entry) unsigned char inline_[kInline * sizeof(Entry)];
   std::size_t count_ = 0;
-  std::unordered_map<std::string_view, Value> spill_;
+  hashing::TextMap<std::string_view, Value> spill_;
 };
 
 class NameSet {

@@ -14,6 +14,7 @@
 #include <variant>
 #include <vector>
 
+#include "hashing/keyed_hash.h"
 #include "template/ast/ast.h"
 #include "template/ast/tag_rules.h"
 #include "template/compiler/backend.h"
@@ -42,17 +43,13 @@ using AttributeVariables =
 // answer depends on the text alone (its positions are relative to the text),
 // so a repeat costs a lookup. Only successes are kept: a failure ends the parse.
 struct BackendMemo {
-  struct TextHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
-  };
   struct TextEqual {
     using is_transparent = void;
     bool operator()(std::string_view a, std::string_view b) const noexcept { return a == b; }
   };
   // Keyed by the token's own text: sharing its buffer costs no copy.
   template <class Value>
-  using ByText = std::unordered_map<template_ast::TokenText, Value, TextHash, TextEqual>;
+  using ByText = std::unordered_map<template_ast::TokenText, Value, hashing::TextHash, TextEqual>;
 
   ByText<template_compiler::ParsedExpression> expressions;
   ByText<template_compiler::LoopVariables> loop_clauses;

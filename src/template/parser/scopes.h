@@ -15,9 +15,9 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
+#include "hashing/keyed_hash.h"
 #include "template/ast/ast.h"
 #include "template/parser/errors.h"
 #include "template/parser/parser.h"
@@ -67,7 +67,7 @@ class BindingChecks {
   std::vector<Note> notes_;
   // Names bound by the bodies being walked, with how many bind each; and
   // how many each entered body pushed.
-  std::unordered_map<std::string, std::uint32_t> bound_;
+  hashing::TextMap<std::string, std::uint32_t> bound_;
   std::vector<std::string> pushed_;
   std::vector<std::size_t> entered_;
 };

@@ -54,7 +54,7 @@ TagRuleIndex::TagRuleIndex(const template_ast::TagRules& rules)
     for (const std::string& slot : *rules.allowed_slots) allowed_slots_.insert(slot);
   }
   for (const auto& [slot, fields] : rules.slot_data_fields) {
-    slot_fields_.emplace(slot, std::unordered_set<std::string_view>(fields.begin(), fields.end()));
+    slot_fields_.emplace(slot, hashing::TextSet<std::string_view>(fields.begin(), fields.end()));
   }
 }
 

@@ -14,9 +14,9 @@
 #include <optional>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
+#include "hashing/keyed_hash.h"
 #include "template/ast/tag_rules.h"
 #include "template/parser/name_sets.h"
 
@@ -56,7 +56,7 @@ class TagRuleIndex {
 
   // The fields the rule declares for the slot, or null when it declares none
   // (an unknown data shape).
-  const std::unordered_set<std::string_view>* slot_fields(std::string_view slot) const {
+  const hashing::TextSet<std::string_view>* slot_fields(std::string_view slot) const {
     const auto found = slot_fields_.find(slot);
     return found == slot_fields_.end() ? nullptr : &found->second;
   }
@@ -81,8 +81,8 @@ class TagRuleIndex {
   Groups allowed_;
   Groups required_;
   bool has_allowed_slots_ = false;
-  std::unordered_set<std::string_view> allowed_slots_;
-  std::unordered_map<std::string_view, std::unordered_set<std::string_view>> slot_fields_;
+  hashing::TextSet<std::string_view> allowed_slots_;
+  hashing::TextMap<std::string_view, hashing::TextSet<std::string_view>> slot_fields_;
 };
 
 // The indexes a parse uses: the built-in rules' shared ones, a caller's built

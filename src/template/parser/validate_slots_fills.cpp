@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "hashing/keyed_hash.h"
 #include "template/parser/messages.h"
 #include "template/parser/validate_checks.h"
 
@@ -46,7 +47,7 @@ struct FillTally {
 // The explicit fields of a fill's `data` binding must be ones the slot exposes.
 Status check_slot_data_fields(const Node& fill, std::string_view slot, std::string_view tag,
                               const std::vector<std::string>& declared,
-                              const std::unordered_set<std::string_view>& exposed, std::string_view source) {
+                              const hashing::TextSet<std::string_view>& exposed, std::string_view source) {
   const auto& attrs = fill.start_tag().attrs;
   const auto binding = std::find_if(attrs.rbegin(), attrs.rend(), [](const HtmlAttr& attr) {
     return attr.key.content == "c-bind" || attr.key.content == "data";

@@ -5,8 +5,9 @@
 
 #include <string>
 #include <thread>
-#include <unordered_set>
 #include <vector>
+
+#include "hashing/keyed_hash.h"
 
 namespace lumra::template_ast {
 namespace {
@@ -42,7 +43,7 @@ TEST(TokenText, CopiesOutliveTheirSource) {
   }
   EXPECT_EQ(kept, "needle");
   EXPECT_EQ(fmt::format("[{}]", kept), "[needle]");
-  EXPECT_EQ(std::unordered_set<TokenText>({kept, TokenText("needle")}).size(), 1u);
+  EXPECT_EQ(hashing::TextSet<TokenText>({kept, TokenText("needle")}).size(), 1u);
   EXPECT_LT(TokenText("a"), TokenText("b"));
   EXPECT_EQ(TokenText(""), TokenText());
   EXPECT_EQ(TokenText().data()[0], '\0');
