@@ -11,8 +11,10 @@
 // looked up, never read in their own order.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <string_view>
 #include <unordered_map>
@@ -25,13 +27,72 @@ struct HashKey {
   std::uint64_t k1 = 0;
 };
 
-// SipHash-1-3 of `bytes` under `key`.
-std::uint64_t siphash13(HashKey key, std::string_view bytes) noexcept;
-
 namespace detail {
+
 // Drawn at random when the program starts; see set_process_key.
 extern HashKey process_key;
+
+inline std::uint64_t load_le(const char* p, std::size_t n) noexcept {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, n);
+  if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word) >> (64 - 8 * n);
+  return word;
+}
+
+// The last size % 8 bytes of `bytes` (little-endian), in a few loads rather
+// than one per byte: most names are shorter than a word.
+inline std::uint64_t tail(std::string_view bytes) noexcept {
+  const std::size_t n = bytes.size() & 7;
+  const char* p = bytes.data() + (bytes.size() - n);
+  if (n == 0) return 0;
+  if (bytes.size() >= 8) return load_le(p + n - 8, 8) >> (64 - 8 * n);
+  if (n >= 4) return load_le(p, 4) | load_le(p + n - 4, 4) << (8 * (n - 4));
+  return load_le(p, 1) | load_le(p + n / 2, 1) << (8 * (n / 2)) | load_le(p + n - 1, 1) << (8 * (n - 1));
+}
+
+struct SipState {
+  std::uint64_t v0, v1, v2, v3;
+
+  void round() noexcept {
+    v0 += v1;
+    v1 = std::rotl(v1, 13);
+    v1 ^= v0;
+    v0 = std::rotl(v0, 32);
+    v2 += v3;
+    v3 = std::rotl(v3, 16);
+    v3 ^= v2;
+    v0 += v3;
+    v3 = std::rotl(v3, 21);
+    v3 ^= v0;
+    v2 += v1;
+    v1 = std::rotl(v1, 17);
+    v1 ^= v2;
+    v2 = std::rotl(v2, 32);
+  }
+  void absorb(std::uint64_t word) noexcept {
+    v3 ^= word;
+    round();
+    v0 ^= word;
+  }
+};
+
 }  // namespace detail
+
+// SipHash-1-3 of `bytes` under `key`. Inline: names are short, and a table
+// probe should not pay a call for them.
+inline std::uint64_t siphash13(HashKey key, std::string_view bytes) noexcept {
+  detail::SipState s{key.k0 ^ 0x736f6d6570736575ull, key.k1 ^ 0x646f72616e646f6dull, key.k0 ^ 0x6c7967656e657261ull,
+                     key.k1 ^ 0x7465646279746573ull};
+  const char* p = bytes.data();
+  for (const char* end = p + (bytes.size() & ~std::size_t{7}); p != end; p += 8) s.absorb(detail::load_le(p, 8));
+  // The length's low byte above the last 0 to 7 bytes.
+  s.absorb(static_cast<std::uint64_t>(bytes.size()) << 56 | detail::tail(bytes));
+  s.v2 ^= 0xff;
+  s.round();
+  s.round();
+  s.round();
+  return s.v0 ^ s.v1 ^ s.v2 ^ s.v3;
+}
 
 // Fixes the process's key. Only the first call counts, and it must come
 // before anything is hashed: a table keeps the hashes it was built with.

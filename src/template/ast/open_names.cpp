@@ -44,7 +44,7 @@ void OpenNames::close() {
   last_ = opened.set;
   // The keys it took from sets still open go back to them.
   for (std::size_t i = taken_.size(); i > opened.taken_from; --i) {
-    owners_[taken_[i - 1].owner].second = taken_[i - 1].set;
+    owners_[taken_[i - 1].owner].set = taken_[i - 1].set;
     sets_[opened.set].current = false;
   }
   taken_.resize(opened.taken_from);
@@ -68,10 +68,10 @@ std::size_t OpenNames::keys_to_take(const ListStore<Token>& store, std::uint32_t
 }
 
 std::uint32_t OpenNames::looked_up(std::string_view key) const {
-  const std::uint32_t owner = find_owner(key);
+  const std::uint32_t owner = find_owner(key, slots_.empty() ? 0 : hashing::hash_text(key));
   if (owner == kNone) return kNone;
   // The set that took the key last is the innermost open one that holds it.
-  const Set& set = sets_[owners_[owner].second];
+  const Set& set = sets_[owners_[owner].set];
   return set.open > 0 ? set.least : kNone;
 }
 
@@ -90,23 +90,23 @@ void OpenNames::clear() {
   }
 }
 
-std::uint32_t OpenNames::find_owner(std::string_view key) const {
+std::uint32_t OpenNames::find_owner(std::string_view key, std::uint64_t hash) const {
   if (slots_.empty()) {
     for (std::uint32_t o = 0; o < owners_.size(); ++o) {
-      if (owners_[o].first == key) return o;
+      if (owners_[o].key == key) return o;
     }
     return kNone;
   }
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hashing::hash_text(key) & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
     const std::uint32_t owner = slots_[i];
-    if (owner == kNone || owners_[owner].first == key) return owner;
+    if (owner == kNone || owners_[owner].key == key) return owner;
   }
 }
 
-void OpenNames::add_owner(std::string_view key, std::uint32_t set) {
+void OpenNames::add_owner(std::string_view key, std::uint32_t set, std::uint64_t hash) {
   const auto added = static_cast<std::uint32_t>(owners_.size());
-  owners_.emplace_back(key, set);
+  owners_.push_back({key, set, hash});
   if (slots_.empty() && owners_.size() <= kScanLimit) return;
   if (2 * owners_.size() <= slots_.size()) {
     place(added);
@@ -118,7 +118,7 @@ void OpenNames::add_owner(std::string_view key, std::uint32_t set) {
 
 void OpenNames::place(std::uint32_t owner) {
   const std::size_t mask = slots_.size() - 1;
-  std::size_t i = hashing::hash_text(owners_[owner].first) & mask;
+  std::size_t i = owners_[owner].hash & mask;
   while (slots_[i] != kNone) i = (i + 1) & mask;
   slots_[i] = owner;
 }
@@ -127,16 +127,19 @@ void OpenNames::take_keys(const ListStore<Token>& store, std::uint32_t set) {
   const std::uint32_t first = sets_[set].first_key;
   for (std::uint32_t k = first; k < first + sets_[set].keys; ++k) {
     const std::string_view key = store.keys[k];
-    const std::uint32_t owner = find_owner(key);
+    // Keys are taken only once the open keys are many: the table is in use,
+    // or about to be, and each key is hashed once.
+    const std::uint64_t hash = hashing::hash_text(key);
+    const std::uint32_t owner = find_owner(key, hash);
     if (owner == kNone) {
-      add_owner(key, set);
+      add_owner(key, set, hash);
       continue;
     }
-    const std::uint32_t before = owners_[owner].second;
+    const std::uint32_t before = owners_[owner].set;
     if (before == set) continue;
     sets_[before].current = false;
     if (sets_[before].open > 0) taken_.push_back({owner, before});
-    owners_[owner].second = set;
+    owners_[owner].set = set;
   }
   sets_[set].current = true;
 }

@@ -70,6 +70,13 @@ class OpenNames {
     std::uint32_t least_before;
     std::uint32_t taken_from;  // its entries in taken_
   };
+  // Which set took a key last. The key's hash is kept: the table grows
+  // without hashing the keys again.
+  struct Owner {
+    std::string_view key;
+    std::uint32_t set;
+    std::uint64_t hash;
+  };
   // A key taken from a set that was open: given back at the close.
   struct Taken {
     std::uint32_t owner;  // index in owners_
@@ -93,8 +100,9 @@ class OpenNames {
   std::uint32_t known_set(const LeftOut& record) const {
     return last_ != kNone && sets_[last_].first_key == record.keys_from ? last_ : kNone;
   }
-  std::uint32_t find_owner(std::string_view key) const;
-  void add_owner(std::string_view key, std::uint32_t set);
+  // The owner of `key`, whose hash is `hash` (read only once the owners are many).
+  std::uint32_t find_owner(std::string_view key, std::uint64_t hash) const;
+  void add_owner(std::string_view key, std::uint32_t set, std::uint64_t hash);
   void place(std::uint32_t owner);
   void take_keys(const ListStore<Token>& store, std::uint32_t set);
 
@@ -111,7 +119,7 @@ class OpenNames {
   // Which set took each key last: kept from the first time the open keys
   // were many, when the open records take their keys again in order.
   bool owning_ = false;
-  std::vector<std::pair<std::string_view, std::uint32_t>> owners_;
+  std::vector<Owner> owners_;
   // Once many: owners_ by key, open addressing (kNone is empty), at most half full.
   std::vector<std::uint32_t> slots_;
   std::vector<Taken> taken_;
