@@ -55,7 +55,9 @@ struct ExpressionParse {
 // Parses `text` (UTF-8; a leading byte order mark is skipped) as one expression,
 // or an unparenthesized tuple, that must take up the whole text. A text of
 // 4 GiB or more is refused with "Lexer only supports files with a size up to 4GB".
-ExpressionParse parse_python_expression_full(std::string_view text);
+// A caller that wraps an expression in levels of its own (a loop header read as
+// a generator) may allow the tree those levels above kMaxTreeHeight.
+ExpressionParse parse_python_expression_full(std::string_view text, uint32_t max_tree_height = kMaxTreeHeight);
 
 // The tree, or the first error of the merged list.
 class ExpressionResult {

@@ -210,7 +210,8 @@ bool is_list_terminator_kind(ListKind kind, TokenKind token) {
 // ---------------------------------------------------------------------------
 // Parser frame
 
-Parser::Parser(std::string_view source) : source_(source), tokens_(source) {}
+Parser::Parser(std::string_view source, uint32_t max_tree_height)
+    : source_(source), max_tree_height_(max_tree_height), tokens_(source) {}
 
 bool Parser::at_expr() const { return is_expression_start(current_kind()); }
 
@@ -285,7 +286,7 @@ void Parser::too_deep() {
 
 uint32_t Parser::height_above(uint32_t child_height) {
     const uint32_t height = child_height + 1;
-    if (height > kMaxTreeHeight) too_deep();
+    if (height > max_tree_height_) too_deep();
     return height;
 }
 
@@ -344,13 +345,13 @@ ExpressionParse Parser::parse() {
 
 }  // namespace parser_detail
 
-ExpressionParse parse_python_expression_full(std::string_view text) {
+ExpressionParse parse_python_expression_full(std::string_view text, uint32_t max_tree_height) {
     if (Lexer::source_too_large(text)) {
         ExpressionParse refused;
         refused.errors.push_back(ParseError{ParseErrorType::other(std::string(kSourceTooLargeMessage)), TextRange()});
         return refused;
     }
-    Parser parser(text);
+    Parser parser(text, max_tree_height);
     return parser.parse();
 }
 

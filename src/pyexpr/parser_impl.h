@@ -137,7 +137,7 @@ struct ParsedClauses {
 
 class Parser {
 public:
-    explicit Parser(std::string_view source);
+    Parser(std::string_view source, uint32_t max_tree_height);
 
     // The whole parse: one expression list, then the end of input.
     ExpressionParse parse();
@@ -242,6 +242,7 @@ private:
     [[noreturn]] void internal_error(std::string_view what) const;
 
     std::string_view source_;
+    uint32_t max_tree_height_;
     TokenSource tokens_;
     std::vector<ParseError> errors_;
     uint32_t current_token_id_ = 0;

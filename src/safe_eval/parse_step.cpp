@@ -42,8 +42,8 @@ std::optional<pyexpr::TextRange> token_after_wrapping(const std::vector<pyexpr::
 }  // namespace
 
 Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view source, std::uint64_t prefix_len,
-                                      Wrapping wrapping) {
-    auto parsed = pyexpr::parse_python_expression_full(text);
+                                      Wrapping wrapping, std::uint32_t max_tree_height) {
+    auto parsed = pyexpr::parse_python_expression_full(text, max_tree_height);
     // Only the first error is reported; it prints as "{message} at byte range
     // {start}..{end}", and the rewording shifts that range onto `source`.
     if (!parsed.ok()) {

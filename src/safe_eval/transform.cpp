@@ -68,11 +68,12 @@ std::vector<ExprToken> sorted_tokens(const std::vector<RecordedName>& names, std
 
 // Wraps, parses and rewrites; on success `wrapped` holds the text the tree's
 // ranges refer to and `state` the names met on the way.
-Result<pyexpr::Expr> wrap_and_rewrite(std::string_view source, std::string& wrapped, RewriteState& state) {
+Result<pyexpr::Expr> wrap_and_rewrite(std::string_view source, std::string& wrapped, RewriteState& state,
+                                      std::uint32_t max_tree_height = pyexpr::kMaxTreeHeight) {
     wrapped.reserve(source.size() + kOpen.size() + kClose.size());
     wrapped.append(kOpen).append(source).append(kClose);
 
-    auto parsed = parse_expression(wrapped, source, kPrefixLen);
+    auto parsed = parse_expression(wrapped, source, kPrefixLen, Wrapping::MustEnclose, max_tree_height);
     if (!parsed) return parsed;
     // The parse result is ours alone, so it is rewritten where it stands.
     if (!visit_expr(state, parsed.value())) return Result<pyexpr::Expr>::failure(std::move(*state.failure));
@@ -124,11 +125,11 @@ Result<std::string> sandbox_source(std::string_view source) {
                            source.size() * 10 + 128);
 }
 
-Result<ExpressionScan> scan_expression(std::string_view source) {
+Result<ExpressionScan> scan_expression(std::string_view source, std::uint32_t max_tree_height) {
     std::string wrapped;
     RewriteState state(kPrefixLen);
     state.build_tree = false;
-    auto checked = wrap_and_rewrite(source, wrapped, state);
+    auto checked = wrap_and_rewrite(source, wrapped, state, max_tree_height);
     if (!checked) return Result<ExpressionScan>::failure(std::move(checked).error());
     ExpressionScan scan;
     report_names(state, wrapped, scan);

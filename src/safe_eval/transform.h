@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "pyexpr/ast.h"
+#include "pyexpr/parser.h"
 #include "pyexpr/parser_error.h"
 #include "safe_eval/result.h"
 
@@ -76,7 +77,8 @@ Result<pyexpr::Expr> rewrite_expression(std::string_view source);
 // The names and comments of transform_expression, with the same errors in the
 // same order, from a walk that checks the tree without rewriting it: for
 // callers that keep nothing else (the template parser, on every expression).
-Result<ExpressionScan> scan_expression(std::string_view source);
+// `max_tree_height` as for pyexpr::parse_python_expression_full.
+Result<ExpressionScan> scan_expression(std::string_view source, std::uint32_t max_tree_height = pyexpr::kMaxTreeHeight);
 
 // safe_eval's text: the rewrite printed at the lowest level with a four-space
 // indent unit. The same text and errors as printing rewrite_expression's tree,
@@ -93,7 +95,8 @@ Result<std::string> sandbox_source(std::string_view source);
 // the tree as it parses: the loop header judges such a tree by its own shape.
 enum class Wrapping { MustEnclose, AsParsed };
 Result<pyexpr::Expr> parse_expression(std::string_view text, std::string_view source, std::uint64_t prefix_len,
-                                      Wrapping wrapping = Wrapping::MustEnclose);
+                                      Wrapping wrapping = Wrapping::MustEnclose,
+                                      std::uint32_t max_tree_height = pyexpr::kMaxTreeHeight);
 
 // The rewording alone: `parser_message` is the parser's "{} at byte range {}..{}".
 std::string reword_parse_error(std::string_view parser_message, std::string_view source, std::uint64_t prefix_len);

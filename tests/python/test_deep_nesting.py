@@ -446,3 +446,41 @@ def test_syntax_tree_deep():
     # Plain elements nest without brackets in the generated code: any depth
     # compiles, to one text (the list's only comma is its trailing one).
     assert compiled.get("result") == [N, N, 1], compiled
+
+
+# ---- loop headers take the chains that expressions take -----------------------------------------
+
+CHAINS = {
+    "attributes": lambda links: "a" + ".b" * links,
+    "operators": lambda links: "a" + " + a" * links,
+    "calls": lambda links: "a" + "()" * links,
+}
+# Each form of loop header with the prefix of its refusal; the chain stands in
+# an iterable or in a condition.
+LOOP_HEADERS = [
+    ('<div c-for="{}"></div>', "Failed to parse expression: ", ["x in {c}", "x, y in {c}", "x in y for z in {c}"]),
+    ('<c-for each="{}"></c-for>', "Failed to parse 'each' attribute: ",
+     ["x in {c}", "x, y in {c}", "x in y if {c}", "x in y for z in {c} if z"]),
+]
+
+
+@pytest.mark.parametrize("chain", list(CHAINS), ids=list(CHAINS))
+def test_loop_header_takes_the_chains_that_expressions_take(chain):
+    from lumra_core._rust import template_parser as tp
+
+    make = CHAINS[chain]
+    assert [t.content for t in tp.parse_template("{{ %s }}" % make(999)).used_variables] == ["a"] * (
+        1000 if chain == "operators" else 1)
+    with pytest.raises(SyntaxError, match="Expression is too deeply nested"):
+        tp.parse_template("{{ %s }}" % make(1000))
+    for form, prefix, shapes in LOOP_HEADERS:
+        for shape in shapes:
+            template = form.format(shape.format(c=make(999)))
+            tree = tp.parse_template(template)
+            assert "a" in {t.content for t in tree.used_variables}, template[:60]
+            assert tp.compile_template(tree).startswith("def generate_template():")
+            with pytest.raises(SyntaxError) as refused:
+                tp.parse_template(form.format(shape.format(c=make(1000))))
+            last = str(refused.value).splitlines()[-1]
+            assert last.startswith("  = " + prefix + "Parse error: Expression is too deeply nested at byte range "), (
+                template[:60], last)

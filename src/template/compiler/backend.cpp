@@ -35,6 +35,10 @@ class PythonBackend final : public LanguageBackend {
   LoopVariablesResult extract_loop_variables(std::string_view each) const override {
     return python_extract_loop_variables(each);
   }
+  std::optional<ParsedExpression> parse_loop_header_past_limit(std::string_view each,
+                                                               const std::string& refusal) const override {
+    return python_parse_loop_header_past_limit(each, refusal);
+  }
   GenerateResult generate_code(std::vector<IrNode> nodes) const override {
     return wrap_generate_template(std::move(nodes));
   }

@@ -57,6 +57,13 @@ class LanguageBackend {
     return std::nullopt;
   }
   virtual LoopVariablesResult extract_loop_variables(std::string_view each) const = 0;
+  // A loop header written as an element's `c-for` value is also read as an
+  // expression; where parse_expression refused it with `refusal` only for
+  // levels that the header's reading adds, the expression's answer.
+  virtual std::optional<ParsedExpression> parse_loop_header_past_limit(std::string_view,
+                                                                       const std::string& /*refusal*/) const {
+    return std::nullopt;
+  }
   // Takes the top-level nodes the compiler produced.
   virtual GenerateResult generate_code(std::vector<IrNode> nodes) const = 0;
 };

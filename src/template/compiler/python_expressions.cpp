@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
 #include <utility>
+#include <variant>
 
 #include "hashing/keyed_hash.h"
 #include "pyexpr/ast.h"
 #include "pyexpr/lexer.h"
+#include "pyexpr/parser.h"
 #include "safe_eval/transform.h"
 #include "template/compiler/messages.h"
 #include "template/compiler/python_backend.h"
@@ -40,6 +43,20 @@ static_assert(static_cast<int>(pyexpr::ExprKind::List) == 29);
 static_assert(static_cast<int>(pyexpr::ExprKind::IpyEscapeCommand) == 32);
 
 std::uint64_t below_loop_prefix(std::uint64_t offset) { return offset > kLoopPrefixLen ? offset - kLoopPrefixLen : 0; }
+
+// The header's iterables and conditions take the chains that `{{ }}` takes.
+// Read as a generator, the header stands two levels (the generator, its
+// clause) below the tree's top; read as an expression, up to three (a tuple of
+// targets over the `in` comparison, under the generator of later clauses).
+// Those levels may pass the parser's limit: every iterable and condition is
+// read again alone, under the limit, before a header is taken.
+constexpr std::uint32_t kLoopClauseLevels = 2;
+constexpr std::uint32_t kLoopExpressionLevels = 3;
+
+// The parser's refusal of a tree past its height or nesting limit.
+bool refused_as_too_deep(const std::string& message) {
+  return message.starts_with("Parse error: Expression is too deeply nested at byte range ");
+}
 
 // Lines and columns in one text as the template counts them: lines end at LF
 // only, columns count characters, both from 1. An offset beyond the text
@@ -147,8 +164,8 @@ ParseExpressionResult python_parse_expression(std::string_view text) {
   return python_parse_expression_in_full(text);
 }
 
-ParseExpressionResult python_parse_expression_in_full(std::string_view text) {
-  auto scanned = safe_eval::scan_expression(text);
+ParseExpressionResult python_parse_expression_in_full(std::string_view text, std::uint32_t max_tree_height) {
+  auto scanned = safe_eval::scan_expression(text, max_tree_height);
   if (!scanned) return std::move(scanned).error();
   auto& scan = scanned.value();
   ParsedExpression parsed;
@@ -167,13 +184,16 @@ ParseExpressionResult python_parse_expression_in_full(std::string_view text) {
   return parsed;
 }
 
-LoopVariablesResult python_extract_loop_variables(std::string_view each) {
+namespace {
+
+LoopVariablesResult extract_loop_variables(std::string_view each, std::uint32_t max_tree_height) {
   std::string wrapped;
   wrapped.reserve(kLoopOpen.size() + each.size() + kLoopClose.size());
   wrapped.append(kLoopOpen).append(each).append(kLoopClose);
   // An `each` that closes the parenthesis itself ("x in a) + (b") parses, if
   // at all, as something other than one generator, which is refused below.
-  auto parsed = safe_eval::parse_expression(wrapped, each, kLoopPrefixLen, safe_eval::Wrapping::AsParsed);
+  auto parsed =
+      safe_eval::parse_expression(wrapped, each, kLoopPrefixLen, safe_eval::Wrapping::AsParsed, max_tree_height);
   if (!parsed) return std::move(parsed).error();
   const auto* generator = parsed.value().as_if<pyexpr::ExprGenerator>();
   if (generator == nullptr) return std::string(msg::kEachNotComprehension);
@@ -211,6 +231,31 @@ LoopVariablesResult python_extract_loop_variables(std::string_view each) {
     }
   }
   return out;
+}
+
+}  // namespace
+
+LoopVariablesResult python_extract_loop_variables(std::string_view each) {
+  auto read = extract_loop_variables(each, pyexpr::kMaxTreeHeight);
+  if (const auto* message = std::get_if<std::string>(&read); message && refused_as_too_deep(*message)) {
+    // Targets are names and tuples of them, which the bracket limit keeps low;
+    // the iterables and conditions were read again under the limit. A header
+    // refused either way keeps its first answer.
+    auto past_limit = extract_loop_variables(each, pyexpr::kMaxTreeHeight + kLoopClauseLevels);
+    if (std::holds_alternative<LoopVariables>(past_limit)) return past_limit;
+  }
+  return read;
+}
+
+std::optional<ParsedExpression> python_parse_loop_header_past_limit(std::string_view each,
+                                                                    const std::string& refusal) {
+  if (!refused_as_too_deep(refusal)) return std::nullopt;
+  auto parsed = python_parse_expression_in_full(each, pyexpr::kMaxTreeHeight + kLoopExpressionLevels);
+  if (auto* expression = std::get_if<ParsedExpression>(&parsed);
+      expression != nullptr && std::holds_alternative<LoopVariables>(python_extract_loop_variables(each))) {
+    return std::move(*expression);
+  }
+  return std::nullopt;
 }
 
 }  // namespace lumra::template_compiler

@@ -94,8 +94,9 @@ TemplateParseError error_at_token(const ParserContext& context, const Token& tok
 }
 
 // Parses an expression value into the attribute's variables and comments.
-Status take_expression(HtmlAttr& attr, HtmlAttrKind kind, const ParserContext& context) {
-  auto parsed = parse_expression_rebased(*attr.inner_value, std::nullopt, context);
+// `loop_header`: the value is a loop header as well.
+Status take_expression(HtmlAttr& attr, HtmlAttrKind kind, const ParserContext& context, bool loop_header = false) {
+  auto parsed = parse_expression_rebased(*attr.inner_value, std::nullopt, context, loop_header);
   if (!parsed) return std::move(parsed).error();
   attr.kind = kind;
   attr.used_variables = std::move(parsed.value().used_variables);
@@ -131,8 +132,8 @@ Status take_template(HtmlAttr& attr, template_ast::List<template_ast::StaticName
 }
 
 // The kind rules, in their order.
-Status decide_kind(HtmlAttr& attr, bool meta, template_ast::List<template_ast::StaticNamedSlot>& slots,
-                   ParserContext& context) {
+Status decide_kind(HtmlAttr& attr, bool meta, bool loop_attribute,
+                   template_ast::List<template_ast::StaticNamedSlot>& slots, ParserContext& context) {
   const std::string_view key = attr.key.content;
   const bool bare = !attr.inner_value;
   if (key == "c-else" || (key == "c-empty" && !bare)) {
@@ -166,13 +167,13 @@ Status decide_kind(HtmlAttr& attr, bool meta, template_ast::List<template_ast::S
     return std::nullopt;
   }
   if (is_template_value(attr.inner_value->content)) return take_template(attr, slots, context);
-  return take_expression(attr, HtmlAttrKind::Expression, context);
+  return take_expression(attr, HtmlAttrKind::Expression, context, loop_attribute && key == "c-for");
 }
 
 }  // namespace
 
 Status build_tag_attribute(TextParse& parse, Pair pair, template_ast::List<HtmlAttr>& attrs,
-                           template_ast::List<template_ast::StaticNamedSlot>& slots) {
+                           template_ast::List<template_ast::StaticNamedSlot>& slots, bool loop_attribute) {
   if (Status error = expect_rule(pair, Rule::html_attribute)) return error;
   const grammar::Pairs inner = pair.inner();
   auto it = inner.begin();
@@ -187,7 +188,9 @@ Status build_tag_attribute(TextParse& parse, Pair pair, template_ast::List<HtmlA
   parse.tokens.assign_with_offset(attr.key, name);
   Status error;
   if (++it != inner.end()) error = read_attribute_value(parse, *it, attr);
-  if (!error) error = decide_kind(attr, name.rule() == Rule::html_meta_attribute_name, slots, parse.context);
+  if (!error) {
+    error = decide_kind(attr, name.rule() == Rule::html_meta_attribute_name, loop_attribute, slots, parse.context);
+  }
   if (error) attrs.pop_back();
   return error;
 }

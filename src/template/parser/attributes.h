@@ -32,9 +32,9 @@ struct BuiltStartTag {
 };
 
 // Builds the `html_attribute` pair into `attrs` (and the slots of a nested
-// template into `slots`).
+// template into `slots`). `loop_attribute`: the tag reads `c-for` as a loop.
 Status build_tag_attribute(TextParse& parse, grammar::Pair pair, template_ast::List<template_ast::HtmlAttr>& attrs,
-                           template_ast::List<template_ast::StaticNamedSlot>& slots);
+                           template_ast::List<template_ast::StaticNamedSlot>& slots, bool loop_attribute);
 
 // --- Templates nested in attribute values ---------------------------------------
 

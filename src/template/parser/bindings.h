@@ -14,6 +14,10 @@
 
 namespace lumra::template_parser {
 
+// Whether a `c-for` attribute of the tag `name` is a loop header: on every tag
+// but <c-for> (whose loop is `each`) and <c-fill>.
+inline bool reads_loop_attribute(std::string_view name) { return name != "c-for" && name != "c-fill"; }
+
 // Finishes the attributes whose meaning depends on the tag (in place) and
 // returns the variables the tag introduces for its body. `tag_start` and
 // `tag_end` span the start tag in the whole input.

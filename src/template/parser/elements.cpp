@@ -53,7 +53,7 @@ Status build_opening_tag(TextParse& parse, Pair pair, bool self_closing, BuiltSt
   tag.attrs.reserve(count_attributes(pair.inner()));
   bool named = false;
   Status error = split_comment_pairs(parse, pair.inner(), tag.comments, [&](Pair inner) -> Status {
-    if (named) return build_tag_attribute(parse, inner, tag.attrs, built.slots);
+    if (named) return build_tag_attribute(parse, inner, tag.attrs, built.slots, reads_loop_attribute(tag.name.content));
     named = true;
     return read_tag_name(parse, inner, !self_closing, tag.name);
   });

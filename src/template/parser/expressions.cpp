@@ -14,7 +14,7 @@ namespace lumra::template_parser {
 
 Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& expression_token,
                                                    std::optional<GrammarSpan> error_span,
-                                                   const ParserContext& context) {
+                                                   const ParserContext& context, bool loop_header) {
   const Offsets by = offsets_at(expression_token);
   auto rebase = [&](RebasedExpression out) {
     for (auto& token : out.used_variables) shift_token(token, by);
@@ -33,6 +33,11 @@ Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& ex
   if (found == memo.end()) {
     auto parsed = context.backend->parse_expression(source_text);
     if (auto* message = std::get_if<std::string>(&parsed)) {
+      // Not kept for repeats: the same text elsewhere is no loop header.
+      if (auto header = loop_header ? context.backend->parse_loop_header_past_limit(source_text, *message)
+                                    : std::nullopt) {
+        return rebase(RebasedExpression{std::move(header->used_variables), std::move(header->comments)});
+      }
       std::string text = fmt::format(fmt::runtime(msg::kFailedToParseExpression), *message);
       if (error_span) {
         return error_at_offsets(context.source.view(), context.index_offset, error_span->first, error_span->second,

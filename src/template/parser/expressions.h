@@ -28,9 +28,11 @@ using GrammarSpan = std::pair<std::uint64_t, std::uint64_t>;
 // Parses `expression_token.content` with the backend; the used variables and
 // comments come back on the whole input. A failure reads "Failed to parse
 // expression: {}" at `error_span`, or at the token's span when absent.
+// `loop_header`: the text is an element's `c-for` value, which may take the
+// levels that its reading as a loop adds (see the backend).
 Parsed<RebasedExpression> parse_expression_rebased(const template_ast::Token& expression_token,
                                                    std::optional<GrammarSpan> error_span,
-                                                   const ParserContext& context);
+                                                   const ParserContext& context, bool loop_header = false);
 
 // A `template_expression` pair `{{ ... }}`: its comments are the template
 // comments between the braces and the expression, then the expression's own.
