@@ -21,6 +21,10 @@ depend on it. So the cases lean on what those tables hold: many names bound by
 one loop or fill, names equal only under NFKC, many attributes, slots and fill
 fields, caller tag rules, many keyword arguments and lambda parameters, and
 about one case in ten broken so that a duplicate or a shadowed name is found.
+Two kinds more aim at the parsers' searches and look-ahead: templates made of
+raw-block pieces (end tags tried at many places, comments and quotes left
+open), and expressions, alone and in `{{ }}`, with long trivia before their
+operators, under prefix operators and brackets, with `\N{...}` escapes.
 
 Generation depends on nothing but the seed: random.Random seeded with a string
 (hashed with SHA-512, not hash()), and only lists and dicts, which iterate in
@@ -49,7 +53,7 @@ DEFAULT_SEED = 20240601
 
 # One slot in twenty per kind: the case's kind follows its index, so the counts
 # per kind do not move with the seed.
-KIND_PATTERN = (["tpl"] * 10) + (["rules"] * 3) + (["eval"] * 6) + ["html"]
+KIND_PATTERN = (["tpl"] * 10) + (["rules"] * 3) + (["eval"] * 6) + ["html"] + (["raw"] * 2) + (["trivia"] * 2)
 
 # ---------------------------------------------------------------------------
 # Names
@@ -815,6 +819,71 @@ def filler_rules(gen):
 # Cases
 
 
+# ---------------------------------------------------------------------------
+# Searches, look-ahead and string escapes: the grammar's terminators and raw end
+# tags tried at many places, peeks and re-reads over long trivia, `\N{...}`.
+
+RAW_PIECES = ["<c-raw>", "<c-raw a='1'>", "</c-raw>", "</c-raw", "</c-raw ", "</c-raw{#", "</c-raw x", "{# c #}",
+              "{#", "#}", "{#y#}", "<!--", "-->", "<!", "<?", ">", "<", '"', "'", '"""', "'''", "{{ x }}", "{{",
+              "}}", "{", "}", " ", "  ", "\n", "\t", "x", "y=1", "a='</c-raw>'", 'b="#}"', "<div>", "</div>",
+              "<p c-if=\"x\">", "</p>", "=", "/", "/>", "\u00e9", "c-raw", "<c-card>", "</c-card>"]
+
+
+# Pieces that leave a raw block's end tag able to close it.
+RAW_SAFE_PIECES = [p for p in RAW_PIECES if p not in ("{#", "#}", "<!--", '"', "'", '"""', "'''", "{{", "}}",
+                                                      "<c-raw>", "<c-raw a='1'>", "</c-raw>")]
+
+
+def make_raw_template(rng):
+    pool = RAW_SAFE_PIECES if rng.random() < 0.5 else RAW_PIECES
+    pieces = [rng.choice(pool) for _ in range(rng.randrange(3, 60))]
+    if rng.random() < 0.5:
+        pieces.insert(0, "<c-raw>")
+    if rng.random() < 0.3:
+        pieces.append("</c-raw>")
+    return "".join(pieces)
+
+
+# Escapes of names CPython 3.12 knows (some in lower case or by an alias), and
+# of names it does not.
+NAMED_ESCAPES = ["LATIN SMALL LETTER A", "latin small letter a", "LF", "bom", "NBSP", "VARIATION SELECTOR-256",
+                 "TAG LATIN SMALL LETTER Z", "LATIN CAPITAL LETTER GHA", "CJK UNIFIED IDEOGRAPH-4E00",
+                 "HANGUL SYLLABLE GAG", "EM DASH", "SNOWMAN", "NULL", "ZZ", "LATIN SMALL LETTER", "",
+                 "CJK UNIFIED IDEOGRAPH-4DC0", "HANGUL SYLLABLE QQQ"]
+TRIVIA = [" ", "\n", "\n\n", "  # note\n", "\t", " \\\n", "\r\n"]
+
+
+def make_trivia_expression(rng, depth=0):
+    """An expression whose operators stand after long or odd trivia, under
+    prefix operators and brackets, sometimes broken or left open."""
+    def gap():
+        return "".join(rng.choice(TRIVIA) for _ in range(rng.choice([0, 1, 1, 3, 20])))
+
+    def leaf():
+        roll = rng.random()
+        if roll < 0.15:
+            escapes = "".join(f"\\N{{{rng.choice(NAMED_ESCAPES)}}}" for _ in range(rng.randrange(1, 6)))
+            return rng.choice(["'%s'", '"%s"', "f'%s'", "b'%s'", "r'%s'"]) % escapes
+        if roll < 0.25:
+            return rng.choice(["\u00e9" * rng.randrange(1, 40), "\uff41bc", "\u1e9b\u0323", "x\u0301"])
+        return rng.choice(["x", "y", "z1", "None", "1", "'s'", "a.b", "f(x)"])
+
+    prefix = "".join(rng.choice(["-", "not ", "~", "+"]) for _ in range(rng.choice([0, 0, 1, 5, 40])))
+    if depth < 3 and rng.random() < 0.4:
+        opener, closer = rng.choice([("(", ")"), ("[", "]"), ("{", "}"), ("f(", ")")])
+        items = [make_trivia_expression(rng, depth + 1) for _ in range(rng.randrange(1, 4))]
+        inner = ("," + gap()).join(items)
+        body = opener + gap() + inner + gap() + (closer if rng.random() < 0.9 else "")
+    else:
+        body = leaf()
+    op = rng.choice([" is", " is not", " not in", " not", " in", " ==", " +", " and", " or", " if x else",
+                     " is", " not"])
+    if rng.random() < 0.6:
+        right = make_trivia_expression(rng, depth + 1) if depth < 2 and rng.random() < 0.3 else leaf()
+        body = body + op + gap() + right
+    return prefix + body
+
+
 def case_rng(seed, index):
     return random.Random(f"lumra-differential:{seed}:{index}")
 
@@ -869,6 +938,19 @@ def make_case(seed, index):
                 parts.append(maker([], "'\"", 2, many=True))
             gen.forcing = False
         case.update(source=" + ".join(parts), broken=broken)
+    elif kind == "raw":
+        text = make_raw_template(rng)
+        case.update(kind="tpl", template=text, broken=None, deep=None, rules=None, parse_lang=None,
+                    also_js=False, mutation=mutate(rng, text))
+    elif kind == "trivia":
+        source = make_trivia_expression(rng)
+        if rng.random() < 0.5:
+            case.update(kind="eval", source=source, broken=None)
+        else:
+            # Inside brackets, so that line breaks are trivia in the template too.
+            text = "<p>{{ [" + source.replace("}}", "} }") + "] }}</p>"
+            case.update(kind="tpl", template=text, broken=None, deep=None, rules=None, parse_lang=None,
+                        also_js=False, mutation=text)
     else:
         case.update(make_html(rng))
     return case
