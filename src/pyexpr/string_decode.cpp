@@ -7,12 +7,9 @@
 // plus the offset in the body.
 #include "pyexpr/string_decode.h"
 
-#include <unicode/uchar.h>
-
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 
+#include "pyexpr/char_names.h"
 #include "pyexpr/utf8.h"
 #include "text/byte_search.h"
 
@@ -20,35 +17,7 @@ namespace lumra::pyexpr {
 
 namespace {
 
-// No Unicode character name or alias is this long; longer text is refused
-// rather than truncated.
-constexpr size_t kMaxCharNameLength = 128;
-
 enum class Mode { String, Bytes, Interpolated };
-
-struct NameAlias {
-    std::string_view name;
-    char32_t code;
-};
-
-constexpr NameAlias kNameAliases[] = {
-#include "pyexpr/char_name_aliases.inc"
-};
-
-// Aliases are matched without regard to ASCII case, like the names.
-std::optional<char32_t> lookup_alias(std::string_view name) {
-    char upper[kMaxCharNameLength];
-    for (size_t i = 0; i < name.size(); ++i) {
-        const char c = name[i];
-        upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    const std::string_view key(upper, name.size());
-    const auto* end = std::end(kNameAliases);
-    const auto* it = std::lower_bound(std::begin(kNameAliases), end, key,
-                                      [](const NameAlias& a, std::string_view k) { return a.name < k; });
-    if (it != end && it->name == key) return it->code;
-    return std::nullopt;
-}
 
 int hex_value(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -234,20 +203,6 @@ private:
 };
 
 }  // namespace
-
-std::optional<char32_t> lookup_unicode_name(std::string_view name) {
-    if (name.empty() || name.size() > kMaxCharNameLength) return std::nullopt;
-    if (std::memchr(name.data(), '\0', name.size()) != nullptr) return std::nullopt;
-    char buf[kMaxCharNameLength + 1];
-    std::memcpy(buf, name.data(), name.size());
-    buf[name.size()] = '\0';
-    for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
-        UErrorCode status = U_ZERO_ERROR;
-        const UChar32 c = u_charFromName(choice, buf, &status);
-        if (U_SUCCESS(status) && c >= 0) return static_cast<char32_t>(c);
-    }
-    return lookup_alias(name);
-}
 
 std::optional<LexicalError> decode_string(std::string_view body, TextSize body_start, StringTokenFlags flags,
                                           std::string& out) {

@@ -32,8 +32,4 @@ std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_st
 std::optional<LexicalError> decode_interpolated_literal(std::string_view source_text, TextSize start,
                                                         StringTokenFlags flags, std::string& out);
 
-// Looks a character up by its Unicode name (as in \N{...}); nullopt when the
-// name is unknown, contains NUL or is longer than any real name.
-std::optional<char32_t> lookup_unicode_name(std::string_view name);
-
 }  // namespace lumra::pyexpr

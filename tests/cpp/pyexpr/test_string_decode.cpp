@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "pyexpr/char_names.h"
 #include "pyexpr/string_decode.h"
 
 namespace lumra::pyexpr {
