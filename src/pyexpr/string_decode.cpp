@@ -51,8 +51,9 @@ size_t first_to_decode(std::string_view body, StringTokenFlags flags) {
 
 class Decoder {
 public:
-    Decoder(std::string_view body, TextSize base, Mode mode, bool raw, std::string& out)
-        : body_(body), base_(base.raw), mode_(mode), raw_(raw), out_(out) {}
+    Decoder(std::string_view body, TextSize base, Mode mode, bool raw, std::string& out,
+            NamedEscapes names = NamedEscapes::Look)
+        : body_(body), base_(base.raw), mode_(mode), raw_(raw), names_(names), out_(out) {}
 
     // Decodes from `i` on (no escape, CR or brace comes before it).
     std::optional<LexicalError> run(size_t i) {
@@ -188,6 +189,10 @@ private:
         if (close == std::string_view::npos) {
             return error_at(LexicalErrorType::Kind::MissingUnicodeRbrace, abs(body_.size()), abs(body_.size()));
         }
+        if (names_ == NamedEscapes::Skip) {
+            i = close + 1;
+            return std::nullopt;
+        }
         const auto ch = lookup_unicode_name(body_.substr(name_start, close - name_start));
         if (!ch) return error_at(LexicalErrorType::Kind::UnexpectedUnicode, abs(name_start), abs(close));
         put(*ch);
@@ -199,20 +204,21 @@ private:
     uint32_t base_;
     Mode mode_;
     bool raw_;  // backslashes are text
+    NamedEscapes names_;
     std::string& out_;
 };
 
 }  // namespace
 
 std::optional<LexicalError> decode_string(std::string_view body, TextSize body_start, StringTokenFlags flags,
-                                          std::string& out) {
+                                          std::string& out, NamedEscapes names) {
     out.clear();
     const size_t first = first_to_decode(body, flags);
     if (first == std::string_view::npos) {
         out.assign(body);
         return std::nullopt;
     }
-    return Decoder(body, body_start, Mode::String, flags.is_raw(), out).run(first);
+    return Decoder(body, body_start, Mode::String, flags.is_raw(), out, names).run(first);
 }
 
 std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_start, StringTokenFlags flags,
@@ -236,7 +242,7 @@ std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_st
 }
 
 std::optional<LexicalError> decode_interpolated_literal(std::string_view source_text, TextSize start,
-                                                        StringTokenFlags flags, std::string& out) {
+                                                        StringTokenFlags flags, std::string& out, NamedEscapes names) {
     out.clear();
     // Raw: only doubled braces and line breaks change.
     const bool raw = flags.is_raw();
@@ -247,7 +253,7 @@ std::optional<LexicalError> decode_interpolated_literal(std::string_view source_
         out.assign(source_text);
         return std::nullopt;
     }
-    return Decoder(source_text, start, Mode::Interpolated, raw, out).run(first);
+    return Decoder(source_text, start, Mode::Interpolated, raw, out, names).run(first);
 }
 
 }  // namespace lumra::pyexpr
