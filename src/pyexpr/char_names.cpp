@@ -149,7 +149,7 @@ public:
     NameIndex() : slots_(new uint32_t[kSlots]) {
         std::fill_n(slots_.get(), kSlots, kEmpty);
         // Around the ranges left out, rather than over them: ICU would spell
-        // their 114,363 names only for them to be dropped.
+        // their 114,363 names for nothing.
         for (const UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
             UChar32 from = 0;
             for (const CodeRange& skipped : kNotIndexed) {
@@ -195,8 +195,9 @@ private:
     static constexpr uint32_t kTagShift = 23;
     static constexpr uint32_t kPayloadMask = (1u << kSourceShift) - 1;
     static constexpr uint32_t kEmpty = UINT32_MAX;  // its payload is no code point
-    // Unicode 15.0 has 35,285 names and aliases outside the computed families:
-    // the table stays little more than half full. kMaxEntries only guards the
+    // Unicode 15.0 has 35,296 names and aliases outside the computed families
+    // (34,823 names, 31 aliases in ICU, 442 in our table): the table stays
+    // little more than half full. kMaxEntries only guards the
     // probe loop's end against an ICU with far more names.
     static constexpr uint32_t kSlotBits = 16;
     static constexpr uint32_t kSlots = 1u << kSlotBits;
