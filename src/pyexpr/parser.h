@@ -47,6 +47,8 @@ struct ExpressionParse {
     Expr expr;
     std::vector<ParsedToken> tokens;
     // Parser and lexer errors merged by start offset; the first is the one reported.
+    // After the parser's first error, `\N{...}` names in later literals are not
+    // looked up, so unknown names there are missing from the list.
     std::vector<ParseError> errors;
 
     bool ok() const { return errors.empty(); }

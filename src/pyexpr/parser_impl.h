@@ -22,6 +22,7 @@
 #include "pyexpr/lexer.h"
 #include "pyexpr/parser.h"
 #include "pyexpr/parser_error.h"
+#include "pyexpr/string_decode.h"
 #include "pyexpr/token_kind.h"
 
 namespace lumra::pyexpr::parser_detail {
@@ -163,6 +164,13 @@ public:
     std::string_view src_text(TextRange range) const { return range.slice(source_); }
 
     void add_error(ParseErrorType error, TextRange range);
+    // What a literal decoded from here on does with `\N{...}`. The reported
+    // error is the first of the merged list, which is the parser's first error
+    // or the lexer's: once the parser has one, no later literal's error can be
+    // reported, and its names need not be looked up. (The lexer's errors do
+    // not count: the one of a token after the literal may come later in the
+    // text than the literal's own.)
+    NamedEscapes named_escapes() const { return errors_.empty() ? NamedEscapes::Look : NamedEscapes::Skip; }
 
     // Parses a comma-separated list until its terminator; returns whether the
     // last element was followed by a comma.

@@ -85,7 +85,8 @@ private:
         const TextRange range = p_.current_range();
         p_.bump(kind);
         std::string value;
-        if (auto error = decode_interpolated_literal(p_.src_text(range), range.start(), flags_, value)) {
+        if (auto error =
+                decode_interpolated_literal(p_.src_text(range), range.start(), flags_, value, p_.named_escapes())) {
             p_.add_error(ParseErrorType::from_lexical(std::move(error->error)), error->location);
             value.clear();
         }
@@ -237,7 +238,7 @@ ParsedExpr Parser::parse_strings() {
                 record(decode_bytes(body, body_start, flags, decoded));
                 parts.emplace_back(BytesLiteral{range, {}, std::move(decoded), bytes_literal_flags(flags)});
             } else {
-                record(decode_string(body, body_start, flags, decoded));
+                record(decode_string(body, body_start, flags, decoded, named_escapes()));
                 parts.emplace_back(StringLiteral{range, {}, std::move(decoded), string_literal_flags(flags)});
             }
             height = std::max(height, 1u);

@@ -7,12 +7,9 @@
 // plus the offset in the body.
 #include "pyexpr/string_decode.h"
 
-#include <unicode/uchar.h>
-
-#include <algorithm>
 #include <cstring>
-#include <iterator>
 
+#include "pyexpr/char_names.h"
 #include "pyexpr/utf8.h"
 #include "text/byte_search.h"
 
@@ -20,35 +17,7 @@ namespace lumra::pyexpr {
 
 namespace {
 
-// No Unicode character name or alias is this long; longer text is refused
-// rather than truncated.
-constexpr size_t kMaxCharNameLength = 128;
-
 enum class Mode { String, Bytes, Interpolated };
-
-struct NameAlias {
-    std::string_view name;
-    char32_t code;
-};
-
-constexpr NameAlias kNameAliases[] = {
-#include "pyexpr/char_name_aliases.inc"
-};
-
-// Aliases are matched without regard to ASCII case, like the names.
-std::optional<char32_t> lookup_alias(std::string_view name) {
-    char upper[kMaxCharNameLength];
-    for (size_t i = 0; i < name.size(); ++i) {
-        const char c = name[i];
-        upper[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-    }
-    const std::string_view key(upper, name.size());
-    const auto* end = std::end(kNameAliases);
-    const auto* it = std::lower_bound(std::begin(kNameAliases), end, key,
-                                      [](const NameAlias& a, std::string_view k) { return a.name < k; });
-    if (it != end && it->name == key) return it->code;
-    return std::nullopt;
-}
 
 int hex_value(unsigned char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -82,8 +51,9 @@ size_t first_to_decode(std::string_view body, StringTokenFlags flags) {
 
 class Decoder {
 public:
-    Decoder(std::string_view body, TextSize base, Mode mode, bool raw, std::string& out)
-        : body_(body), base_(base.raw), mode_(mode), raw_(raw), out_(out) {}
+    Decoder(std::string_view body, TextSize base, Mode mode, bool raw, std::string& out,
+            NamedEscapes names = NamedEscapes::Look)
+        : body_(body), base_(base.raw), mode_(mode), raw_(raw), names_(names), out_(out) {}
 
     // Decodes from `i` on (no escape, CR or brace comes before it).
     std::optional<LexicalError> run(size_t i) {
@@ -219,6 +189,10 @@ private:
         if (close == std::string_view::npos) {
             return error_at(LexicalErrorType::Kind::MissingUnicodeRbrace, abs(body_.size()), abs(body_.size()));
         }
+        if (names_ == NamedEscapes::Skip) {
+            i = close + 1;
+            return std::nullopt;
+        }
         const auto ch = lookup_unicode_name(body_.substr(name_start, close - name_start));
         if (!ch) return error_at(LexicalErrorType::Kind::UnexpectedUnicode, abs(name_start), abs(close));
         put(*ch);
@@ -230,34 +204,21 @@ private:
     uint32_t base_;
     Mode mode_;
     bool raw_;  // backslashes are text
+    NamedEscapes names_;
     std::string& out_;
 };
 
 }  // namespace
 
-std::optional<char32_t> lookup_unicode_name(std::string_view name) {
-    if (name.empty() || name.size() > kMaxCharNameLength) return std::nullopt;
-    if (std::memchr(name.data(), '\0', name.size()) != nullptr) return std::nullopt;
-    char buf[kMaxCharNameLength + 1];
-    std::memcpy(buf, name.data(), name.size());
-    buf[name.size()] = '\0';
-    for (UCharNameChoice choice : {U_UNICODE_CHAR_NAME, U_CHAR_NAME_ALIAS}) {
-        UErrorCode status = U_ZERO_ERROR;
-        const UChar32 c = u_charFromName(choice, buf, &status);
-        if (U_SUCCESS(status) && c >= 0) return static_cast<char32_t>(c);
-    }
-    return lookup_alias(name);
-}
-
 std::optional<LexicalError> decode_string(std::string_view body, TextSize body_start, StringTokenFlags flags,
-                                          std::string& out) {
+                                          std::string& out, NamedEscapes names) {
     out.clear();
     const size_t first = first_to_decode(body, flags);
     if (first == std::string_view::npos) {
         out.assign(body);
         return std::nullopt;
     }
-    return Decoder(body, body_start, Mode::String, flags.is_raw(), out).run(first);
+    return Decoder(body, body_start, Mode::String, flags.is_raw(), out, names).run(first);
 }
 
 std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_start, StringTokenFlags flags,
@@ -281,7 +242,7 @@ std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_st
 }
 
 std::optional<LexicalError> decode_interpolated_literal(std::string_view source_text, TextSize start,
-                                                        StringTokenFlags flags, std::string& out) {
+                                                        StringTokenFlags flags, std::string& out, NamedEscapes names) {
     out.clear();
     // Raw: only doubled braces and line breaks change.
     const bool raw = flags.is_raw();
@@ -292,7 +253,7 @@ std::optional<LexicalError> decode_interpolated_literal(std::string_view source_
         out.assign(source_text);
         return std::nullopt;
     }
-    return Decoder(source_text, start, Mode::Interpolated, raw, out).run(first);
+    return Decoder(source_text, start, Mode::Interpolated, raw, out, names).run(first);
 }
 
 }  // namespace lumra::pyexpr

@@ -13,12 +13,18 @@
 
 namespace lumra::pyexpr {
 
+// Whether `\N{...}` escapes look their names up (see char_names.h). A parse
+// reports its first error only, so once it has one, later literals skip the
+// lookups: a skipped escape stands for nothing and is no error (one without
+// its braces still is).
+enum class NamedEscapes : bool { Look, Skip };
+
 // A plain string body (the raw text between the quotes; `body_start` is its
 // offset in the source; `flags` those of the String token, without b/f/t).
 // Writes the decoded text to `out` (replacing its content); returns the first
 // error, if any (then `out` is unspecified).
 std::optional<LexicalError> decode_string(std::string_view body, TextSize body_start, StringTokenFlags flags,
-                                          std::string& out);
+                                          std::string& out, NamedEscapes names = NamedEscapes::Look);
 
 // A bytes body: NonAsciiBytes for a non-ASCII character, then escapes as
 // bytes (\u, \U and \N kept as written). `out` receives the bytes.
@@ -30,10 +36,7 @@ std::optional<LexicalError> decode_bytes(std::string_view body, TextSize body_st
 // token's start. Reduces doubled braces like the lexer did and, unless the
 // string is raw, decodes escapes; error ranges are therefore exact.
 std::optional<LexicalError> decode_interpolated_literal(std::string_view source_text, TextSize start,
-                                                        StringTokenFlags flags, std::string& out);
-
-// Looks a character up by its Unicode name (as in \N{...}); nullopt when the
-// name is unknown, contains NUL or is longer than any real name.
-std::optional<char32_t> lookup_unicode_name(std::string_view name);
+                                                        StringTokenFlags flags, std::string& out,
+                                                        NamedEscapes names = NamedEscapes::Look);
 
 }  // namespace lumra::pyexpr

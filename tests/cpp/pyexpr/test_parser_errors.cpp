@@ -261,6 +261,8 @@ TEST(ParserErrors, StringsAndConcatenation) {
         {"t'{x}' f'y'", "cannot mix t-string literals with string or bytes literals at byte range 0..11"},
         {"t'a' b'b'", "Bytes literal cannot be mixed with non-bytes literals at byte range 0..9"},
         {"'\\N{NO SUCH NAME}' 'x'", "Got unexpected unicode at byte range 4..16"},
+        // The next token's lexer error comes later in the text: the name is still looked up.
+        {"'\\N{NO SUCH NAME}' 'x", "Got unexpected unicode at byte range 4..16"},
         {"'a' 'b' f'{x}' t'y'", "cannot mix t-string literals with string or bytes literals at byte range 0..19"},
         {"b'\xC3\xA9'", "bytes can only contain ASCII literal characters at byte range 2..4"},
     });
@@ -271,6 +273,9 @@ TEST(ParserErrors, StringsAndConcatenation) {
         {"'\\N{NO SUCH NAME}' b'x'",
          "Got unexpected unicode at byte range 4..16 | "
          "Bytes literal cannot be mixed with non-bytes literals at byte range 0..23"},
+        // After the first error, names are no longer looked up; other escapes still fail.
+        {"'\\N{ZZ}' '\\N{YY}' f'\\N{XX}' '\\N{'", "Got unexpected unicode at byte range 4..6 | "
+                                                "Missing `}` in Unicode escape sequence at byte range 32..32"},
     });
 }
 
