@@ -11,8 +11,9 @@
 //
 // The index takes ICU's names and name aliases of the characters of Unicode
 // 15.0 (CPython 3.12's unicodedata) and our own alias table. Two algorithmic
-// families are computed instead: CJK unified ideographs (the hex digits, over
-// Unicode 15.0's ranges) and Hangul syllables (the jamo). ICU also derives
+// families are computed instead, and matched in capitals only, as CPython
+// does: CJK unified ideographs (four or five hex digits, over Unicode 15.0's
+// ranges) and Hangul syllables (the jamo). ICU also derives
 // names for Tangut ideographs, which CPython 3.12 does not have; they are left
 // out, and so are unknown.
 #include "pyexpr/char_names.h"
@@ -89,8 +90,8 @@ bool is_cjk_unified(char32_t c) {
     return false;
 }
 
-// The digits of `CJK UNIFIED IDEOGRAPH-XXXX`, as ICU spells them: four for
-// the BMP, five above it, upper case (the name is upper-cased by now).
+// The digits of `CJK UNIFIED IDEOGRAPH-XXXX`: four or five, in capitals, as
+// CPython reads them (so `04E00` too).
 std::optional<char32_t> cjk_unified(std::string_view hex) {
     if (hex.size() != 4 && hex.size() != 5) return std::nullopt;
     char32_t c = 0;
@@ -99,7 +100,7 @@ std::optional<char32_t> cjk_unified(std::string_view hex) {
         if (d < 0) return std::nullopt;
         c = c * 16 + static_cast<char32_t>(d);
     }
-    if ((c > 0xFFFF) != (hex.size() == 5) || !is_cjk_unified(c)) return std::nullopt;
+    if (!is_cjk_unified(c)) return std::nullopt;
     return c;
 }
 
@@ -243,18 +244,19 @@ const NameIndex& name_index() {
 
 std::optional<char32_t> lookup_unicode_name(std::string_view name) {
     if (name.empty() || name.size() > kMaxCharNameLength) return std::nullopt;
+    // CPython matches the two computed families in capitals only; every other
+    // name, in any case.
+    if (name.starts_with(kCjkPrefix)) {
+        if (auto c = cjk_unified(name.substr(kCjkPrefix.size()))) return c;
+    } else if (name.starts_with(kHangulPrefix)) {
+        if (auto c = hangul_syllable(name.substr(kHangulPrefix.size()))) return c;
+    }
     char buffer[kMaxCharNameLength];
     for (size_t i = 0; i < name.size(); ++i) {
         const char c = name[i];
         buffer[i] = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
     }
-    const std::string_view upper(buffer, name.size());
-    if (upper.starts_with(kCjkPrefix)) {
-        if (auto c = cjk_unified(upper.substr(kCjkPrefix.size()))) return c;
-    } else if (upper.starts_with(kHangulPrefix)) {
-        if (auto c = hangul_syllable(upper.substr(kHangulPrefix.size()))) return c;
-    }
-    return name_index().find(upper);
+    return name_index().find(std::string_view(buffer, name.size()));
 }
 
 }  // namespace lumra::pyexpr

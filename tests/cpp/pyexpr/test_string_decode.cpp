@@ -164,12 +164,16 @@ TEST(StringDecodeTest, NamesAndAliasesAreCPythons) {
         {"VARIATION SELECTOR-256", 0xE01EF},
         {"tag latin small letter z", 0xE007A},
         {"CJK UNIFIED IDEOGRAPH-2B739", 0x2B739},  // the last of an extension
-        {"cjk unified ideograph-323af", 0x323AF},
+        {"CJK UNIFIED IDEOGRAPH-323AF", 0x323AF},
+        {"cjk unified ideograph-323af", std::nullopt},  // the computed families: capitals only
+        {"CJK UNIFIED IDEOGRAPH-4e00", std::nullopt},
         {"CJK UNIFIED IDEOGRAPH-2B73A", std::nullopt},  // the gap after it
-        {"CJK UNIFIED IDEOGRAPH-04E00", std::nullopt},  // ICU's spelling has four digits
+        {"CJK UNIFIED IDEOGRAPH-04E00", 0x4E00},  // four or five digits
+        {"CJK UNIFIED IDEOGRAPH-004E00", std::nullopt},
         {"CJK UNIFIED IDEOGRAPH-", std::nullopt},
         {"HANGUL SYLLABLE GAG", 0xAC01},
-        {"hangul syllable i", 0xC774},  // no leading consonant
+        {"HANGUL SYLLABLE I", 0xC774},  // no leading consonant
+        {"hangul syllable i", std::nullopt},
         {"HANGUL SYLLABLE HIH", 0xD7A3},
         {"HANGUL SYLLABLE GAGX", std::nullopt},
         {"HANGUL SYLLABLE ", std::nullopt},
