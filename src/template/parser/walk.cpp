@@ -149,14 +149,17 @@ class ElementWalk {
   // attributes introduce. At the top level, these and the tag's own variables
   // are what the text introduces, when asked.
   void note(const template_ast::HtmlStartTag& tag, const template_ast::List<template_ast::Token>& introduced) {
-    bindings_.note(tag, introduced, parse_.attribute_variables);
+    std::vector<AttributeVariables>& nested = parse_.attribute_variables;
+    // Most tags bind nothing.
+    if (introduced.empty() && nested.empty()) return;
+    bindings_.note(tag, introduced, nested);
     if (template_ast::List<template_ast::Token>* out = parse_.top_level_variables; out && stack_.empty()) {
       out->insert(out->end(), introduced.begin(), introduced.end());
-      for (const AttributeVariables& attribute : parse_.attribute_variables) {
+      for (const AttributeVariables& attribute : nested) {
         out->insert(out->end(), attribute.tokens.begin(), attribute.tokens.end());
       }
     }
-    parse_.attribute_variables.clear();
+    nested.clear();
   }
 
   Status raw(Pair pair) {
