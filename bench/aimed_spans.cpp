@@ -20,14 +20,15 @@
 // Usage: aimed_spans BYTES [--statics S] [--entries N] [--shuffled] [--seed N]
 // Build: g++ -O2 -std=c++20 aimed_spans.cpp -o aimed_spans
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -112,8 +113,10 @@ int main(int argc, char** argv) {
     else if (arg == "--statics" && i + 1 < argc) statics = std::strtoull(argv[++i], nullptr, 10);
     else if (arg == "--entries" && i + 1 < argc) entries = std::strtoull(argv[++i], nullptr, 10);
     else if (arg == "--seed" && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
-    else if (!have_bytes && !arg.empty() && arg[0] != '-') bytes = std::strtoull(argv[i], nullptr, 10), have_bytes = true;
-    else usage();
+    else if (!have_bytes && !arg.empty() && arg[0] != '-') {
+      bytes = std::strtoull(argv[i], nullptr, 10);
+      have_bytes = true;
+    } else usage();
   }
   if (!have_bytes || statics < 1 || statics > 26) usage();
 
@@ -136,9 +139,9 @@ int main(int argc, char** argv) {
     tags.push_back(writer.tag(1, [](std::size_t) { return std::tuple{"c-t", 't', "=\"<></>\""}; }));
   }
   while (writer.position() < bytes) {
+    // Names a, b, c, ...: a tag may not repeat one.
     tags.push_back(writer.tag(statics, [](std::size_t i) {
-      static constexpr std::string_view kNames = "a=\"b=\"c=\"d=\"e=\"f=\"g=\"h=\"i=\"j=\"k=\"l=\"m=\"n=\"o=\"p=\"q=\"r=\"s=\"t=\"u=\"v=\"w=\"x=\"y=\"z=\"";
-      return std::tuple{kNames.substr(3 * i, 3), 'v', "\""};
+      return std::tuple{std::string(1, static_cast<char>('a' + i)) + "=\"", 'v', "\""};
     }));
   }
   std::fprintf(stderr, "%zu entries, %zu buckets, %zu tags\n", keys, buckets, tags.size());

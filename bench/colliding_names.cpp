@@ -197,7 +197,8 @@ std::vector<std::string> random_names(std::size_t n, std::uint64_t seed) {
 }
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: colliding_names N [--random] [--seed S] [--siphash K0 K1 (--mask M | --buckets-of K)]\n");
+  std::fprintf(stderr,
+               "usage: colliding_names N [--random] [--seed S] [--siphash K0 K1 (--mask M | --buckets-of K)]\n");
   std::exit(2);
 }
 
