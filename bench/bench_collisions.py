@@ -1,21 +1,33 @@
-"""Cost of names chosen to collide in a string hash with a fixed seed.
+"""Cost of names chosen to collide in a hash table, and of attribute spans
+aimed at one bucket.
 
-The names share one value of libstdc++'s std::hash<std::string_view>, so they
-would pile into one chain of every table keyed with it, and an operation that
-files n of them would cost n^2 compares instead of n. Each family below runs one
-operation on n colliding names and on n random names of the same length and
-characters; the ratio of the two is the damage. The core's tables hash with a
-key of the process's own, so the ratio should be about 1.
+The "colliding" names share one value of libstdc++'s std::hash<std::string_view>,
+so they would pile into one chain of every table keyed with it, and an
+operation that files n of them would cost n^2 compares instead of n. The
+"hash-key" names share one bucket under the key that the core once took from
+Python's hash() of two fixed bytes objects, read back through hash() in the
+process that runs them (as an application that shows hash() of a string it is
+sent gives it away), in the table the family fills most (the open-addressing
+table of a first read, or libstdc++'s). Each family below runs one operation on
+n such names and on n random names of the same length and characters; the ratio
+of the two is the damage. The core's tables hash with a key of the process's
+own, which hash() does not reveal, so the ratio should be about 1.
 
-The names come from bench/colliding_names.cpp (built on first use) and are
-cached under build/collisions/. Each case runs in a child process of its own,
+With --spans, the cases are templates of n bytes whose attribute spans aim at
+one bucket of a table keyed by span (bench/aimed_spans.cpp), against the same
+tags shuffled.
+
+The names and templates come from bench/colliding_names.cpp and
+bench/aimed_spans.cpp (built on first use) and are cached under
+build/collisions/ (hash-key names are made in the child that runs them).
+Each case runs in a child process of its own,
 which keeps the best of 3 calls (fewer when they would not end within
 --timeout seconds) and is stopped after --timeout seconds. With
 --instructions, callgrind (valgrind) counts the instructions of one call
 instead: a child that makes the call twice, less one that makes it once.
 
 Usage: PYTHONPATH=build/<dir>/python python bench/bench_collisions.py [--sizes N ...] [--only TEXT]
-       [--timeout S] [--instructions]
+       [--kinds KIND ...] [--timeout S] [--instructions] [--spans]
 """
 
 import argparse
@@ -28,25 +40,59 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-SOURCE = ROOT / "bench" / "colliding_names.cpp"
 CACHE = ROOT / "build" / "collisions"
-GENERATOR = CACHE / "colliding_names"
 REPEATS = 3
+MASK = (1 << 64) - 1
 
 
-def names(kind, n):
-    """n names from the cache, generated (and the generator built) when missing."""
-    path = CACHE / f"{kind}-{n}.txt"
-    if not path.exists():
+def generator(name):
+    """bench/<name>.cpp, built into the cache when missing or older."""
+    source, binary = ROOT / "bench" / f"{name}.cpp", CACHE / name
+    if not binary.exists() or binary.stat().st_mtime < source.stat().st_mtime:
         CACHE.mkdir(parents=True, exist_ok=True)
-        if not GENERATOR.exists() or GENERATOR.stat().st_mtime < SOURCE.stat().st_mtime:
-            subprocess.run(["g++", "-O2", "-std=c++20", "-pthread", str(SOURCE), "-o", str(GENERATOR)], check=True)
-        args = [str(GENERATOR), str(n)] + (["--random"] if kind == "random" else [])
-        path.with_suffix(".tmp").write_text(subprocess.run(args, check=True, capture_output=True, text=True).stdout)
+        subprocess.run(["g++", "-O2", "-std=c++20", "-pthread", f"-I{ROOT / 'src'}", str(source), "-o", str(binary)],
+                       check=True)
+    return str(binary)
+
+
+def generated(path, args):
+    """The output of a generator run, cached at `path`."""
+    if not path.exists():
+        out = subprocess.run(args, check=True, capture_output=True, text=True).stdout
+        path.with_suffix(".tmp").write_text(out)
         path.with_suffix(".tmp").replace(path)
-    found = path.read_text().split()
-    assert len(found) == n, path
+    return path.read_text()
+
+
+def open_names_mask(n):
+    """The slot mask of the open-addressing table of a first read once it holds n keys."""
+    slots = 0
+    for keys in range(9, n + 1):
+        if 2 * keys > slots:
+            slots = 1 << (4 * keys - 1).bit_length()
+    return slots - 1
+
+
+def names(kind, n, table="libstdc++"):
+    """n names of a kind: from the cache, generated when missing; "hash-key"
+    names are made for this process's hash()."""
+    if kind == "hash-key":
+        key = [hash(f"lumra_core table key, {half} half".encode()) & MASK for half in ("first", "second")]
+        aim = ["--mask", str(open_names_mask(n))] if table == "open" else ["--buckets-of", str(n)]
+        args = [generator("colliding_names"), str(n), "--siphash", *map(str, key), *aim]
+        found = subprocess.run(args, check=True, capture_output=True, text=True).stdout.split()
+    else:
+        args = [generator("colliding_names"), str(n)] + (["--random"] if kind == "random" else [])
+        found = generated(CACHE / f"{kind}-{n}.txt", args).split()
+    assert len(found) == n, (kind, n)
     return found
+
+
+def spans(kind, n):
+    """A template of about n bytes whose attribute spans aim at one bucket, or
+    the same tags shuffled."""
+    args = [generator("aimed_spans"), str(n)] + (["--shuffled"] if kind == "shuffled" else [])
+    return generated(CACHE / f"spans-{kind}-{n}.txt", args)
 
 
 def for_loop(ns, uses=1):
@@ -56,6 +102,7 @@ def for_loop(ns, uses=1):
 # name: (what runs, text made from the names). What runs: "parse", "compile"
 # (of a tree parsed beforehand), "safe_eval", "first read" (of the top-level
 # used_variables of a tree parsed beforehand).
+SPAN_FAMILIES = {"parse: aimed attribute spans": ("parse", lambda text: text)}
 FAMILIES = {
     "parse: c-for targets": ("parse", for_loop),
     "parse: c-fill data names": ("parse", lambda ns: f'<c-card><c-fill name="s" data="{{ {", ".join(ns)} }}">'
@@ -75,8 +122,12 @@ def prepare(family, kind, n):
     """The input text and the call to measure, which takes a fresh copy of the
     text: a str caches its UTF-8 form, and a caller hands over a new one."""
     from lumra_core._rust import safe_eval, template_parser as tp
-    what, make = FAMILIES[family]
-    text = make(names(kind, n))
+    if family in SPAN_FAMILIES:
+        what, make = SPAN_FAMILIES[family]
+        text = make(spans(kind, n))
+    else:
+        what, make = FAMILIES[family]
+        text = make(names(kind, n, "open" if what == "first read" else "libstdc++"))
     if what == "parse":
         return text, tp.parse_template
     if what == "compile":
@@ -157,6 +208,9 @@ def main():
     ap.add_argument("--only", help="run only the families whose name contains this text")
     ap.add_argument("--timeout", type=float, default=120.0, help="seconds allowed to one case")
     ap.add_argument("--instructions", action="store_true", help="count instructions (callgrind) instead of times")
+    ap.add_argument("--kinds", nargs=2, help="the two kinds compared (default: colliding random; "
+                    "hash-key random; with --spans, aimed shuffled)")
+    ap.add_argument("--spans", action="store_true", help="templates with aimed attribute spans (sizes in bytes)")
     ap.add_argument("--time-child", nargs=4, help=argparse.SUPPRESS)
     ap.add_argument("--instructions-child", nargs=4, help=argparse.SUPPRESS)
     args = ap.parse_args()
@@ -169,25 +223,28 @@ def main():
         instructions_child(family, kind, int(n), int(calls))
         return
 
-    names("colliding", 8)  # builds the generator
-    check_shapes()
+    kinds = args.kinds or (["aimed", "shuffled"] if args.spans else ["colliding", "random"])
+    families = SPAN_FAMILIES if args.spans else FAMILIES
+    if not args.spans:
+        check_shapes()
     for n in args.sizes:
-        for kind in ("colliding", "random"):
-            names(kind, n)
+        for kind in kinds:
+            if kind != "hash-key":
+                spans(kind, n) if args.spans else names(kind, n)
     measure, unit = (count_instructions, "instructions") if args.instructions else (time_case, "seconds")
     show = (lambda v: f"{v:,}") if args.instructions else (lambda v: f"{v:.4f}")
-    print(f"{'family':40} {'N':>6} {'colliding ' + unit:>22} {'random ' + unit:>22} {'ratio':>8}")
-    for family in FAMILIES:
+    print(f"{'family':40} {'N':>8} {kinds[0] + ' ' + unit:>22} {kinds[1] + ' ' + unit:>22} {'ratio':>8}")
+    for family in families:
         if args.only and args.only not in family:
             continue
         for n in args.sizes:
-            hit = measure(family, "colliding", n, args.timeout)
-            rand = measure(family, "random", n, args.timeout)
+            hit = measure(family, kinds[0], n, args.timeout)
+            rand = measure(family, kinds[1], n, args.timeout)
             if hit is None or rand is None:
                 ratio = f">{args.timeout / rand:.0f}" if hit is None and rand else ""
             else:
                 ratio = f"{hit / max(rand, 1e-9):.1f}"
-            print(f"{family:40} {n:>6} {'timeout' if hit is None else show(hit):>22} "
+            print(f"{family:40} {n:>8} {'timeout' if hit is None else show(hit):>22} "
                   f"{'timeout' if rand is None else show(rand):>22} {ratio:>8}", flush=True)
 
 

@@ -10,8 +10,16 @@
 // inverse again) and keep the block when its 8 bytes are identifier characters,
 // which about one prefix in 73,000 gives.
 //
-// Usage: colliding_names N [--random] [--seed S]
-// Build: g++ -O2 -std=c++20 -pthread colliding_names.cpp -o colliding_names
+// With --siphash K0 K1, the names instead share one bucket of a table that
+// hashes with SipHash-1-3 under the key (K0, K1), as the core's tables do: with
+// --mask M, the bucket `hash & M` of a table of 2^k slots (M = 2^k - 1, and so
+// every smaller such table too); with --buckets-of K, the bucket `hash % B`,
+// where B is the bucket count of a libstdc++ table once it holds K keys. A
+// key read back from a process (through Python's hash(), say) lets anyone make
+// such names; the search tries every ending of each prefix.
+//
+// Usage: colliding_names N [--random] [--seed S] [--siphash K0 K1 (--mask M | --buckets-of K)]
+// Build: g++ -O2 -std=c++20 -pthread -I../src colliding_names.cpp -o colliding_names
 
 #include <algorithm>
 #include <atomic>
@@ -28,6 +36,8 @@
 #include <thread>
 #include <unordered_set>
 #include <vector>
+
+#include "hashing/keyed_hash.h"
 
 namespace {
 
@@ -110,8 +120,42 @@ std::vector<std::string> search_chunk(std::uint64_t counter, std::uint64_t last_
   return found;
 }
 
-std::vector<std::string> colliding(std::size_t n, std::uint64_t seed, std::uint64_t target) {
-  const std::uint64_t last_state = unfinish(target);
+// The same search for SipHash-1-3 under `key`: bytes 0..12 as above, bytes
+// 16..23 from the counter too, and every ending of bytes 13..15 tried.
+struct SipTarget {
+  lumra::hashing::HashKey key;
+  std::uint64_t mask = 0;     // hash & mask == 0, when not 0
+  std::uint64_t buckets = 0;  // else hash % buckets == 0
+};
+
+std::vector<std::string> search_chunk_siphash(std::uint64_t counter, const SipTarget& target) {
+  std::string name(kLen, ' ');
+  std::uint64_t tail = splitmix(counter);
+  for (std::size_t i = 16; i < kLen; ++i, tail >>= 6) name[i] = kChars[(tail & 63) % kChars.size()];
+  name[0] = kLetters[counter % kLetters.size()];
+  counter /= kLetters.size();
+  for (std::size_t i = 1; i < kFixed; ++i, counter /= kChars.size()) name[i] = kChars[counter % kChars.size()];
+  std::vector<std::string> found;
+  for (char a : kChars)
+    for (char b : kChars)
+      for (char c : kChars) {
+        name[13] = a, name[14] = b, name[15] = c;
+        const std::uint64_t hash = lumra::hashing::siphash13(target.key, name);
+        if (target.mask ? (hash & target.mask) == 0 : hash % target.buckets == 0) found.push_back(name);
+      }
+  return found;
+}
+
+// The bucket count of a libstdc++ table once it holds `keys` keys: its prime
+// rehash policy looks at nothing but their number.
+std::size_t buckets_of(std::size_t keys) {
+  std::unordered_set<std::size_t> table;
+  for (std::size_t k = 0; k < keys; ++k) table.insert(k);
+  return table.bucket_count();
+}
+
+template <class Search>
+std::vector<std::string> colliding(std::size_t n, std::uint64_t seed, Search&& search_chunk) {
   const std::uint64_t base = splitmix(seed);
   std::atomic<std::uint64_t> next{0};
   std::atomic<bool> enough{false};
@@ -122,7 +166,7 @@ std::vector<std::string> colliding(std::size_t n, std::uint64_t seed, std::uint6
   auto work = [&] {
     while (!enough) {
       const std::uint64_t chunk = next++;
-      auto found = search_chunk(base + chunk, last_state);
+      auto found = search_chunk(base + chunk);
       std::lock_guard lock(mutex);
       done.emplace(chunk, std::move(found));
       for (auto it = done.find(contiguous); it != done.end(); it = done.find(++contiguous)) {
@@ -153,7 +197,8 @@ std::vector<std::string> random_names(std::size_t n, std::uint64_t seed) {
 }
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: colliding_names N [--random] [--seed S]\n");
+  std::fprintf(stderr,
+               "usage: colliding_names N [--random] [--seed S] [--siphash K0 K1 (--mask M | --buckets-of K)]\n");
   std::exit(2);
 }
 
@@ -161,16 +206,23 @@ std::vector<std::string> random_names(std::size_t n, std::uint64_t seed) {
 
 int main(int argc, char** argv) {
   std::size_t n = 0;
-  bool random = false, have_n = false;
+  bool random = false, have_n = false, siphash = false;
   std::uint64_t seed = 0;
+  SipTarget sip;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
     if (arg == "--random") random = true;
     else if (arg == "--seed" && i + 1 < argc) seed = std::strtoull(argv[++i], nullptr, 10);
+    else if (arg == "--siphash" && i + 2 < argc) {
+      sip.key = {std::strtoull(argv[i + 1], nullptr, 0), std::strtoull(argv[i + 2], nullptr, 0)};
+      siphash = true;
+      i += 2;
+    } else if (arg == "--mask" && i + 1 < argc) sip.mask = std::strtoull(argv[++i], nullptr, 0);
+    else if (arg == "--buckets-of" && i + 1 < argc) sip.buckets = buckets_of(std::strtoull(argv[++i], nullptr, 10));
     else if (!have_n && !arg.empty() && arg[0] != '-') n = std::strtoull(argv[i], nullptr, 10), have_n = true;
     else usage();
   }
-  if (!have_n) usage();
+  if (!have_n || (siphash && !sip.mask && !sip.buckets)) usage();
 
   const std::hash<std::string_view> hash;
   // The search runs on this file's own copy of the algorithm: check it first.
@@ -182,10 +234,13 @@ int main(int argc, char** argv) {
     }
 
   const std::uint64_t target = hash("CollidingNamesTarget_000");
-  const auto names = random ? random_names(n, seed) : colliding(n, seed, target);
+  const std::uint64_t last_state = unfinish(target);
+  const auto names = random    ? random_names(n, seed)
+                     : siphash ? colliding(n, seed, [&](std::uint64_t c) { return search_chunk_siphash(c, sip); })
+                               : colliding(n, seed, [&](std::uint64_t c) { return search_chunk(c, last_state); });
   std::string out;
   for (const auto& name : names) {
-    if (name.size() != kLen || (!random && hash(name) != target)) {
+    if (name.size() != kLen || (!random && !siphash && hash(name) != target)) {
       std::fprintf(stderr, "bad name %s\n", name.c_str());
       return 1;
     }

@@ -33,6 +33,21 @@ namespace detail {
 HashKey process_key = random_key();
 }  // namespace detail
 
+HashKey python_seed_key(std::uint32_t seed) noexcept {
+  unsigned char bytes[sizeof(HashKey)] = {};
+  if (seed != 0) {
+    std::uint32_t x = seed;
+    for (unsigned char& byte : bytes) {
+      x = x * 214013u + 2531011u;
+      byte = static_cast<unsigned char>(x >> 16);
+    }
+  }
+  HashKey key;
+  key.k0 = detail::load_le(reinterpret_cast<const char*>(bytes), 8);
+  key.k1 = detail::load_le(reinterpret_cast<const char*>(bytes) + 8, 8);
+  return key;
+}
+
 void set_process_key(HashKey key) noexcept {
   static std::once_flag once;
   std::call_once(once, [&] { detail::process_key = key; });

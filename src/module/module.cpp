@@ -3,7 +3,9 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "hashing/keyed_hash.h"
@@ -118,9 +120,35 @@ void build_module(PyObject* m) {
   add_frozenset(t, "RESERVED_TAG_NAMES", template_ast::kReservedTagNames);
 }
 
-// The core's tables keyed by names from the input hash under a key of their
-// own. Python's hash of bytes draws on the interpreter's secret, so the key is
-// random per process, and PYTHONHASHSEED fixes it as it fixes str's hash.
+// The core's tables keyed by input hash under a key of their own, drawn from
+// the system when the library loads. It is never taken from hash() of a
+// str or bytes where that is random: an application that shows such a hash
+// (an ETag, a cache key) would give the key away. Where PYTHONHASHSEED fixes
+// hash(), the key follows it, so that a run can be repeated; hash() is then
+// no secret anyway.
+
+// The seed PYTHONHASHSEED names, unless the interpreter ignores the environment
+// (-E, -I) or the variable is unset, "random" or not a seed.
+std::optional<std::uint32_t> named_hash_seed() {
+  PyObject* flags = PySys_GetObject("flags");  // borrowed
+  if (flags == nullptr) return std::nullopt;
+  OwnedRef ignore = OwnedRef::steal_nullable(PyObject_GetAttrString(flags, "ignore_environment"));
+  const int ignored = ignore ? PyObject_IsTrue(ignore.get()) : -1;
+  if (ignored != 0) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  const char* text = std::getenv("PYTHONHASHSEED");
+  if (text == nullptr || *text == '\0') return std::nullopt;
+  std::uint64_t seed = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return std::nullopt;
+    seed = seed * 10 + static_cast<std::uint64_t>(*c - '0');
+    if (seed > UINT32_MAX) return std::nullopt;
+  }
+  return static_cast<std::uint32_t>(seed);
+}
+
 void fix_hash_key() {
   const auto hash_of = [](const char* text) {
     OwnedRef bytes = OwnedRef::steal(PyBytes_FromString(text));
@@ -128,7 +156,17 @@ void fix_hash_key() {
     if (hash == -1) throw PyErrAlreadySet{};
     return static_cast<std::uint64_t>(hash);
   };
-  hashing::set_process_key({hash_of("lumra_core table key, first half"), hash_of("lumra_core table key, second half")});
+  const std::optional<std::uint32_t> seed = named_hash_seed();
+  if (!seed) return;
+  // The variable may not be what the interpreter started with (it may have
+  // been set since, or the interpreter configured otherwise): the key follows
+  // the seed only if hash() is the hash that seed gives.
+  constexpr const char* kFirst = "lumra_core table key, first half";
+  std::uint64_t expected = hashing::siphash13(hashing::python_seed_key(*seed), kFirst);
+  if (expected == static_cast<std::uint64_t>(-1)) expected = static_cast<std::uint64_t>(-2);
+  const std::uint64_t first = hash_of(kFirst);
+  if (first != expected) return;
+  hashing::set_process_key({first, hash_of("lumra_core table key, second half")});
 }
 
 // The interpreter that first imported the module; -1 until then.

@@ -30,6 +30,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "hashing/keyed_hash.h"
 #include "template/ast/shared_list.h"
 
 namespace lumra::template_ast {
@@ -114,17 +115,18 @@ class ListEquality {
     std::int64_t records;  // a's record position minus b's
     friend bool operator==(const Alignment&, const Alignment&) = default;
   };
+  // The shifts and key positions follow what the trees hold: keyed, so that
+  // no input can send them to one bucket. Not noexcept, so that libstdc++
+  // stores each node's hash rather than computing it again along a bucket.
   struct AlignmentHash {
-    std::size_t operator()(const Alignment& k) const noexcept {
-      std::size_t h = std::hash<const void*>{}(k.a);
-      h = h * 31 + std::hash<const void*>{}(k.b);
-      h = h * 31 + std::hash<std::int64_t>{}(k.items);
-      return h * 31 + std::hash<std::int64_t>{}(k.records);
+    std::size_t operator()(const Alignment& k) const {
+      return hashing::hash_numbers(reinterpret_cast<std::uintptr_t>(k.a), reinterpret_cast<std::uintptr_t>(k.b),
+                                   k.items, k.records);
     }
   };
   struct PairHash {
-    std::size_t operator()(const std::pair<std::uint32_t, std::uint32_t>& p) const noexcept {
-      return std::hash<std::uint64_t>{}((std::uint64_t{p.first} << 32) | p.second);
+    std::size_t operator()(const std::pair<std::uint32_t, std::uint32_t>& p) const {
+      return hashing::hash_numbers((std::uint64_t{p.first} << 32) | p.second);
     }
   };
   struct Known {

@@ -105,8 +105,11 @@ Status take_expression(HtmlAttr& attr, HtmlAttrKind kind, const ParserContext& c
 }
 
 // A value that is itself a template: parsed in place, its variables, comments
-// and slots kept on the attribute and the tag; the nested tree is not kept.
-Status take_template(HtmlAttr& attr, template_ast::List<template_ast::StaticNamedSlot>& slots, ParserContext& context) {
+// and slots kept on the attribute and the tag, and what it introduces kept for
+// the walk under the attribute's index; the nested tree is not kept.
+Status take_template(TextParse& parse, HtmlAttr& attr, std::uint32_t index,
+                     template_ast::List<template_ast::StaticNamedSlot>& slots) {
+  const ParserContext& context = parse.context;
   const std::string_view key = attr.key.content;
   if (key == "c-if" || key == "c-elif") {
     return error_at_token(context, attr.token, fmt::format(fmt::runtime(msg::kConditionNotTemplate), key));
@@ -119,11 +122,11 @@ Status take_template(HtmlAttr& attr, template_ast::List<template_ast::StaticName
     nested_token = token_slice(value, static_cast<std::int64_t>(fragment->start),
                                static_cast<std::int64_t>(fragment->end) - static_cast<std::int64_t>(value.content.size()));
   }
-  auto nested = parse_nested_template(nested_token, context);
+  template_ast::List<Token> introduced;
+  auto nested = parse_nested_template(nested_token, context, introduced);
   if (!nested) return std::move(nested).error();
   template_ast::Template& tree = nested.value();
-  record_attribute_variables(*context.attribute_variables, attr.token.start_index, attr.token.end_index,
-                             collect_nested_variables(tree.elements, context));
+  parse.attribute_variables.push_back({index, std::move(introduced)});
   attr.kind = HtmlAttrKind::Template;
   tree.used_variables.for_each([&](const Token& token) { attr.used_variables.push_back(token); });
   tree.comments.for_each([&](const template_ast::Comment& comment) { attr.comments.push_back(comment); });
@@ -131,9 +134,10 @@ Status take_template(HtmlAttr& attr, template_ast::List<template_ast::StaticName
   return std::nullopt;
 }
 
-// The kind rules, in their order.
-Status decide_kind(HtmlAttr& attr, bool meta, bool loop_attribute,
-                   template_ast::List<template_ast::StaticNamedSlot>& slots, ParserContext& context) {
+// The kind rules, in their order. `index`: the attribute's among its tag's.
+Status decide_kind(TextParse& parse, HtmlAttr& attr, std::uint32_t index, bool meta, bool loop_attribute,
+                   template_ast::List<template_ast::StaticNamedSlot>& slots) {
+  const ParserContext& context = parse.context;
   const std::string_view key = attr.key.content;
   const bool bare = !attr.inner_value;
   if (key == "c-else" || (key == "c-empty" && !bare)) {
@@ -166,7 +170,7 @@ Status decide_kind(HtmlAttr& attr, bool meta, bool loop_attribute,
     attr.kind = HtmlAttrKind::Expression;
     return std::nullopt;
   }
-  if (is_template_value(attr.inner_value->content)) return take_template(attr, slots, context);
+  if (is_template_value(attr.inner_value->content)) return take_template(parse, attr, index, slots);
   return take_expression(attr, HtmlAttrKind::Expression, context, loop_attribute && key == "c-for");
 }
 
@@ -189,13 +193,15 @@ Status build_tag_attribute(TextParse& parse, Pair pair, template_ast::List<HtmlA
   Status error;
   if (++it != inner.end()) error = read_attribute_value(parse, *it, attr);
   if (!error) {
-    error = decide_kind(attr, name.rule() == Rule::html_meta_attribute_name, loop_attribute, slots, parse.context);
+    error = decide_kind(parse, attr, static_cast<std::uint32_t>(attrs.size() - 1),
+                        name.rule() == Rule::html_meta_attribute_name, loop_attribute, slots);
   }
   if (error) attrs.pop_back();
   return error;
 }
 
-Parsed<template_ast::Template> parse_nested_template(const Token& value, const ParserContext& context) {
+Parsed<template_ast::Template> parse_nested_template(const Token& value, const ParserContext& context,
+                                                     template_ast::List<Token>& introduced) {
   if (context.nesting >= kMaxNestedTemplates) {
     return error_at_token(context, value, fmt::format(fmt::runtime(msg::kNestedTemplatesTooDeep), kMaxNestedTemplates));
   }
@@ -205,32 +211,9 @@ Parsed<template_ast::Template> parse_nested_template(const Token& value, const P
   nested.line_offset = at.line;
   nested.column_offset = at.column;
   nested.nesting = context.nesting + 1;
-  ParseResult result = parse_template_text(value.content, nested);
+  ParseResult result = parse_template_text(value.content, nested, &introduced);
   if (auto* error = std::get_if<TemplateParseError>(&result)) return std::move(*error);
   return std::get<template_ast::Template>(std::move(result));
-}
-
-template_ast::List<Token> collect_nested_variables(const template_ast::List<template_ast::TemplateElement>& elements,
-                                                   const ParserContext& context) {
-  template_ast::List<Token> out;
-  const AttributeVariables& registry = *context.attribute_variables;
-  for (const auto& element : elements) {
-    const template_ast::Node* node = element.node();
-    if (!node) continue;
-    const auto& introduced = node->introduced_variables();
-    out.insert(out.end(), introduced.begin(), introduced.end());
-    if (registry.empty()) continue;
-    for (const HtmlAttr& attr : node->start_tag().attrs) {
-      const auto found = registry.find({attr.token.start_index, attr.token.end_index});
-      if (found != registry.end()) out.insert(out.end(), found->second.begin(), found->second.end());
-    }
-  }
-  return out;
-}
-
-void record_attribute_variables(AttributeVariables& registry, std::uint64_t start_index, std::uint64_t end_index,
-                                template_ast::List<Token> tokens) {
-  registry.insert_or_assign({start_index, end_index}, std::move(tokens));
 }
 
 }  // namespace lumra::template_parser

@@ -39,19 +39,12 @@ Status build_tag_attribute(TextParse& parse, grammar::Pair pair, template_ast::L
 // --- Templates nested in attribute values ---------------------------------------
 
 // Parses the text of `value` as a template whose positions lie on the whole
-// input, with a context that shares the caller's rules, backend, source and
-// registry.
-Parsed<template_ast::Template> parse_nested_template(const template_ast::Token& value, const ParserContext& context);
-
-// What a nested template's elements introduce: each node's introduced
-// variables, then what its attributes recorded in the registry (bodies are not
-// entered: templates nested deeper recorded their entries first, so entries
-// accumulate outwards).
-template_ast::List<template_ast::Token> collect_nested_variables(
-    const template_ast::List<template_ast::TemplateElement>& elements, const ParserContext& context);
-
-// Stores `tokens` under the attribute span, replacing what was there.
-void record_attribute_variables(AttributeVariables& registry, std::uint64_t start_index, std::uint64_t end_index,
-                                template_ast::List<template_ast::Token> tokens);
+// input, with a context that shares the caller's rules, backend and source.
+// Appends to `introduced` what the template introduces: each top-level node's
+// introduced variables, then what its own template-valued attributes introduce
+// (bodies are not entered; templates nested deeper are taken in first, so the
+// variables accumulate outwards).
+Parsed<template_ast::Template> parse_nested_template(const template_ast::Token& value, const ParserContext& context,
+                                                     template_ast::List<template_ast::Token>& introduced);
 
 }  // namespace lumra::template_parser

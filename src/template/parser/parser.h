@@ -26,18 +26,6 @@ namespace lumra::template_parser {
 // Caller's rules by tag name.
 using UserRules = std::map<std::string, template_ast::TagRules, std::less<>>;
 
-// The variables introduced inside template-valued attribute values, keyed by
-// the attribute's span (start_index, end_index). One registry serves a root
-// parse and every template nested in its attribute values.
-struct AttributeSpanHash {
-  std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& span) const noexcept {
-    return std::hash<std::uint64_t>{}(span.first * 0x9E3779B97F4A7C15ull ^ span.second);
-  }
-};
-using AttributeVariables =
-    std::unordered_map<std::pair<std::uint64_t, std::uint64_t>, template_ast::List<template_ast::Token>,
-                       AttributeSpanHash>;
-
 // The backend's answers by text, for one parse and the templates nested in
 // it. Pages repeat the same expressions and loop headers many times over; an
 // answer depends on the text alone (its positions are relative to the text),
@@ -57,7 +45,7 @@ struct BackendMemo {
 
 // What one parse reads. The caller fills the first three members; the rest
 // belong to the parser. A template nested in an attribute value is parsed with
-// a copy that shares the six shared members and shifts positions through the
+// a copy that shares the five shared members and shifts positions through the
 // three offsets.
 struct ParserContext {
   std::shared_ptr<const UserRules> user_rules;
@@ -65,7 +53,6 @@ struct ParserContext {
   // The whole input of parse_template: every error position refers to it,
   // and tokens parsed from it view into its buffer.
   template_ast::TokenText source;
-  std::shared_ptr<AttributeVariables> attribute_variables = std::make_shared<AttributeVariables>();
   std::shared_ptr<BackendMemo> memo = std::make_shared<BackendMemo>();
   std::shared_ptr<TagRuleIndexes> rule_indexes = std::make_shared<TagRuleIndexes>();
 
@@ -117,7 +104,11 @@ class TemplateParseError {
 
 using ParseResult = std::variant<template_ast::Template, TemplateParseError>;
 
-// Parses `text` (the whole input, or a nested template) with `context`.
-ParseResult parse_template_text(std::string_view text, ParserContext& context);
+// Parses `text` (the whole input, or a nested template) with `context`. With
+// `top_level_variables`, also appends there what the text's top-level elements
+// introduce, each followed by what its template-valued attributes introduce:
+// what a nested template introduces for the tag whose attribute holds it.
+ParseResult parse_template_text(std::string_view text, ParserContext& context,
+                                template_ast::List<template_ast::Token>* top_level_variables = nullptr);
 
 }  // namespace lumra::template_parser

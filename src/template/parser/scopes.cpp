@@ -30,9 +30,9 @@ bool reads_loop_variables(bool loop_on_element, const HtmlAttr& attr) {
   return loop_on_element && !template_ast::is_control_flow_name(attr.key.content);
 }
 
-void BindingChecks::note(const HtmlStartTag& tag, const template_ast::List<Token>& introduced) {
-  const AttributeVariables& registry = *context_.attribute_variables;
-  if (introduced.empty() && registry.empty()) return;
+void BindingChecks::note(const HtmlStartTag& tag, const template_ast::List<Token>& introduced,
+                         std::span<const AttributeVariables> nested) {
+  if (introduced.empty() && nested.empty()) return;
   Note note;
   note.introduced.reserve(introduced.size());
   for (const Token& token : introduced) {
@@ -40,18 +40,17 @@ void BindingChecks::note(const HtmlStartTag& tag, const template_ast::List<Token
     const bool bound = is_bound(key);
     note.introduced.push_back({token, std::move(key), bound});
   }
-  if (!registry.empty()) {
+  if (!nested.empty()) {
     const bool loop_on_element = loops_on_element(tag, introduced);
     // The tag's own loop variables, for the attributes that see them.
     NameSet own;
     if (loop_on_element) {
       for (const Name& name : note.introduced) own.insert(name.key);
     }
-    for (const HtmlAttr& attr : tag.attrs) {
-      const auto found = registry.find({attr.token.start_index, attr.token.end_index});
-      if (found == registry.end()) continue;
-      const bool with_loop_variables = reads_loop_variables(loop_on_element, attr);
-      for (const Token& token : found->second) {
+    for (const AttributeVariables& attribute : nested) {
+      if (attribute.attribute >= tag.attrs.size()) continue;
+      const bool with_loop_variables = reads_loop_variables(loop_on_element, tag.attrs[attribute.attribute]);
+      for (const Token& token : attribute.tokens) {
         std::string key = text::nfkc(token.content);
         const bool bound = is_bound(key) || (with_loop_variables && own.contains(key));
         note.nested.push_back({token, std::move(key), bound});

@@ -21,6 +21,7 @@
 #include "template/ast/ast.h"
 #include "template/parser/errors.h"
 #include "template/parser/parser.h"
+#include "template/parser/walk.h"
 
 namespace lumra::template_parser {
 
@@ -39,8 +40,10 @@ class BindingChecks {
   explicit BindingChecks(const ParserContext& context) : context_(context) {}
 
   // A tag as the walk meets it (start tags before their bodies), with the
-  // variables it introduces; tags that bind nothing leave no note.
-  void note(const template_ast::HtmlStartTag& tag, const template_ast::List<template_ast::Token>& introduced);
+  // variables it introduces and those its template-valued attributes
+  // introduce; tags that bind nothing leave no note.
+  void note(const template_ast::HtmlStartTag& tag, const template_ast::List<template_ast::Token>& introduced,
+            std::span<const AttributeVariables> nested);
   // The walk enters / leaves the body of an element that introduces these.
   void enter(const template_ast::List<template_ast::Token>& introduced);
   void leave();

@@ -145,11 +145,28 @@ class ElementWalk {
 
   Collector& collector() { return current_collector(stack_, top_); }
 
+  // A tag just built, for the binding checks, with what its template-valued
+  // attributes introduce. At the top level, these and the tag's own variables
+  // are what the text introduces, when asked.
+  void note(const template_ast::HtmlStartTag& tag, const template_ast::List<template_ast::Token>& introduced) {
+    std::vector<AttributeVariables>& nested = parse_.attribute_variables;
+    // Most tags bind nothing.
+    if (introduced.empty() && nested.empty()) return;
+    bindings_.note(tag, introduced, nested);
+    if (template_ast::List<template_ast::Token>* out = parse_.top_level_variables; out && stack_.empty()) {
+      out->insert(out->end(), introduced.begin(), introduced.end());
+      for (const AttributeVariables& attribute : nested) {
+        out->insert(out->end(), attribute.tokens.begin(), attribute.tokens.end());
+      }
+    }
+    nested.clear();
+  }
+
   Status raw(Pair pair) {
     auto node = build_raw_element(parse_, pair);
     if (!node) return std::move(node).error();
     Node& raw = node.value();
-    bindings_.note(raw.start_tag(), raw.introduced_variables());
+    note(raw.start_tag(), raw.introduced_variables());
     // Raw blocks skip validation, and their tags' nested templates file no slots.
     listings_.node(raw, std::nullopt, {});
     collector().tmpl.elements.emplace_back(std::move(raw));
@@ -159,12 +176,12 @@ class ElementWalk {
   Status tag(Pair pair) {
     if (Status error = build_html_tag(parse_, pair, built_)) return error;
     if (auto* start = std::get_if<BuiltStartTag>(&built_)) {
-      bindings_.note(start->start_tag, start->introduced_variables);
+      note(start->start_tag, start->introduced_variables);
       return open(*start);
     }
     if (auto* end = std::get_if<template_ast::HtmlEndTag>(&built_)) return close(pair, *end);
     auto& complete = std::get<CompleteElement>(built_);
-    bindings_.note(complete.node.start_tag(), complete.node.introduced_variables());
+    note(complete.node.start_tag(), complete.node.introduced_variables());
     return validate(std::move(complete.node), std::move(complete.slots), nullptr, std::nullopt);
   }
 
@@ -230,7 +247,8 @@ class ElementWalk {
 
 }  // namespace
 
-ParseResult parse_template_text(std::string_view text, ParserContext& context) {
+ParseResult parse_template_text(std::string_view text, ParserContext& context,
+                                template_ast::List<template_ast::Token>* top_level_variables) {
   if (text.empty()) return Template{};
   grammar::GrammarResult grammar =
       grammar::template_grammar_parse(Rule::template_, text, grammar::Records::without_expression_parts);
@@ -242,7 +260,7 @@ ParseResult parse_template_text(std::string_view text, ParserContext& context) {
   }
   if (Status error = expect_rule(*root, Rule::template_)) return std::move(*error);
 
-  TextParse parse{context, PairTokens(tree, offsets_of(context), context.source)};
+  TextParse parse{context, PairTokens(tree, offsets_of(context), context.source), {}, top_level_variables};
   ElementWalk walk(parse, count_elements(root->inner()));
   for (const Pair pair : root->inner()) {
     if (Status error = walk.element(pair)) return std::move(*error);

@@ -20,11 +20,23 @@ namespace lumra::template_parser {
 // positioned error, so no later walk over the tree can exhaust the stack.
 inline constexpr std::size_t kMaxOpenElements = 512;
 
+// What the template nested in one attribute value introduces (see
+// parse_template_text), by the attribute's place among its tag's attributes.
+struct AttributeVariables {
+  std::uint32_t attribute;
+  template_ast::List<template_ast::Token> tokens;
+};
+
 // One grammar run over one text (the whole input or a nested template): the
 // context and the tokens of its pairs.
 struct TextParse {
   ParserContext& context;
   PairTokens tokens;
+  // For the tag being built, in attribute order; the walk takes them when it
+  // notes the tag.
+  std::vector<AttributeVariables> attribute_variables;
+  // Where the walk appends what the top-level elements introduce, if asked.
+  template_ast::List<template_ast::Token>* top_level_variables = nullptr;
 };
 
 // A start tag whose end tag has not been met.
