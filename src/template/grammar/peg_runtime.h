@@ -13,6 +13,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -35,32 +36,64 @@ inline std::uint32_t utf8_length(unsigned char lead) noexcept {
   return lead < 0xF8 ? 4 : 1;
 }
 
-// Remembers the last substring search for one terminator: an occurrence found
-// at f from q is also the first occurrence from every p in [q, f], and "none
-// from q" holds for every later p. Repeated searches over the same stretch
-// (say, many `<!--` without a `-->`) stay linear overall, and the answers are
-// those of a fresh search.
+// Every search for one terminator in one parse: "the first occurrence at or
+// after p". The parse asks from anywhere and in any order (the tries of a raw
+// end tag and failed alternatives go back over stretches searched before),
+// so no answer may cost a search of its own. Occurrences are found once,
+// forward and only as far as the questions reach, and kept as one bit per
+// byte in blocks of 64 bytes, with each block's first occurrence at or after
+// its start. An answer inside the searched stretch is one mask and a count of
+// trailing zeros, or one load; a question beyond it resumes the forward
+// search. Every search resumes one byte after the last occurrence, so
+// overlapping occurrences (`"""` at both ends of `""""`) are all kept, and
+// every answer is that of a fresh search.
 class TerminatorSearch {
  public:
   explicit TerminatorSearch(std::string_view needle) noexcept : needle_(needle) {}
 
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
-  std::uint32_t find(std::string_view input, std::uint32_t from) noexcept {
-    if (!(valid_ && from >= from_ && (found_ == kNone || from <= found_))) {
-      const std::size_t at = input.find(needle_, from);
-      valid_ = true;
-      from_ = from;
-      found_ = at == std::string_view::npos ? kNone : static_cast<std::uint32_t>(at);
+  std::uint32_t find(std::string_view input, std::uint32_t from) {
+    if (from < searched_) {
+      const std::uint32_t block = from >> 6;
+      const std::uint64_t later = blocks_[block].bits & (~std::uint64_t{0} << (from & 63));
+      if (later != 0) return (block << 6) + static_cast<std::uint32_t>(std::countr_zero(later));
+      if (block + 1 < blocks_.size()) return blocks_[block + 1].first;
     }
-    return found_;
+    return search_on(input, from);
   }
 
  private:
+  struct Block {
+    std::uint64_t bits;   // occurrences that start in the block
+    std::uint32_t first;  // the first occurrence at or after the block's start
+  };
+
+  // The first occurrence at or after `from`, which lies past every one kept.
+  std::uint32_t search_on(std::string_view input, std::uint32_t from) {
+    while (!exhausted_) {
+      const std::size_t at = needle_.size() == 1 ? input.find(needle_[0], searched_) : input.find(needle_, searched_);
+      if (at == std::string_view::npos) {
+        exhausted_ = true;
+        break;
+      }
+      const auto found = static_cast<std::uint32_t>(at);
+      // The blocks that start after the last occurrence and up to this one
+      // have this one first.
+      while (blocks_.size() <= found >> 6) blocks_.push_back(Block{0, found});
+      blocks_.back().bits |= std::uint64_t{1} << (found & 63);
+      searched_ = found + 1;
+      if (found >= from) return found;
+    }
+    return kNone;
+  }
+
   std::string_view needle_;
-  bool valid_ = false;
-  std::uint32_t from_ = 0;
-  std::uint32_t found_ = kNone;
+  // Every occurrence that starts before `searched_` is kept; it is one past
+  // the last one found (0 before the first).
+  std::uint32_t searched_ = 0;
+  bool exhausted_ = false;
+  std::vector<Block> blocks_;
 };
 
 class PegState {
