@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -94,6 +95,30 @@ class TerminatorSearch {
   std::uint32_t searched_ = 0;
   bool exhausted_ = false;
   std::vector<Block> blocks_;
+};
+
+// Entries by input offset, in pages of 256 allocated on the first write to
+// them: a lookup is two loads, nothing is hashed, and memory goes only where
+// entries are. Entries start value-initialised.
+template <class Entry>
+class PositionTable {
+ public:
+  const Entry* find(std::uint32_t offset) const noexcept {
+    const std::size_t page = offset >> kPageBits;
+    return page < pages_.size() && pages_[page] ? &pages_[page][offset & kPageMask] : nullptr;
+  }
+
+  Entry& at(std::uint32_t offset) {
+    const std::size_t page = offset >> kPageBits;
+    if (page >= pages_.size()) pages_.resize(page + 1);
+    if (!pages_[page]) pages_[page] = std::make_unique<Entry[]>(std::size_t{1} << kPageBits);
+    return pages_[page][offset & kPageMask];
+  }
+
+ private:
+  static constexpr unsigned kPageBits = 8;
+  static constexpr std::uint32_t kPageMask = (1u << kPageBits) - 1;
+  std::vector<std::unique_ptr<Entry[]>> pages_;
 };
 
 class PegState {
