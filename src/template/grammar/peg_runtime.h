@@ -38,16 +38,25 @@ inline std::uint32_t utf8_length(unsigned char lead) noexcept {
 }
 
 // Every search for one terminator in one parse: "the first occurrence at or
-// after p". The parse asks from anywhere and in any order (the tries of a raw
-// end tag and failed alternatives go back over stretches searched before),
-// so no answer may cost a search of its own. Occurrences are found once,
-// forward and only as far as the questions reach, and kept as one bit per
-// byte in blocks of 64 bytes, with each block's first occurrence at or after
-// its start. An answer inside the searched stretch is one mask and a count of
-// trailing zeros, or one load; a question beyond it resumes the forward
-// search. Every search resumes one byte after the last occurrence, so
-// overlapping occurrences (`"""` at both ends of `""""`) are all kept, and
-// every answer is that of a fresh search.
+// after p". Most questions move forward, each from past the last answer; the
+// tries of a raw end tag and failed alternatives go back over stretches
+// searched before, in any order, and no such question may cost a search of
+// what was searched already.
+//
+// The last search is remembered: an occurrence found at f from q answers
+// every p in [q, f] ("none from q" every p >= q). A question past it and past
+// everything settled is a fresh search, as it would be without any of this;
+// the stretch the remembered one covered is forgotten (a later question there
+// searches it once more, and then settles it). Any other question first
+// settles the remembered stretch into the table: per 64-byte block, a bit per
+// offset whose answer is known ("settled": nothing starts between it and its
+// answer), a bit per occurrence found, and the answer of the block's first
+// offset when that is settled. A settled offset is answered with a mask and a
+// count of trailing zeros, or one load. An unsettled one is searched up to the
+// next settled offset only, and what was searched is settled. So every offset
+// is searched at most twice in a parse, whatever the order of the questions,
+// and every answer is that of a fresh search (overlapping occurrences, `"""`
+// at both ends of `""""`, included).
 class TerminatorSearch {
  public:
   explicit TerminatorSearch(std::string_view needle) noexcept : needle_(needle) {}
@@ -55,46 +64,93 @@ class TerminatorSearch {
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
   std::uint32_t find(std::string_view input, std::uint32_t from) {
-    if (from < searched_) {
-      const std::uint32_t block = from >> 6;
-      const std::uint64_t later = blocks_[block].bits & (~std::uint64_t{0} << (from & 63));
-      if (later != 0) return (block << 6) + static_cast<std::uint32_t>(std::countr_zero(later));
-      if (block + 1 < blocks_.size()) return blocks_[block + 1].first;
+    if (from >= last_from_ && from < last_past_) return last_found_;
+    if (from >= last_past_ && from >= settled_end_) {
+      last_found_ = search(input, from, input.size());
+      last_from_ = from;
+      last_past_ = last_found_ == kNone ? kNone : last_found_ + 1;
+      return last_found_;
     }
-    return search_on(input, from);
+    return find_settled(input, from);
   }
 
  private:
   struct Block {
-    std::uint64_t bits;   // occurrences that start in the block
-    std::uint32_t first;  // the first occurrence at or after the block's start
+    std::uint64_t settled;  // offsets whose answer is known
+    std::uint64_t found;    // occurrences
+    std::uint32_t first;    // the answer of the block's first offset, when settled
   };
 
-  // The first occurrence at or after `from`, which lies past every one kept.
-  std::uint32_t search_on(std::string_view input, std::uint32_t from) {
-    while (!exhausted_) {
-      const std::size_t at = needle_.size() == 1 ? input.find(needle_[0], searched_) : input.find(needle_, searched_);
-      if (at == std::string_view::npos) {
-        exhausted_ = true;
-        break;
-      }
-      const auto found = static_cast<std::uint32_t>(at);
-      // The blocks that start after the last occurrence and up to this one
-      // have this one first.
-      while (blocks_.size() <= found >> 6) blocks_.push_back(Block{0, found});
-      blocks_.back().bits |= std::uint64_t{1} << (found & 63);
-      searched_ = found + 1;
-      if (found >= from) return found;
+  // The first occurrence that starts in [from, before), or kNone.
+  std::uint32_t search(std::string_view input, std::uint32_t from, std::size_t before) const {
+    const std::string_view part = input.substr(0, std::min(input.size(), before + needle_.size() - 1));
+    const std::size_t at = needle_.size() == 1 ? part.find(needle_[0], from) : part.find(needle_, from);
+    return at == std::string_view::npos || at >= before ? kNone : static_cast<std::uint32_t>(at);
+  }
+
+  [[gnu::noinline]] std::uint32_t find_settled(std::string_view input, std::uint32_t from) {
+    const auto n = static_cast<std::uint32_t>(input.size());
+    if (!blocks_) blocks_ = std::make_unique<Block[]>((n >> 6) + 2);
+    if (last_from_ != kNone) {
+      settle(n, last_from_, last_found_, last_found_ == kNone ? n + 1 : last_found_ + 1);
+      last_from_ = kNone;
+      last_past_ = 0;
     }
-    return kNone;
+    if (is_settled(from)) return settled_answer(n, from);
+    // Search up to the next settled offset; one lies below settled_end_.
+    std::uint32_t block = from >> 6;
+    std::uint64_t ahead = blocks_[block].settled & (~std::uint64_t{0} << (from & 63));
+    while (ahead == 0) ahead = blocks_[++block].settled;
+    const std::uint32_t next = (block << 6) + static_cast<std::uint32_t>(std::countr_zero(ahead));
+    const std::uint32_t found = search(input, from, next);
+    if (found != kNone) {
+      settle(n, from, found, found + 1);
+      return found;
+    }
+    const std::uint32_t answer = settled_answer(n, next);
+    settle(n, from, answer, next);
+    return answer;
+  }
+
+  bool is_settled(std::uint32_t p) const noexcept { return (blocks_[p >> 6].settled >> (p & 63) & 1) != 0; }
+
+  std::uint32_t settled_answer(std::uint32_t n, std::uint32_t p) const noexcept {
+    const std::uint32_t block = p >> 6;
+    const std::uint64_t later = blocks_[block].found & (~std::uint64_t{0} << (p & 63));
+    if (later != 0) return (block << 6) + static_cast<std::uint32_t>(std::countr_zero(later));
+    // Nothing before the block's end, so the next block's first offset is
+    // settled too, unless it lies past the input.
+    return (block + 1) << 6 > n ? kNone : blocks_[block + 1].first;
+  }
+
+  // Offsets [from, end) have `answer`, which is found there when it is below end.
+  void settle(std::uint32_t n, std::uint32_t from, std::uint32_t answer, std::uint32_t end) noexcept {
+    if (answer < end) blocks_[answer >> 6].found |= std::uint64_t{1} << (answer & 63);
+    end = std::min(end, n + 1);
+    const std::uint32_t low = from >> 6;
+    const std::uint32_t high = (end - 1) >> 6;
+    const std::uint64_t from_low = ~std::uint64_t{0} << (from & 63);
+    const std::uint64_t to_high = ~std::uint64_t{0} >> (63 - ((end - 1) & 63));
+    if (low == high) {
+      blocks_[low].settled |= from_low & to_high;
+    } else {
+      blocks_[low].settled |= from_low;
+      for (std::uint32_t b = low + 1; b < high; ++b) blocks_[b].settled = ~std::uint64_t{0};
+      blocks_[high].settled |= to_high;
+    }
+    for (std::uint32_t b = (from + 63) >> 6; b <= high; ++b) blocks_[b].first = answer;
+    settled_end_ = std::max(settled_end_, end);
   }
 
   std::string_view needle_;
-  // Every occurrence that starts before `searched_` is kept; it is one past
-  // the last one found (0 before the first).
-  std::uint32_t searched_ = 0;
-  bool exhausted_ = false;
-  std::vector<Block> blocks_;
+  // The remembered search: from last_from_ (kNone: none), found last_found_,
+  // answering every offset below last_past_.
+  std::uint32_t last_from_ = kNone;
+  std::uint32_t last_found_ = kNone;
+  std::uint32_t last_past_ = 0;
+  // No offset at or after it is settled.
+  std::uint32_t settled_end_ = 0;
+  std::unique_ptr<Block[]> blocks_;
 };
 
 // Entries by input offset, in pages of 256 allocated on the first write to

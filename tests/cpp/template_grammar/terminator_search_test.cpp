@@ -1,8 +1,8 @@
 // TerminatorSearch answers as std::string_view::find does, whatever the order
 // of the questions: texts dense in the needle's bytes (overlapping
 // occurrences such as `"""` in `""""`) and sparse ones (blocks without any
-// occurrence), asked from every offset in random order, forwards and
-// backwards.
+// occurrence), asked from every offset in random order, forwards, backwards
+// and in runs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -50,10 +50,19 @@ TEST(TerminatorSearch, AgreesWithFindInAnyOrder) {
       const std::string_view view(text);
       std::vector<std::uint32_t> from(size + 1);
       std::iota(from.begin(), from.end(), 0u);
-      // In random order, then forwards, then backwards, on a fresh search each.
-      std::vector<std::vector<std::uint32_t>> orders{from, from, from};
+      // In random order, forwards, backwards, and in forward runs that jump
+      // back now and then (as tries and failed alternatives ask), on a fresh
+      // search each.
+      std::vector<std::vector<std::uint32_t>> orders{from, from, from, {}};
       std::shuffle(orders[0].begin(), orders[0].end(), rng);
       std::reverse(orders[2].begin(), orders[2].end());
+      std::uniform_int_distribution<std::uint32_t> start(0, static_cast<std::uint32_t>(size));
+      std::uniform_int_distribution<std::uint32_t> step(1, 40);
+      while (orders[3].size() < 2 * size + 2) {
+        for (std::uint32_t p = start(rng), run = step(rng); p <= size && run > 0; p += step(rng), --run) {
+          orders[3].push_back(p);
+        }
+      }
       for (const auto& order : orders) {
         TerminatorSearch search(c.needle);
         for (const std::uint32_t p : order) {
