@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <memory>
@@ -28,10 +29,16 @@ using UserRules = std::map<std::string, template_ast::TagRules, std::less<>>;
 
 // The variables introduced inside template-valued attribute values, keyed by
 // the attribute's span (start_index, end_index). One registry serves a root
-// parse and every template nested in its attribute values.
+// parse and every template nested in its attribute values. Spans are
+// positions in the input, which its author chooses: they are hashed under the
+// process's key like names.
 struct AttributeSpanHash {
-  std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& span) const noexcept {
-    return std::hash<std::uint64_t>{}(span.first * 0x9E3779B97F4A7C15ull ^ span.second);
+  // Not noexcept, as TextHash: the nodes keep their hashes.
+  std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& span) const {
+    char bytes[16];
+    std::memcpy(bytes, &span.first, 8);
+    std::memcpy(bytes + 8, &span.second, 8);
+    return hashing::hash_text(std::string_view(bytes, sizeof bytes));
   }
 };
 using AttributeVariables =
