@@ -34,6 +34,12 @@ FAMILIES = {
     "shared attribute": lambda closed: raw_pair("</c-raw{# " * TRIES, "#} " + "n" * 9 * TRIES + " <", closed),
     # Quoted values end together; the rest of the tag is the same for all.
     "shared value": lambda closed: raw_pair('</c-raw a="' * TRIES, '" ' + " " * 9 * TRIES + "b=1 {#c#} <", closed),
+    # Each value holds the next try. The first try searches for quotes far
+    # past all the others, and what follows an unclosed block (the same
+    # attributes, read again as an end tag) searches back over them all.
+    "tries in values": lambda closed: (
+        "<c-raw></c-raw " + 'x="</c-raw " ' * 6 * TRIES + ("</c-raw>" if closed else ""),
+        "<c-raw></c-raw " + "x=unquoted12 " * 6 * TRIES + ("</c-raw>" if closed else "")),
 }
 
 

@@ -53,15 +53,21 @@ inline std::uint32_t utf8_length(unsigned char lead) noexcept {
 // answer), a bit per occurrence found, and the answer of the block's first
 // offset when that is settled. A settled offset is answered with a mask and a
 // count of trailing zeros, or one load. An unsettled one is searched up to the
-// next settled offset only, and what was searched is settled. So every offset
-// is searched at most twice in a parse, whatever the order of the questions,
-// and every answer is that of a fresh search (overlapping occurrences, `"""`
-// at both ends of `""""`, included).
+// next occurrence or settled offset, in windows that double, so that it reads
+// at most about twice what it then settles. So each offset is read a bounded
+// number of times in a parse, whatever the order of the questions, and every
+// answer is that of a fresh search (overlapping occurrences, `"""` at both
+// ends of `""""`, included).
 class TerminatorSearch {
  public:
   explicit TerminatorSearch(std::string_view needle) noexcept : needle_(needle) {}
 
   static constexpr std::uint32_t kNone = UINT32_MAX;
+
+  // The offsets searched so far, and 64 for each block whose settled bits
+  // were read: a bounded number per offset of the input and per question,
+  // however it is asked.
+  std::uint64_t reads() const noexcept { return read_; }
 
   std::uint32_t find(std::string_view input, std::uint32_t from) {
     if (from >= last_from_ && from < last_past_) return last_found_;
@@ -82,10 +88,12 @@ class TerminatorSearch {
   };
 
   // The first occurrence that starts in [from, before), or kNone.
-  std::uint32_t search(std::string_view input, std::uint32_t from, std::size_t before) const {
+  std::uint32_t search(std::string_view input, std::uint32_t from, std::size_t before) {
     const std::string_view part = input.substr(0, std::min(input.size(), before + needle_.size() - 1));
     const std::size_t at = needle_.size() == 1 ? part.find(needle_[0], from) : part.find(needle_, from);
-    return at == std::string_view::npos || at >= before ? kNone : static_cast<std::uint32_t>(at);
+    const bool found = at != std::string_view::npos && at < before;
+    read_ += (found ? at : before) - from;
+    return found ? static_cast<std::uint32_t>(at) : kNone;
   }
 
   [[gnu::noinline]] std::uint32_t find_settled(std::string_view input, std::uint32_t from) {
@@ -97,19 +105,36 @@ class TerminatorSearch {
       last_past_ = 0;
     }
     if (is_settled(from)) return settled_answer(n, from);
-    // Search up to the next settled offset; one lies below settled_end_.
-    std::uint32_t block = from >> 6;
-    std::uint64_t ahead = blocks_[block].settled & (~std::uint64_t{0} << (from & 63));
-    while (ahead == 0) ahead = blocks_[++block].settled;
-    const std::uint32_t next = (block << 6) + static_cast<std::uint32_t>(std::countr_zero(ahead));
-    const std::uint32_t found = search(input, from, next);
-    if (found != kNone) {
-      settle(n, from, found, found + 1);
-      return found;
+    // Search in windows that double, each up to its first settled offset:
+    // the search stops at the first occurrence or settled offset, and never
+    // reads more than twice what it settles.
+    for (std::uint64_t p = from, window_end = (from | 63) + 1;; p = window_end, window_end += window_end - from) {
+      const auto end = static_cast<std::uint32_t>(std::min<std::uint64_t>(window_end, std::uint64_t{n} + 1));
+      std::uint32_t next = end;
+      for (auto block = static_cast<std::uint32_t>(p >> 6); block <= (end - 1) >> 6; ++block) {
+        read_ += 64;
+        std::uint64_t settled = blocks_[block].settled;
+        if (block == p >> 6) settled &= ~std::uint64_t{0} << (p & 63);
+        if (settled != 0) {
+          next = std::min(end, (block << 6) + static_cast<std::uint32_t>(std::countr_zero(settled)));
+          break;
+        }
+      }
+      const std::uint32_t found = search(input, static_cast<std::uint32_t>(p), next);
+      if (found != kNone) {
+        settle(n, from, found, found + 1);
+        return found;
+      }
+      if (next < end) {
+        const std::uint32_t answer = settled_answer(n, next);
+        settle(n, from, answer, next);
+        return answer;
+      }
+      if (end > n) {
+        settle(n, from, kNone, n + 1);
+        return kNone;
+      }
     }
-    const std::uint32_t answer = settled_answer(n, next);
-    settle(n, from, answer, next);
-    return answer;
   }
 
   bool is_settled(std::uint32_t p) const noexcept { return (blocks_[p >> 6].settled >> (p & 63) & 1) != 0; }
@@ -151,6 +176,7 @@ class TerminatorSearch {
   // No offset at or after it is settled.
   std::uint32_t settled_end_ = 0;
   std::unique_ptr<Block[]> blocks_;
+  std::uint64_t read_ = 0;
 };
 
 // Entries by input offset, in pages of 256 allocated on the first write to
