@@ -218,6 +218,7 @@ template_ast::List<Token> collect_nested_variables(const template_ast::List<temp
     out.insert(out.end(), introduced.begin(), introduced.end());
     if (registry.empty()) continue;
     for (const HtmlAttr& attr : node->start_tag().attrs) {
+      if (attr.kind != HtmlAttrKind::Template) continue;
       const auto found = registry.find({attr.token.start_index, attr.token.end_index});
       if (found != registry.end()) out.insert(out.end(), found->second.begin(), found->second.end());
     }

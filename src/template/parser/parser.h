@@ -29,9 +29,10 @@ using UserRules = std::map<std::string, template_ast::TagRules, std::less<>>;
 
 // The variables introduced inside template-valued attribute values, keyed by
 // the attribute's span (start_index, end_index). One registry serves a root
-// parse and every template nested in its attribute values. Spans are
-// positions in the input, which its author chooses: they are hashed under the
-// process's key like names.
+// parse and every template nested in its attribute values. Only attributes of
+// kind Template are filed, so only they are looked up. Spans are positions in
+// the input, which its author chooses: they are hashed under the process's
+// key like names.
 struct AttributeSpanHash {
   // Not noexcept, as TextHash: the nodes keep their hashes.
   std::size_t operator()(const std::pair<std::uint64_t, std::uint64_t>& span) const {

@@ -48,6 +48,8 @@ void BindingChecks::note(const HtmlStartTag& tag, const template_ast::List<Token
       for (const Name& name : note.introduced) own.insert(name.key);
     }
     for (const HtmlAttr& attr : tag.attrs) {
+      // Only template values file variables.
+      if (attr.kind != template_ast::HtmlAttrKind::Template) continue;
       const auto found = registry.find({attr.token.start_index, attr.token.end_index});
       if (found == registry.end()) continue;
       const bool with_loop_variables = reads_loop_variables(loop_on_element, attr);
