@@ -1,8 +1,8 @@
 // The template grammar as a recursive-descent recogniser: one member function
 // per rule, each a call of PegState::rule() with the rule's kind and a body
 // that follows the rule's definition. Choices are `||` chains (first match
-// wins), repetitions are loops, and `(!"x" ~ ANY)*` bodies are one substring
-// search for the terminator. Such fast paths are used only where the rules
+// wins), repetitions are loops, and `(!"x" ~ ANY)*` bodies are one look-up of
+// the next terminator (TerminatorSearch). Such fast paths are used only where the rules
 // they skip over could leave no record and count nothing (atomic bodies, and
 // lookaheads over literals), or nothing that is not already counted (repeated
 // tries of the raw end tag), so records and error reports are exactly those
@@ -16,7 +16,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <unordered_map>
 #include <vector>
 
 #include <fmt/format.h>
@@ -232,42 +231,117 @@ class TemplateRecogniser : public PegState {
   }
 
   // html_raw_end_tag as the lookahead of html_raw_content tries it, at every
-  // `</c-raw` of the content. Attribute values may hold `</c-raw` themselves,
-  // so the attribute runs of several tries can end in the same places: once
-  // a try has run from an attribute boundary to its end, every later try that
-  // reaches that boundary has the same outcome. The rules that such a rerun
-  // would count lie at or before the furthest failure that the first run
-  // left, and those at it are already in the lists, so the rerun could only
-  // add duplicates; it is skipped. Only tries with attributes are remembered,
-  // which keeps a plain `</c-raw>` free of any bookkeeping.
+  // `</c-raw` of the content. A template comment or a quoted value may hold
+  // `</c-raw` itself and end where a comment or value of an earlier try ends,
+  // so tries converge: after a comment in their spacing, on an attribute, and
+  // after an attribute. From such a point a try goes on exactly as the first
+  // one that reached it in the same state, so what that one learnt is kept by
+  // offset (raw_points_) and the later ones take it instead of walking again.
+  // A stretch of whitespace or of an attribute is then walked only by tries
+  // that enter it from its start, in one of a few states, and every try costs
+  // a bounded amount besides the stretches it walks first. A plain `</c-raw>`
+  // touches no table.
+  //
+  // Taking what was learnt leaves the error report as the walk would. Inside
+  // this lookahead only matched spacing rules and the comments in them count
+  // (as unexpected), and a walk from a point in one state makes the same
+  // counts as the first walk from it. Each count of that walk moved the
+  // furthest failure to at least its offset, so a rerun could only count at or
+  // before the furthest failure: before it nothing changes, at it only rules
+  // already in the lists come again, and the lists are made unique. No rule
+  // that counts is open at the point itself (a spacing rule around a comment
+  // opened before the comment; the end tag counts nothing in this atomic
+  // content), so the rules around the walk, which still finish with the
+  // learnt outcome, count the same either way.
   bool raw_end_tag_ahead() {
     return rule<kNormal>(Rule::html_raw_end_tag, [this] {
       if (!(literal("</") && html_raw_tag_name())) return false;
       raw_boundaries_.clear();
       bool matched = false;
       bool known = false;
-      for (;;) {
-        if (!raw_tails_.empty()) {
-          const auto seen = raw_tails_.find(pos_);
-          if (seen != raw_tails_.end()) {
-            matched = seen->second;
-            known = true;
-            break;
-          }
+      while (sequence([this] { return raw_spacing_with_whitespace() && raw_attribute(); })) {
+        if (const RawPoint* point = raw_points_.find(pos_); point != nullptr && (point->flags & kTryKnown) != 0) {
+          matched = (point->flags & kTryMatched) != 0;
+          known = true;
+          break;
         }
         raw_boundaries_.push_back(pos_);
-        if (!sequence([this] { return spacing_with_whitespace() && html_attribute(); })) break;
       }
       if (!known) {
-        while (spacing()) {
-        }
+        raw_spacing_star();
         matched = byte('>');
       }
-      if (raw_boundaries_.size() > 1 || known) {
-        for (const std::uint32_t boundary : raw_boundaries_) raw_tails_.emplace(boundary, matched);
+      for (const std::uint32_t boundary : raw_boundaries_) {
+        raw_points_.at(boundary).flags |= kTryKnown | (matched ? kTryMatched : 0);
       }
       return matched;
     });
+  }
+
+  // spacing_with_whitespace inside raw_end_tag_ahead. Its runs take every
+  // WHITESPACE and template comment in a row, and it matches when a
+  // WHITESPACE is among them: the row is walked one element at a time, which
+  // counts the same comments in the same order.
+  bool raw_spacing_with_whitespace() {
+    if (cannot_open_with(at_spacing())) return false;
+    return rule<kCompound>(Rule::spacing_with_whitespace, [this] {
+      return raw_spacing_row(kRestWalkedWithWhitespace, [this] { return whitespace() || template_comment(); });
+    });
+  }
+
+  // `spacing*` inside raw_end_tag_ahead.
+  void raw_spacing_star() {
+    raw_spacing_row(kRestWalkedAsSpacing, [this] { return spacing(); });
+  }
+
+  // Walks a row of spacing elements from the cursor, `element` taking one.
+  // After each comment, the rest of the row may be known from an earlier
+  // walk of the same kind (`walked`: the two kinds count different rules).
+  // Returns whether a WHITESPACE lies in the row.
+  template <class Element>
+  bool raw_spacing_row(std::uint8_t walked, Element&& element) {
+    raw_comment_ends_.clear();
+    bool whitespace_seen = false;
+    std::uint32_t last_whitespace = 0;
+    bool rest_has_whitespace = false;
+    for (;;) {
+      const std::uint32_t at = pos_;
+      if (!element()) break;
+      if (s_[at] != '{') {
+        whitespace_seen = true;
+        last_whitespace = at;
+        continue;
+      }
+      if (const RawPoint* point = raw_points_.find(pos_); point != nullptr && (point->flags & walked) != 0) {
+        rest_has_whitespace = (point->flags & kRestHasWhitespace) != 0;
+        pos_ = point->spacing_end;
+        break;
+      }
+      raw_comment_ends_.push_back(pos_);
+    }
+    for (const std::uint32_t comment_end : raw_comment_ends_) {
+      RawPoint& point = raw_points_.at(comment_end);
+      point.spacing_end = pos_;
+      const bool has_whitespace = rest_has_whitespace || (whitespace_seen && last_whitespace >= comment_end);
+      point.flags |= walked | (has_whitespace ? kRestHasWhitespace : 0);
+    }
+    return whitespace_seen || rest_has_whitespace;
+  }
+
+  // html_attribute inside raw_end_tag_ahead, where it counts nothing and
+  // leaves no records: only its outcome and end matter.
+  bool raw_attribute() {
+    if (const RawPoint* point = raw_points_.find(pos_); point != nullptr && (point->flags & kAttributeKnown) != 0) {
+      if ((point->flags & kAttributeMatched) == 0) return false;
+      pos_ = point->attribute_end;
+      return true;
+    }
+    const std::uint32_t start = pos_;
+    const bool matched = html_attribute();
+    RawPoint& point = raw_points_.at(start);
+    point.attribute_end = pos_;
+    point.flags |= kAttributeKnown | (matched ? kAttributeMatched : 0);
+    return matched;
   }
 
   // html_raw_content = (!html_raw_end_tag ~ ANY)*
@@ -774,9 +848,25 @@ class TemplateRecogniser : public PegState {
   std::uint32_t unclosed_double_ = UINT32_MAX;
   std::uint32_t unclosed_single_ = UINT32_MAX;
   std::uint32_t no_raw_end_from_ = UINT32_MAX;
-  // Attribute boundaries of raw end tag tries, with the outcome of each try.
-  std::unordered_map<std::uint32_t, bool> raw_tails_;
+
+  // What raw end tag tries learnt at an offset.
+  struct RawPoint {
+    std::uint32_t spacing_end;    // the end of the row of spacing from here
+    std::uint32_t attribute_end;  // the end of the attribute that starts here
+    std::uint8_t flags;
+  };
+  enum : std::uint8_t {
+    kRestWalkedWithWhitespace = 1 << 0,  // the rest of a spacing_with_whitespace
+    kRestWalkedAsSpacing = 1 << 1,       // the rest of a `spacing*`
+    kRestHasWhitespace = 1 << 2,         // between here and spacing_end
+    kAttributeKnown = 1 << 3,
+    kAttributeMatched = 1 << 4,
+    kTryKnown = 1 << 5,  // a try went on from here after an attribute
+    kTryMatched = 1 << 6,
+  };
+  detail::PositionTable<RawPoint> raw_points_;
   std::vector<std::uint32_t> raw_boundaries_;
+  std::vector<std::uint32_t> raw_comment_ends_;
   TerminatorSearch comment_end_{"-->"};
   TerminatorSearch angle_close_{">"};
   TerminatorSearch raw_end_{"</c-raw"};

@@ -13,7 +13,9 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,32 +37,170 @@ inline std::uint32_t utf8_length(unsigned char lead) noexcept {
   return lead < 0xF8 ? 4 : 1;
 }
 
-// Remembers the last substring search for one terminator: an occurrence found
-// at f from q is also the first occurrence from every p in [q, f], and "none
-// from q" holds for every later p. Repeated searches over the same stretch
-// (say, many `<!--` without a `-->`) stay linear overall, and the answers are
-// those of a fresh search.
+// Every search for one terminator in one parse: "the first occurrence at or
+// after p". Most questions move forward, each from past the last answer; the
+// tries of a raw end tag and failed alternatives go back over stretches
+// searched before, in any order, and no such question may cost a search of
+// what was searched already.
+//
+// The last search is remembered: an occurrence found at f from q answers
+// every p in [q, f] ("none from q" every p >= q). A question past it and past
+// everything settled is a fresh search, as it would be without any of this;
+// the stretch the remembered one covered is forgotten (a later question there
+// searches it once more, and then settles it). Any other question first
+// settles the remembered stretch into the table: per 64-byte block, a bit per
+// offset whose answer is known ("settled": nothing starts between it and its
+// answer), a bit per occurrence found, and the answer of the block's first
+// offset when that is settled. A settled offset is answered with a mask and a
+// count of trailing zeros, or one load. An unsettled one is searched up to the
+// next occurrence or settled offset, in windows that double, so that it reads
+// at most about twice what it then settles. So each offset is read a bounded
+// number of times in a parse, whatever the order of the questions, and every
+// answer is that of a fresh search (overlapping occurrences, `"""` at both
+// ends of `""""`, included).
 class TerminatorSearch {
  public:
   explicit TerminatorSearch(std::string_view needle) noexcept : needle_(needle) {}
 
   static constexpr std::uint32_t kNone = UINT32_MAX;
 
-  std::uint32_t find(std::string_view input, std::uint32_t from) noexcept {
-    if (!(valid_ && from >= from_ && (found_ == kNone || from <= found_))) {
-      const std::size_t at = input.find(needle_, from);
-      valid_ = true;
-      from_ = from;
-      found_ = at == std::string_view::npos ? kNone : static_cast<std::uint32_t>(at);
+  // The offsets searched so far, and 64 for each block whose settled bits
+  // were read: a bounded number per offset of the input and per question,
+  // however it is asked.
+  std::uint64_t reads() const noexcept { return read_; }
+
+  std::uint32_t find(std::string_view input, std::uint32_t from) {
+    if (from >= last_from_ && from < last_past_) return last_found_;
+    if (from >= last_past_ && from >= settled_end_) {
+      last_found_ = search(input, from, input.size());
+      last_from_ = from;
+      last_past_ = last_found_ == kNone ? kNone : last_found_ + 1;
+      return last_found_;
     }
-    return found_;
+    return find_settled(input, from);
   }
 
  private:
+  struct Block {
+    std::uint64_t settled;  // offsets whose answer is known
+    std::uint64_t found;    // occurrences
+    std::uint32_t first;    // the answer of the block's first offset, when settled
+  };
+
+  // The first occurrence that starts in [from, before), or kNone.
+  std::uint32_t search(std::string_view input, std::uint32_t from, std::size_t before) {
+    const std::string_view part = input.substr(0, std::min(input.size(), before + needle_.size() - 1));
+    const std::size_t at = needle_.size() == 1 ? part.find(needle_[0], from) : part.find(needle_, from);
+    const bool found = at != std::string_view::npos && at < before;
+    read_ += (found ? at : before) - from;
+    return found ? static_cast<std::uint32_t>(at) : kNone;
+  }
+
+  [[gnu::noinline]] std::uint32_t find_settled(std::string_view input, std::uint32_t from) {
+    const auto n = static_cast<std::uint32_t>(input.size());
+    if (!blocks_) blocks_ = std::make_unique<Block[]>((n >> 6) + 2);
+    if (last_from_ != kNone) {
+      settle(n, last_from_, last_found_, last_found_ == kNone ? n + 1 : last_found_ + 1);
+      last_from_ = kNone;
+      last_past_ = 0;
+    }
+    if (is_settled(from)) return settled_answer(n, from);
+    // Search in windows that double, each up to its first settled offset:
+    // the search stops at the first occurrence or settled offset, and never
+    // reads more than twice what it settles.
+    for (std::uint64_t p = from, window_end = (from | 63) + 1;; p = window_end, window_end += window_end - from) {
+      const auto end = static_cast<std::uint32_t>(std::min<std::uint64_t>(window_end, std::uint64_t{n} + 1));
+      std::uint32_t next = end;
+      for (auto block = static_cast<std::uint32_t>(p >> 6); block <= (end - 1) >> 6; ++block) {
+        read_ += 64;
+        std::uint64_t settled = blocks_[block].settled;
+        if (block == p >> 6) settled &= ~std::uint64_t{0} << (p & 63);
+        if (settled != 0) {
+          next = std::min(end, (block << 6) + static_cast<std::uint32_t>(std::countr_zero(settled)));
+          break;
+        }
+      }
+      const std::uint32_t found = search(input, static_cast<std::uint32_t>(p), next);
+      if (found != kNone) {
+        settle(n, from, found, found + 1);
+        return found;
+      }
+      if (next < end) {
+        const std::uint32_t answer = settled_answer(n, next);
+        settle(n, from, answer, next);
+        return answer;
+      }
+      if (end > n) {
+        settle(n, from, kNone, n + 1);
+        return kNone;
+      }
+    }
+  }
+
+  bool is_settled(std::uint32_t p) const noexcept { return (blocks_[p >> 6].settled >> (p & 63) & 1) != 0; }
+
+  std::uint32_t settled_answer(std::uint32_t n, std::uint32_t p) const noexcept {
+    const std::uint32_t block = p >> 6;
+    const std::uint64_t later = blocks_[block].found & (~std::uint64_t{0} << (p & 63));
+    if (later != 0) return (block << 6) + static_cast<std::uint32_t>(std::countr_zero(later));
+    // Nothing before the block's end, so the next block's first offset is
+    // settled too, unless it lies past the input.
+    return (block + 1) << 6 > n ? kNone : blocks_[block + 1].first;
+  }
+
+  // Offsets [from, end) have `answer`, which is found there when it is below end.
+  void settle(std::uint32_t n, std::uint32_t from, std::uint32_t answer, std::uint32_t end) noexcept {
+    if (answer < end) blocks_[answer >> 6].found |= std::uint64_t{1} << (answer & 63);
+    end = std::min(end, n + 1);
+    const std::uint32_t low = from >> 6;
+    const std::uint32_t high = (end - 1) >> 6;
+    const std::uint64_t from_low = ~std::uint64_t{0} << (from & 63);
+    const std::uint64_t to_high = ~std::uint64_t{0} >> (63 - ((end - 1) & 63));
+    if (low == high) {
+      blocks_[low].settled |= from_low & to_high;
+    } else {
+      blocks_[low].settled |= from_low;
+      for (std::uint32_t b = low + 1; b < high; ++b) blocks_[b].settled = ~std::uint64_t{0};
+      blocks_[high].settled |= to_high;
+    }
+    for (std::uint32_t b = (from + 63) >> 6; b <= high; ++b) blocks_[b].first = answer;
+    settled_end_ = std::max(settled_end_, end);
+  }
+
   std::string_view needle_;
-  bool valid_ = false;
-  std::uint32_t from_ = 0;
-  std::uint32_t found_ = kNone;
+  // The remembered search: from last_from_ (kNone: none), found last_found_,
+  // answering every offset below last_past_.
+  std::uint32_t last_from_ = kNone;
+  std::uint32_t last_found_ = kNone;
+  std::uint32_t last_past_ = 0;
+  // No offset at or after it is settled.
+  std::uint32_t settled_end_ = 0;
+  std::unique_ptr<Block[]> blocks_;
+  std::uint64_t read_ = 0;
+};
+
+// Entries by input offset, in pages of 256 allocated on the first write to
+// them: a lookup is two loads, nothing is hashed, and memory goes only where
+// entries are. Entries start value-initialised.
+template <class Entry>
+class PositionTable {
+ public:
+  const Entry* find(std::uint32_t offset) const noexcept {
+    const std::size_t page = offset >> kPageBits;
+    return page < pages_.size() && pages_[page] ? &pages_[page][offset & kPageMask] : nullptr;
+  }
+
+  Entry& at(std::uint32_t offset) {
+    const std::size_t page = offset >> kPageBits;
+    if (page >= pages_.size()) pages_.resize(page + 1);
+    if (!pages_[page]) pages_[page] = std::make_unique<Entry[]>(std::size_t{1} << kPageBits);
+    return pages_[page][offset & kPageMask];
+  }
+
+ private:
+  static constexpr unsigned kPageBits = 8;
+  static constexpr std::uint32_t kPageMask = (1u << kPageBits) - 1;
+  std::vector<std::unique_ptr<Entry[]>> pages_;
 };
 
 class PegState {

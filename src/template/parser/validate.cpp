@@ -11,7 +11,7 @@ namespace lumra::template_parser {
 
 using template_ast::Node;
 
-Status validate_template(Node&& node, const std::vector<OpenElement>& stack, Collector& collector,
+Status validate_template(Node&& node, std::vector<OpenElement>& stack, Collector& collector,
                          const CollectorChecks* body_checks, const ParserContext& context) {
   const std::string_view source = context.source.view();
   // Views into `node`: valid until it is moved into the collector at the end.

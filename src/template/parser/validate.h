@@ -18,7 +18,7 @@ namespace lumra::template_parser {
 // own frame already popped); `collector` is where the node goes;
 // `body_checks` is what the checks remembered of the node's body (null for a
 // self-closing node).
-Status validate_template(template_ast::Node&& node, const std::vector<OpenElement>& stack, Collector& collector,
+Status validate_template(template_ast::Node&& node, std::vector<OpenElement>& stack, Collector& collector,
                          const CollectorChecks* body_checks, const ParserContext& context);
 
 // The checks that raw blocks run too (they skip the rest of validation).

@@ -113,9 +113,9 @@ struct BodyFills {
 BodyFills collect_fills(const template_ast::Template& body);
 
 // A <c-fill> must sit in a component, with only control-flow tags between.
-// Remembers a pass in `checks` (the fill's collector): later fills there have
-// the same frames above them.
-Status check_fill_placement(const template_ast::Node& fill, const std::vector<OpenElement>& stack,
+// Remembers a pass in `checks` (the fill's collector) and in the control-flow
+// bodies between: later fills there have the same component above them.
+Status check_fill_placement(const template_ast::Node& fill, std::vector<OpenElement>& stack,
                             CollectorChecks& checks, std::string_view source);
 
 Status check_slots_and_fills(const template_ast::Node& node, const BodyFills& body_fills,

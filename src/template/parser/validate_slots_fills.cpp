@@ -102,20 +102,29 @@ BodyFills collect_fills(const Template& body) {
   return out;
 }
 
-Status check_fill_placement(const Node& fill, const std::vector<OpenElement>& stack, CollectorChecks& checks,
+Status check_fill_placement(const Node& fill, std::vector<OpenElement>& stack, CollectorChecks& checks,
                             std::string_view source) {
   if (checks.fill_placement_ok) return std::nullopt;
   const auto& token = fill.start_tag().token;
-  for (auto frame = stack.rbegin(); frame != stack.rend(); ++frame) {
+  auto frame = stack.rbegin();
+  for (; frame != stack.rend(); ++frame) {
     const std::string_view name = frame->start_tag.name.content;
-    if (template_ast::is_control_flow_name(name)) continue;
+    if (template_ast::is_control_flow_name(name)) {
+      // A fill in this body passed: the same component stands above this one.
+      if (frame->body.checks.fill_placement_ok) break;
+      continue;
+    }
     if (template_ast::is_reserved_tag_name(name) || !starts_with_c_dash(name)) {
       return error_at_token(source, token, fmt::format(fmt::runtime(msg::kFillInsideNonComponent), name));
     }
-    checks.fill_placement_ok = true;
-    return std::nullopt;
+    break;
   }
-  return error_at_token(source, token, std::string(msg::kFillOutsideComponent));
+  if (frame == stack.rend()) return error_at_token(source, token, std::string(msg::kFillOutsideComponent));
+  // The control-flow bodies passed on the way have that component above them
+  // too: a later fill in any of them stops there, so deep nesting is walked once.
+  for (auto passed = stack.rbegin(); passed != frame; ++passed) passed->body.checks.fill_placement_ok = true;
+  checks.fill_placement_ok = true;
+  return std::nullopt;
 }
 
 Status check_slots_and_fills(const Node& node, const BodyFills& body_fills, const ParserContext& context) {

@@ -11,7 +11,6 @@
 
 #include "grammar_test_util.h"
 #include "template/grammar/grammar.h"
-#include "template/grammar/peg_runtime.h"
 
 namespace lumra::grammar {
 namespace {
@@ -146,31 +145,6 @@ TEST(GrammarRobustness, GeneratedBindings) {
     } else {
       EXPECT_LE(result.error().start(), input.size()) << input;
       EXPECT_FALSE(result.error().render().empty());
-    }
-  }
-}
-
-TEST(GrammarRobustness, RememberedSearchAgreesWithAFreshOne) {
-  std::mt19937 rng(99);
-  const std::string_view needles[] = {"-->", ">", "#}", "'''"};
-  for (const auto needle : needles) {
-    for (int text_round = 0; text_round < 50; ++text_round) {
-      std::string text;
-      std::uniform_int_distribution<int> pick(0, 5);
-      for (int i = 0; i < 200; ++i) {
-        const char alphabet[] = {'-', '>', '#', '}', '\'', 'x'};
-        text += alphabet[pick(rng)];
-      }
-      detail::TerminatorSearch search(needle);
-      std::uniform_int_distribution<std::uint32_t> from(0, static_cast<std::uint32_t>(text.size()));
-      for (int q = 0; q < 200; ++q) {
-        const std::uint32_t p = from(rng);
-        const std::size_t fresh = std::string_view(text).find(needle, p);
-        const std::uint32_t expected = fresh == std::string_view::npos
-                                           ? detail::TerminatorSearch::kNone
-                                           : static_cast<std::uint32_t>(fresh);
-        ASSERT_EQ(search.find(text, p), expected) << needle << " from " << p;
-      }
     }
   }
 }

@@ -96,7 +96,8 @@ TEST(Validate, BrokenWalkInvariants) {
     return Node(Node::SelfClosing{std::move(tag), {}, {}, {}, false});
   };
   Collector top;
-  Status error = validate_template(node("p", true), {}, top, nullptr, context);
+  std::vector<OpenElement> none;
+  Status error = validate_template(node("p", true), none, top, nullptr, context);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->message(), "Internal error: '<p>' has a body but reached validation without its body's checks");
 
