@@ -973,7 +973,9 @@ void Lexer::save_current_token(SavedToken& token) {
     // input, which leaves 0 at any depth, is never replayed).
     token.replayable = false;
     if (token_fstrings_version_ != fstrings_.version() || nesting_ == 0) return;
-    const uint32_t before = is_opening_bracket(kind_) ? nesting_ - 1 : is_closing_bracket(kind_) ? nesting_ + 1 : nesting_;
+    const uint32_t before = is_opening_bracket(kind_)   ? nesting_ - 1
+                            : is_closing_bracket(kind_) ? nesting_ + 1
+                                                        : nesting_;
     if (!lexes_plainly(before, kind_)) return;
     token.replayable = true;
     // A token lexed by the plain rules records its errors at its own start,
