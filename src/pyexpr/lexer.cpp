@@ -11,6 +11,7 @@
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -183,23 +184,33 @@ Lexer::Lexer(std::string_view source, LexerMode mode, TextSize start_offset) : s
     range_ = TextRange::empty_at(pos_);
 }
 
-Lexer::Checkpoint Lexer::checkpoint() const {
-    return Checkpoint{pos_,          kind_,    range_,       flags_,    value_, nesting_, line_state_, indents_,
-                      pending_indentation_, fstrings_, errors_.size()};
+Lexer::Checkpoint Lexer::checkpoint() {
+    return Checkpoint{pos_,          kind_,    range_,       flags_,    value_, nesting_, line_state_, indents_.mark(),
+                      pending_indentation_, fstrings_.mark(), errors_.size(), token_fstrings_version_};
 }
 
 void Lexer::rewind(const Checkpoint& cp) {
+    value_ = cp.value;
+    restore(cp);
+}
+
+void Lexer::rewind(Checkpoint&& cp) {
+    value_ = std::move(cp.value);
+    restore(cp);
+}
+
+void Lexer::restore(const Checkpoint& cp) {
     pos_ = cp.pos;
     kind_ = cp.kind;
     range_ = cp.range;
     flags_ = cp.flags;
-    value_ = cp.value;
     nesting_ = cp.nesting;
     line_state_ = cp.line_state;
-    indents_ = cp.indents;
+    indents_.put_back(cp.indents);
     pending_indentation_ = cp.pending_indentation;
-    fstrings_ = cp.fstrings;
+    fstrings_.put_back(cp.fstrings);
     if (errors_.size() > cp.errors_len) errors_.resize(cp.errors_len);
+    token_fstrings_version_ = cp.token_fstrings_version;
 }
 
 void Lexer::push_error(LexicalErrorType error, TextRange range) {
@@ -215,6 +226,7 @@ void Lexer::pop_fstring() {
 // next_token
 
 TokenKind Lexer::next_token() {
+    token_fstrings_version_ = fstrings_.version();
     value_ = std::monostate{};
     flags_ = StringTokenFlags{};
     kind_ = lex_token();
@@ -816,8 +828,10 @@ TokenKind Lexer::lex_newline(uint32_t start) {
     if (nesting_ == 0 && line_state_ >= 2) return TokenKind::Newline;
     // A line break inside a format spec (reached only through brackets) closes it.
     if (!fstrings_.empty()) {
-        InterpolatedContext& ctx = fstrings_.back();
-        if (ctx.format_spec_depth > 0 && nesting_ - ctx.nesting <= ctx.format_spec_depth) --ctx.format_spec_depth;
+        const InterpolatedContext& ctx = fstrings_.back();
+        if (ctx.format_spec_depth > 0 && nesting_ - ctx.nesting <= ctx.format_spec_depth) {
+            --fstrings_.back_for_update().format_spec_depth;
+        }
     }
     return TokenKind::NonLogicalNewline;
 }
@@ -843,7 +857,7 @@ TokenKind Lexer::consume_operator(uint32_t start, unsigned char c) {
         case ']': if (nesting_ > 0) --nesting_; return TokenKind::Rsqb;
         case '}': {
             if (!fstrings_.empty()) {
-                InterpolatedContext& ctx = fstrings_.back();
+                const InterpolatedContext& ctx = fstrings_.back();
                 if (ctx.nesting == nesting_) {
                     range_ = token_range(start);
                     const auto e = InterpolatedStringErrorType::SingleRbrace;
@@ -852,7 +866,7 @@ TokenKind Lexer::consume_operator(uint32_t start, unsigned char c) {
                     return TokenKind::Unknown;
                 }
                 if (ctx.format_spec_depth > 0 && nesting_ - ctx.nesting <= ctx.format_spec_depth) {
-                    --ctx.format_spec_depth;
+                    --fstrings_.back_for_update().format_spec_depth;
                 }
             }
             if (nesting_ > 0) --nesting_;
@@ -860,9 +874,9 @@ TokenKind Lexer::consume_operator(uint32_t start, unsigned char c) {
         }
         case ':': {
             if (!fstrings_.empty()) {
-                InterpolatedContext& ctx = fstrings_.back();
+                const InterpolatedContext& ctx = fstrings_.back();
                 if (nesting_ - ctx.nesting == ctx.format_spec_depth + 1) {
-                    ++ctx.format_spec_depth;
+                    ++fstrings_.back_for_update().format_spec_depth;
                     return TokenKind::Colon;
                 }
             }
@@ -911,22 +925,98 @@ TokenKind Lexer::consume_operator(uint32_t start, unsigned char c) {
 // ---------------------------------------------------------------------------
 // Re-lexing hooks
 
-bool Lexer::re_lex_logical_token(std::optional<TextSize> newline_start) {
+namespace {
+
+bool is_opening_bracket(TokenKind kind) {
+    return kind == TokenKind::Lpar || kind == TokenKind::Lsqb || kind == TokenKind::Lbrace;
+}
+bool is_closing_bracket(TokenKind kind) {
+    return kind == TokenKind::Rpar || kind == TokenKind::Rsqb || kind == TokenKind::Rbrace;
+}
+
+}  // namespace
+
+bool Lexer::re_lex_logical_token(std::optional<TextSize> newline_start, SavedToken& replaced) {
     if (nesting_ == 0) return false;
-    --nesting_;
     // Newlines of a triple-quoted f-string or t-string belong to the string.
-    if (flags_.is_triple_quoted() && flags_.is_interpolated()) return false;
-    if (!fstrings_.empty() && fstrings_.back().flags.is_triple_quoted()) return false;
-    if (!newline_start) return false;
-    if (kind_ == TokenKind::Rpar || kind_ == TokenKind::Rsqb || kind_ == TokenKind::Rbrace) ++nesting_;
+    if ((flags_.is_triple_quoted() && flags_.is_interpolated()) ||
+        (!fstrings_.empty() && fstrings_.back().flags.is_triple_quoted()) || !newline_start) {
+        --nesting_;
+        return false;
+    }
     const uint32_t target = newline_start->raw;
     if (target > end_) internal_fault("assertion failed: re-lex position within the source");
+    // One level less; a closing bracket lexed again takes its level again.
+    const uint32_t nesting = is_closing_bracket(kind_) ? nesting_ : nesting_ - 1;
+    save_current_token(replaced);
+    nesting_ = nesting;
     // Errors of the tokens about to be lexed again would otherwise be recorded twice.
     while (!errors_.empty() && errors_.back().location.start().raw >= target) errors_.pop_back();
     pos_ = target;
     line_state_ = 3;
+    // When the trivia and the token lex as they did, the token is current
+    // again and nothing is lexed.
+    if (resume(replaced)) return false;
     next_token();
     return true;
+}
+
+void Lexer::save_current_token(SavedToken& token) {
+    token.kind = kind_;
+    token.range = range_;
+    token.flags = flags_;
+    token.value = std::exchange(value_, TokenValue{});
+    token.end = pos_;
+    token.line_state = line_state_;
+    token.errors.clear();
+    // The nesting it was lexed at follows from the nesting after it (an end of
+    // input, which leaves 0 at any depth, is never replayed).
+    token.replayable = false;
+    if (token_fstrings_version_ != fstrings_.version() || nesting_ == 0) return;
+    const uint32_t before = is_opening_bracket(kind_)   ? nesting_ - 1
+                            : is_closing_bracket(kind_) ? nesting_ + 1
+                                                        : nesting_;
+    if (!lexes_plainly(before, kind_)) return;
+    token.replayable = true;
+    // A token lexed by the plain rules records its errors at its own start,
+    // and every earlier error lies before it.
+    size_t first = errors_.size();
+    while (first > 0 && errors_[first - 1].location.start() >= range_.start()) --first;
+    token.errors.assign(errors_.begin() + static_cast<std::ptrdiff_t>(first), errors_.end());
+}
+
+bool Lexer::resume(SavedToken& token) {
+    if (!token.replayable || pending_indentation_ || pos_ > token.range.start().raw) return false;
+    if (!lexes_plainly(nesting_, token.kind)) return false;
+    token_fstrings_version_ = fstrings_.version();
+    pos_ = token.end;
+    kind_ = token.kind;
+    range_ = token.range;
+    flags_ = token.flags;
+    value_ = std::move(token.value);
+    line_state_ = token.line_state;
+    if (is_opening_bracket(kind_)) ++nesting_;
+    if (is_closing_bracket(kind_)) --nesting_;
+    errors_.insert(errors_.end(), token.errors.begin(), token.errors.end());
+    token.replayable = false;
+    return true;
+}
+
+bool Lexer::lexes_plainly(uint32_t nesting, TokenKind kind) const {
+    // Plain rules: a line break does not end the line (nesting above 0) and no
+    // f-string literal part or format spec is open, so comments, line breaks
+    // and whitespace lex the same at any such nesting, change no state and
+    // record no error, and the token differs only in its change of nesting.
+    if (nesting == 0) return false;
+    if (fstrings_.empty()) return true;
+    // The same unsigned difference as lex_token's: below the string's own
+    // level it wraps, and the literal part is not lexed.
+    const InterpolatedContext& ctx = fstrings_.back();
+    const uint32_t inside = nesting - ctx.nesting;
+    if (inside <= ctx.format_spec_depth) return false;
+    // One level inside a replacement field, a colon (also the first of `:=`)
+    // opens the format spec.
+    return !((kind == TokenKind::Colon || kind == TokenKind::ColonEqual) && inside == ctx.format_spec_depth + 1);
 }
 
 bool Lexer::re_lex_string_token_in_interpolation_element() {
@@ -950,6 +1040,7 @@ bool Lexer::re_lex_string_token_in_interpolation_element() {
     value_ = std::monostate{};
     pop_fstring();
     pos_ = range_.end().raw;
+    token_fstrings_version_ = kNotReplayable;
     return true;
 }
 
@@ -965,6 +1056,7 @@ bool Lexer::re_lex_raw_string_in_format_spec() {
     value_ = Name("r");
     flags_ = StringTokenFlags{};
     pos_ = range_.end().raw;
+    token_fstrings_version_ = kNotReplayable;
     return true;
 }
 

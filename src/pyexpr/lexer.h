@@ -16,6 +16,7 @@
 
 #include "pyexpr/ast.h"
 #include "pyexpr/lexical_error.h"
+#include "pyexpr/marked_stack.h"
 #include "pyexpr/string_flags.h"
 #include "pyexpr/text_size.h"
 #include "pyexpr/token_kind.h"
@@ -98,21 +99,52 @@ public:
     std::vector<LexicalError> take_errors() { return std::move(errors_); }
 
     // The whole lexer state (cursor, current token and value, nesting, line
-    // state, indentation and interpolated-string stacks, error count).
+    // state, indentation and interpolated-string stacks, error count). Taking
+    // one costs the same at any depth of the stacks; only the latest one can be
+    // rewound to.
     struct Checkpoint;
-    Checkpoint checkpoint() const;
+    Checkpoint checkpoint();
     // Restores a checkpoint; errors recorded after it are dropped.
     void rewind(const Checkpoint& checkpoint);
+    void rewind(Checkpoint&& checkpoint);
+
+    // A token taken out of the lexer, to be made current again without lexing it.
+    struct SavedToken {
+        TokenKind kind = TokenKind::EndOfFile;
+        TextRange range;
+        StringTokenFlags flags;
+        TokenValue value;
+        uint32_t end = 0;  // the cursor after it
+        uint8_t line_state = 0;
+        std::vector<LexicalError> errors;  // recorded while it was lexed
+        // Lexed by the plain rules (see resume) and without changing the
+        // f-string stack, so that it lexes the same wherever they hold.
+        bool replayable = false;
+    };
+    // Takes the current token out (its value is moved).
+    void save_current_token(SavedToken& token);
+    // For a caller that knows only comments, line breaks and whitespace lie
+    // between the cursor and `token`: when they and the token lex by the plain
+    // rules here as the token did where it was lexed (line breaks that do not
+    // end the line, no f-string literal part or format spec, the token's
+    // change of nesting alone), makes `token` current after them with its
+    // errors, as lexing on would, and returns true. Otherwise changes nothing
+    // and returns false.
+    bool resume(SavedToken& token);
 
     // Called by the parser when it gives up a bracketed list because the
     // current token belongs to an enclosing construct. `newline_start` is the
     // start of the earliest NonLogicalNewline among the trivia tokens (Comment
     // and NonLogicalNewline) produced right before the current token, or
     // nullopt when there is none (the token source finds it in its token list).
-    // Returns true when the lexer moved back to `newline_start` and lexed again:
-    // the caller drops its tokens from `newline_start` on; the current token is
-    // then the newly lexed one (a Newline when nesting fell to 0).
-    bool re_lex_logical_token(std::optional<TextSize> newline_start);
+    // Returns false when nothing is lexed again (no line break, a triple-quoted
+    // f-string, or the trivia and the token would lex as they did, one level
+    // less deep): only the nesting changes. Returns true when the lexer moved
+    // back to `newline_start` and lexed one token, now current: the caller
+    // drops its tokens from `newline_start` on (a Newline when nesting fell to
+    // 0), or keeps those after a point where resume(replaced) succeeds;
+    // `replaced` holds the token the lexer was on.
+    bool re_lex_logical_token(std::optional<TextSize> newline_start, SavedToken& replaced);
 
     // When the current token is an unclosed, unprefixed String whose quotes
     // match the innermost f-string or t-string and only whitespace, a comment
@@ -164,8 +196,10 @@ private:
     unsigned char byte_at(uint32_t p) const { return p < end_ ? static_cast<unsigned char>(source_[p]) : 0; }
     unsigned char peek(uint32_t ahead = 0) const { return byte_at(pos_ + ahead); }
     bool has(uint32_t ahead) const { return pos_ + ahead < end_; }
-    InterpolatedContext* current_fstring() { return fstrings_.empty() ? nullptr : &fstrings_.back(); }
     void pop_fstring();
+    void restore(const Checkpoint& checkpoint);
+    // Whether trivia and then a token of kind `kind` lex by the plain rules at `nesting`.
+    bool lexes_plainly(uint32_t nesting, TokenKind kind) const;
 
     std::string_view source_;
     uint32_t pos_ = 0;
@@ -177,10 +211,14 @@ private:
     TokenValue value_;
 
     uint32_t nesting_ = 0;
-    std::vector<Indentation> indents_;
+    MarkedStack<Indentation> indents_;
     std::optional<Indentation> pending_indentation_;
-    std::vector<InterpolatedContext> fstrings_;
+    MarkedStack<InterpolatedContext> fstrings_;
     std::vector<LexicalError> errors_;
+    // The f-string stack's version when the current token's lexing started
+    // (kNotReplayable after a hook changed the token).
+    static constexpr uint64_t kNotReplayable = UINT64_MAX;
+    uint64_t token_fstrings_version_ = 0;
     LexerMode mode_;
     // Kept apart from nesting_: a combined load of both after a byte store stalls.
     uint8_t line_state_ = 0;  // 0 after newline, 1 in a non-empty line, 2 after `=`, 3 other
@@ -194,10 +232,11 @@ public:
         TokenValue value;
         uint32_t nesting = 0;
         uint8_t line_state = 0;
-        std::vector<Indentation> indents;
+        MarkedStack<Indentation>::Mark indents;
         std::optional<Indentation> pending_indentation;
-        std::vector<InterpolatedContext> fstrings;
+        MarkedStack<InterpolatedContext>::Mark fstrings;
         size_t errors_len = 0;
+        uint64_t token_fstrings_version = 0;
     };
 };
 

@@ -22,55 +22,142 @@ TokenSource::TokenSource(std::string_view source) : lexer_(source) {
     next_non_trivia();
 }
 
-void TokenSource::next_non_trivia() {
-    for (;;) {
-        TokenKind kind = lexer_.next_token();
-        if (!is_trivia(kind)) return;
-        tokens_.push_back({kind, lexer_.current_range(), lexer_.current_flags()});
+void TokenSource::lex_trivia() {
+    while (is_trivia(lexer_.current_kind())) {
+        push_trivia();
+        lexer_.next_token();
     }
 }
 
-void TokenSource::bump(TokenKind kind) {
-    tokens_.push_back({kind, current_range(), current_flags()});
-    if (!stopped_) next_non_trivia();
+void TokenSource::push_trivia() {
+    const TokenKind kind = lexer_.current_kind();
+    tokens_.push_back({kind, lexer_.current_range(), lexer_.current_flags()});
+    if (kind == TokenKind::NonLogicalNewline && !run_.newline_start) {
+        run_.newline_start = lexer_.current_range().start();
+        run_.newline_index = tokens_.size() - 1;
+    }
+}
+
+TokenSource::Reread& TokenSource::reread() {
+    if (!reread_) reread_ = std::make_unique<Reread>();
+    return *reread_;
+}
+
+TokenValue TokenSource::take_held_value() {
+    TokenValue& held = reread_->ahead.at_current.value;
+    TokenValue value = std::move(held);
+    held.emplace<std::monostate>();
+    return value;
+}
+
+void TokenSource::bump_held(TokenKind kind) {
+    if (mode_ == Mode::Ahead) {
+        // The current token and the trivia after it are in the list already.
+        tokens_[reread_->ahead.token_index].kind = kind;
+        mode_ = Mode::Live;
+        return;
+    }
+    tokens_.push_back({kind, stop_range_, StringTokenFlags()});
 }
 
 TokenKind TokenSource::peek() {
-    if (stopped_) return TokenKind::EndOfFile;
-    auto checkpoint = lexer_.checkpoint();
-    TokenKind kind;
-    do {
-        kind = lexer_.next_token();
-    } while (is_trivia(kind));
-    lexer_.rewind(std::move(checkpoint));
-    return kind;
+    if (mode_ == Mode::Live) {
+        const size_t index = tokens_.size();
+        tokens_.push_back({lexer_.current_kind(), lexer_.current_range(), lexer_.current_flags()});
+        look_ahead(index);
+        next_non_trivia();
+    }
+    return mode_ == Mode::Ahead ? lexer_.current_kind() : TokenKind::EndOfFile;
+}
+
+void TokenSource::look_ahead(size_t index) {
+    Lookahead& ahead = reread().ahead;
+    TokenValue value = lexer_.take_value();
+    ahead.at_current = lexer_.checkpoint();
+    ahead.at_current.value = std::move(value);
+    ahead.token_index = index;
+    ahead.run = run_;
+    mode_ = Mode::Ahead;
+}
+
+void TokenSource::drop_lookahead() {
+    if (mode_ != Mode::Ahead) return;
+    tokens_.resize(reread_->ahead.token_index);
+    run_ = reread_->ahead.run;
+    lexer_.rewind(std::move(reread_->ahead.at_current));
+    mode_ = Mode::Live;
 }
 
 void TokenSource::stop() {
-    if (stopped_) return;
+    if (mode_ == Mode::Stopped) return;
+    drop_lookahead();
     stop_range_ = TextRange::empty_at(lexer_.current_range().start());
-    stopped_ = true;
+    mode_ = Mode::Stopped;
 }
 
 void TokenSource::re_lex_logical_token() {
-    if (stopped_) return;
+    if (mode_ == Mode::Stopped) return;
+    Reread& reread = this->reread();
+    // With a token ahead: back to the current token, the token ahead kept aside
+    // and its trivia kept in the list.
+    const bool had_lookahead = mode_ == Mode::Ahead;
+    size_t run_end = tokens_.size();
+    TriviaRun lookahead_run;
+    if (had_lookahead) {
+        lexer_.save_current_token(reread.saved_ahead);
+        lookahead_run = run_;
+        run_ = reread.ahead.run;
+        run_end = reread.ahead.token_index;
+        lexer_.rewind(std::move(reread.ahead.at_current));
+        mode_ = Mode::Live;
+    }
     // The earliest non-logical line break among the trivia right before the
     // current token (comments are looked past).
-    std::optional<TextSize> newline_start;
-    for (size_t i = tokens_.size(); i > 0; --i) {
-        const ParsedToken& token = tokens_[i - 1];
-        if (token.kind == TokenKind::NonLogicalNewline) {
-            newline_start = token.range.start();
-        } else if (token.kind != TokenKind::Comment) {
-            break;
-        }
+    if (lexer_.re_lex_logical_token(run_.newline_start, reread.replaced) &&
+        !lex_again(run_.newline_index, run_end, reread.replaced)) {
+        return;
     }
-    if (!lexer_.re_lex_logical_token(newline_start)) return;
-    while (!tokens_.empty() && tokens_.back().range.start() >= *newline_start) tokens_.pop_back();
-    if (is_trivia(lexer_.current_kind())) {
-        tokens_.push_back({lexer_.current_kind(), lexer_.current_range(), lexer_.current_flags()});
-        next_non_trivia();
+    if (!had_lookahead) return;
+    // On the current token again: the token ahead as well, lexing again only
+    // what comes out otherwise.
+    look_ahead(run_end);
+    run_ = lookahead_run;
+    if (lexer_.resume(reread.saved_ahead)) return;
+    lexer_.next_token();
+    lex_again(run_end + 1, tokens_.size(), reread.saved_ahead);
+}
+
+bool TokenSource::lex_again(size_t i, size_t end, Lexer::SavedToken& saved) {
+    while (i < end && is_trivia(lexer_.current_kind()) && tokens_[i].kind == lexer_.current_kind() &&
+           tokens_[i].range == lexer_.current_range()) {
+        ++i;
+        if (lexer_.resume(saved)) return true;
+        lexer_.next_token();
     }
+    tokens_.resize(i);
+    if (run_.newline_start && run_.newline_index >= i) run_.newline_start.reset();
+    lex_trivia();
+    return false;
+}
+
+bool TokenSource::re_lex_string_token_in_interpolation_element() {
+    drop_lookahead();
+    return lexer_.re_lex_string_token_in_interpolation_element();
+}
+
+bool TokenSource::re_lex_raw_string_in_format_spec() {
+    drop_lookahead();
+    return lexer_.re_lex_raw_string_in_format_spec();
+}
+
+std::vector<ParsedToken> TokenSource::take_tokens() {
+    drop_lookahead();
+    return std::move(tokens_);
+}
+
+std::vector<LexicalError> TokenSource::take_lexical_errors() {
+    drop_lookahead();
+    return lexer_.take_errors();
 }
 
 // ---------------------------------------------------------------------------

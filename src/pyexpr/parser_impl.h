@@ -4,7 +4,7 @@
 // Conventions:
 //  - Every rule reads from the current token and leaves the parser on the first
 //    token it did not consume; nothing backtracks (the only look-ahead is
-//    peek(), for `not in` and `is not`).
+//    peek(), for `not in` and `is not`, which lexes the token ahead once).
 //  - Node ranges come from node_range(start): start of the first token to the
 //    end of the last token consumed.
 //  - Every ParsedExpr carries the height of its tree, so that chains built in
@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -97,37 +98,121 @@ inline constexpr int kListKindCount = 11;
 
 // Tokens as the lexer hands them over, with comments and non-logical line
 // breaks stepped over (and kept in the token list).
+//
+// peek() lexes the next non-trivia token once and keeps it: the lexer stays
+// on it, a checkpoint holds the current token, and the current token and the
+// trivia after it already stand in the token list. Every later peek before
+// the next bump answers from it, and the bump moves onto it without lexing, so
+// the trivia and the token ahead are lexed once however many rules ask. What
+// needs the lexer at the current token (a re-lex, a string hook, a stop)
+// rewinds to the checkpoint first; a re-lex then puts the token ahead back
+// when it lexes as before.
+//
+// A re-lex (a list giving up) lexes again only the tokens that come out
+// otherwise: where the rest lexes as before, the lexer resumes the token it
+// was on and the token list keeps its tokens, so lists that give up one after
+// another at the same token cost one token each, not the trivia again.
 class TokenSource {
 public:
     explicit TokenSource(std::string_view source);
 
-    TokenKind current_kind() const { return stopped_ ? TokenKind::EndOfFile : lexer_.current_kind(); }
-    TextRange current_range() const { return stopped_ ? stop_range_ : lexer_.current_range(); }
-    StringTokenFlags current_flags() const { return stopped_ ? StringTokenFlags() : lexer_.current_flags(); }
-    TokenValue take_value() { return lexer_.take_value(); }
-    Name* current_name() { return stopped_ ? nullptr : lexer_.current_name(); }
+    TokenKind current_kind() const {
+        if (mode_ == Mode::Live) return lexer_.current_kind();
+        return mode_ == Mode::Ahead ? reread_->ahead.at_current.kind : TokenKind::EndOfFile;
+    }
+    TextRange current_range() const {
+        if (mode_ == Mode::Live) return lexer_.current_range();
+        return mode_ == Mode::Ahead ? reread_->ahead.at_current.range : stop_range_;
+    }
+    StringTokenFlags current_flags() const {
+        if (mode_ == Mode::Live) return lexer_.current_flags();
+        return mode_ == Mode::Ahead ? reread_->ahead.at_current.flags : StringTokenFlags();
+    }
+    TokenValue take_value() {
+        if (mode_ != Mode::Ahead) return lexer_.take_value();
+        return take_held_value();
+    }
+    Name* current_name() {
+        if (mode_ == Mode::Live) return lexer_.current_name();
+        return mode_ == Mode::Ahead ? std::get_if<Name>(&reread_->ahead.at_current.value) : nullptr;
+    }
 
     // Appends the current token (as `kind`) to the token list and moves on.
-    void bump(TokenKind kind);
+    void bump(TokenKind kind) {
+        if (mode_ != Mode::Live) return bump_held(kind);
+        tokens_.push_back({kind, lexer_.current_range(), lexer_.current_flags()});
+        next_non_trivia();
+    }
     // The kind of the next non-trivia token, without consuming anything.
     TokenKind peek();
     // Pretends that the input ends at the current token (after a fatal error).
     void stop();
-    bool stopped() const { return stopped_; }
+    bool stopped() const { return mode_ == Mode::Stopped; }
 
     void re_lex_logical_token();
-    Lexer& lexer() { return lexer_; }
+    // The lexer's string hooks at the current token; see Lexer.
+    bool re_lex_string_token_in_interpolation_element();
+    bool re_lex_raw_string_in_format_spec();
 
-    std::vector<ParsedToken> take_tokens() { return std::move(tokens_); }
-    std::vector<LexicalError> take_lexical_errors() { return lexer_.take_errors(); }
+    std::vector<ParsedToken> take_tokens();
+    std::vector<LexicalError> take_lexical_errors();
 
 private:
-    void next_non_trivia();
+    enum class Mode : uint8_t {
+        Live,     // the lexer is on the current token
+        Ahead,    // the lexer is on the token after it (see peek)
+        Stopped,  // the input ends here
+    };
+
+    // The trivia after the last non-trivia token of the list: the start of
+    // its earliest line break and where that stands in the list.
+    struct TriviaRun {
+        std::optional<TextSize> newline_start;
+        size_t newline_index = 0;
+    };
+
+    struct Lookahead {
+        Lexer::Checkpoint at_current;  // the current token is its token
+        size_t token_index = 0;        // of the current token in the list
+        TriviaRun run;                 // the trivia before the current token
+    };
+
+    // What peeks and re-lexes keep; made at the first of them, which most
+    // expressions never reach.
+    struct Reread {
+        Lookahead ahead;
+        Lexer::SavedToken replaced;     // the current token while a re-lex runs
+        Lexer::SavedToken saved_ahead;  // the token ahead while a re-lex runs
+    };
+    Reread& reread();
+
+    void bump_held(TokenKind kind);
+    TokenValue take_held_value();
+    void next_non_trivia() {
+        run_.newline_start.reset();
+        lexer_.next_token();
+        if (is_trivia(lexer_.current_kind())) lex_trivia();
+    }
+    // Lexes and appends trivia until a non-trivia token.
+    void lex_trivia();
+    void push_trivia();
+    // The lexer is on a token newly lexed where tokens_[i] stood: lexes on as
+    // long as the tokens of [i, end) come out again, and puts `saved` back
+    // where the rest lexes as before (true). Otherwise the list keeps what came
+    // out again, then what is newly lexed up to the next non-trivia token.
+    bool lex_again(size_t i, size_t end, Lexer::SavedToken& saved);
+    // Ahead mode with the current token at `index` of the list; the caller
+    // moves the lexer on.
+    void look_ahead(size_t index);
+    // Back to the lexer on the current token, the lookahead forgotten.
+    void drop_lookahead();
 
     Lexer lexer_;
     std::vector<ParsedToken> tokens_;
-    bool stopped_ = false;
+    Mode mode_ = Mode::Live;
     TextRange stop_range_;
+    TriviaRun run_;
+    std::unique_ptr<Reread> reread_;
 };
 
 // Height and contents of the comprehension clauses of one node.
@@ -237,7 +322,10 @@ public:
     }
     void restore_recovery_context(uint32_t saved) { recovery_context_ = saved; }
     void re_lex_logical_token() { tokens_.re_lex_logical_token(); }
-    Lexer& lexer() { return tokens_.lexer(); }
+    bool re_lex_string_token_in_interpolation_element() {
+        return tokens_.re_lex_string_token_in_interpolation_element();
+    }
+    bool re_lex_raw_string_in_format_spec() { return tokens_.re_lex_raw_string_in_format_spec(); }
     TokenValue take_value() { return tokens_.take_value(); }
 
     // The progress guard of every loop: false (after recording an internal

@@ -97,7 +97,7 @@ private:
         const TextSize start = p_.node_start();
         p_.bump(TokenKind::Lbrace);
         const TextSize after_brace = TextSize(start.raw + 1);
-        if (p_.at(TokenKind::String)) p_.lexer().re_lex_string_token_in_interpolation_element();
+        if (p_.at(TokenKind::String)) p_.re_lex_string_token_in_interpolation_element();
 
         ParsedExpr expression = p_.parse_expression_list(ExpressionContext{
             ExpressionContext::kAllowStarred | ExpressionContext::kStarredBitwiseOr | ExpressionContext::kAllowYield});
@@ -122,7 +122,7 @@ private:
         if (p_.at(TokenKind::Exclamation)) {
             const TextSize exclamation_end = p_.current_range().end();
             p_.bump(TokenKind::Exclamation);
-            if (p_.at(TokenKind::String)) p_.lexer().re_lex_raw_string_in_format_spec();
+            if (p_.at(TokenKind::String)) p_.re_lex_raw_string_in_format_spec();
             if (!p_.at(TokenKind::Name)) {
                 p_.add_error(interpolated_error(is_tstring_, InterpolatedStringErrorType::InvalidConversionFlag),
                              p_.current_range());
@@ -160,7 +160,7 @@ private:
             format_spec = InterpolatedStringFormatSpec{p_.node_range(spec_start), {}, std::move(spec.elements)};
         }
 
-        if (p_.at(TokenKind::String)) p_.lexer().re_lex_string_token_in_interpolation_element();
+        if (p_.at(TokenKind::String)) p_.re_lex_string_token_in_interpolation_element();
         if (!p_.eat(TokenKind::Rbrace)) {
             p_.add_error(interpolated_error(is_tstring_, InterpolatedStringErrorType::UnclosedLbrace),
                          p_.current_range());

@@ -300,7 +300,8 @@ TEST(LexerTest, ReLexLogicalToken) {
     EXPECT_EQ(lexer.next_token(), TokenKind::Name);
     EXPECT_EQ(lexer.next_token(), TokenKind::NonLogicalNewline);
     EXPECT_EQ(lexer.next_token(), TokenKind::Name);
-    EXPECT_TRUE(lexer.re_lex_logical_token(TextSize(2)));
+    Lexer::SavedToken replaced;
+    EXPECT_TRUE(lexer.re_lex_logical_token(TextSize(2), replaced));
     EXPECT_EQ(lexer.current_kind(), TokenKind::Newline);
     EXPECT_EQ(lexer.current_range(), TextRange(2, 3));
     EXPECT_EQ(lexer.next_token(), TokenKind::Name);
@@ -313,7 +314,7 @@ TEST(LexerTest, ReLexLogicalToken) {
     flat.next_token();
     flat.next_token();
     flat.next_token();
-    EXPECT_FALSE(flat.re_lex_logical_token(std::nullopt));
+    EXPECT_FALSE(flat.re_lex_logical_token(std::nullopt, replaced));
     EXPECT_EQ(flat.next_token(), TokenKind::Newline);
     EXPECT_TRUE(flat.errors().empty());
 }
@@ -428,20 +429,37 @@ namespace lumra::pyexpr {
 namespace {
 
 TEST(LexerTest, ReLexLogicalTokenAtClosingBracketAndInTripleQuotes) {
-    // At a closing bracket the lexer stays inside the bracket it closes.
+    // At a closing bracket the lexer stays inside the bracket it closes: the
+    // line break and the bracket lex as they did, so nothing is lexed again.
     Lexer closing("[(a\n]");
     for (int i = 0; i < 4; ++i) closing.next_token();  // [ ( a NonLogicalNewline
     EXPECT_EQ(closing.next_token(), TokenKind::Rsqb);
-    EXPECT_TRUE(closing.re_lex_logical_token(TextSize(3)));
-    EXPECT_EQ(closing.current_kind(), TokenKind::NonLogicalNewline);
-    EXPECT_EQ(closing.next_token(), TokenKind::Rsqb);
+    Lexer::SavedToken replaced;
+    EXPECT_FALSE(closing.re_lex_logical_token(TextSize(3), replaced));
+    EXPECT_EQ(closing.current_kind(), TokenKind::Rsqb);
+    EXPECT_EQ(closing.current_range(), TextRange(4, 5));
     EXPECT_EQ(closing.next_token(), TokenKind::Newline);
+
+    // In an f-string's replacement field the line break closes the string
+    // when lexed again; after it the bracket lexes as before and is resumed.
+    Lexer field("(f'{x\n\n)");
+    for (int i = 0; i < 6; ++i) field.next_token();  // ( FStringStart { x NonLogicalNewline x2
+    EXPECT_EQ(field.next_token(), TokenKind::Rpar);
+    EXPECT_TRUE(field.re_lex_logical_token(TextSize(5), replaced));
+    EXPECT_EQ(field.current_kind(), TokenKind::NonLogicalNewline);
+    EXPECT_EQ(field.current_range(), TextRange(5, 6));
+    EXPECT_TRUE(field.resume(replaced));
+    EXPECT_EQ(field.current_kind(), TokenKind::Rpar);
+    EXPECT_EQ(field.current_range(), TextRange(7, 8));
+    EXPECT_EQ(field.next_token(), TokenKind::Newline);
+    ASSERT_EQ(field.errors().size(), 1u);
+    EXPECT_EQ(field.errors()[0].location, TextRange(5, 5));
 
     // Line breaks of a triple-quoted f-string belong to it: nothing is re-lexed.
     Lexer triple("f'''{(a\n}'''");
     for (int i = 0; i < 5; ++i) triple.next_token();  // FStringStart { ( a NonLogicalNewline
     EXPECT_EQ(triple.next_token(), TokenKind::Rbrace);
-    EXPECT_FALSE(triple.re_lex_logical_token(TextSize(7)));
+    EXPECT_FALSE(triple.re_lex_logical_token(TextSize(7), replaced));
     EXPECT_EQ(triple.current_kind(), TokenKind::Rbrace);
 }
 

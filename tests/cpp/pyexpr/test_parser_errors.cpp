@@ -301,6 +301,75 @@ TEST(ParserErrors, InterpolatedStrings) {
     EXPECT_TRUE(found) << test::all_errors("f'{lambda x: x}'");
 }
 
+// Where the parser looks past trivia at `is`/`not`, and where lists give up
+// after line breaks, one level after another: a line break that lexes
+// otherwise one level out (closing an f-string, ending the line) and a token
+// ahead that does (`:=` opening a format spec) must come out as lexed afresh.
+TEST(ParserErrors, LookAheadAndGiveUpsAcrossLevels) {
+    // Too tall at `is`, with the token after it already looked at.
+    std::string tall = "-x";
+    for (int i = 0; i < 999; ++i) tall += ".a";
+    tall += " is\n\n y";
+    check_all_errors({
+        {"[-x is\n\n y, -x not\n# c\nin y, -x not\n\n y]", "Expected `,`, found `not` at byte range 32..35"},
+        {"f([[[x#c\r\n#d\r)", "Expected `]`, found `)` at byte range 13..14"},
+        {"g(f'{f'{x\n\n)",
+         "f-string: unterminated string at byte range 9..9 | f-string: expecting `}` at byte range 11..12"},
+        {"g(f'{(f'{(x not\n\n y)",
+         "Expected `)`, found `not` at byte range 12..15 | f-string: unterminated string at byte range 15..15 | "
+         "f-string: unterminated string at byte range 20..20 | unexpected EOF while parsing at byte range 20..20"},
+        {"f(t\"{{{r in t'{a[:(x not:=",
+         "Expected `)`, found `not` at byte range 21..24 | Expected an expression at byte range 24..25 | "
+         "t-string: unterminated string at byte range 25..26 | t-string: unterminated string at byte range 26..26 | "
+         "unexpected EOF while parsing at byte range 26..26"},
+        {"[(f'{x:{(a not\n# c\n}}'",
+         "Expected `)`, found `not` at byte range 11..14 | Expected an element of or the end of the f-string at byte "
+         "range 20..21 | unexpected EOF while parsing at byte range 22..22"},
+        {"f([x\n\n'abc",
+         "missing closing quote in string literal at byte range 6..10 | unexpected EOF while parsing at byte range "
+         "10..10"},
+        {"g(f'''{(x\n\n)",
+         "f-string: unterminated string at byte range 12..12 | unexpected EOF while parsing at byte range 12..12"},
+        {"(x\n\n(", "unexpected EOF while parsing at byte range 5..5"},
+        {tall.c_str(), "Expression is too deeply nested at byte range 2001..2003"},
+    });
+}
+
+// Texts of open brackets, f-strings and prefixes, a token with trivia around
+// it and closing tokens: however the lists give up, the token list runs in
+// order and leaves out only whitespace and line continuations.
+TEST(ParserErrors, TokensCoverTheTextWhenListsGiveUp) {
+    const char* opens[] = {"(", "[", "f(", "{a:", "f'{", "t\"{(", "f'{x:{", "-", "not ", "[lambda "};
+    const char* cores[] = {"x", "x is", "x not", "x not in", ""};
+    const char* trivia[] = {"\n", "#c\n", "\r\n", " \\\n", "\n\n"};
+    const char* closes[] = {")", "]", "}", ":", ":=", "y", "'", "}'", "in y", "'abc", "("};
+    for (const char* open : opens) {
+        for (const char* core : cores) {
+            for (const char* t : trivia) {
+                for (const char* close : closes) {
+                    std::string source;
+                    for (int i = 0; i < 3; ++i) source += open;
+                    source += std::string(core) + t + close + t + close;
+                    const ExpressionParse parse = parse_python_expression_full(source);
+                    std::string covered(source.size(), ' ');
+                    for (size_t i = 0; i < parse.tokens.size(); ++i) {
+                        const TextRange range = parse.tokens[i].range;
+                        if (i > 0) {
+                            ASSERT_LE(parse.tokens[i - 1].range.end(), range.start()) << source;
+                        }
+                        covered.replace(range.start().raw, range.len().raw, range.len().raw, 'x');
+                    }
+                    for (size_t i = 0; i < source.size(); ++i) {
+                        if (covered[i] == 'x' || source[i] == ' ') continue;
+                        ASSERT_EQ(source.compare(i, 2, "\\\n"), 0) << source << " at " << i;
+                        ++i;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(ParserErrors, DisplayForm) {
     ParseError error{ParseErrorType::expected_token(TokenKind::Colon, TokenKind::Newline), TextRange(3, 7)};
     EXPECT_EQ(error.to_string(), "Expected `:`, found newline at byte range 3..7");

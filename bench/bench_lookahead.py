@@ -1,0 +1,112 @@
+"""Trivia and names that the expression parser looks ahead over or lexes again,
+against the same bytes where nothing reads them twice.
+
+At `is` and `not` the parser looks one token ahead (for `is not` and `not in`),
+and every open operator level asks; lists that give up at a token of an
+enclosing construct go back over the line breaks before it, one list after
+another. Each family puts long trivia or a long non-ASCII name there, under
+190 open levels; its control holds the same bytes where nothing reads them
+twice. Target: hostile within 2x of its control.
+
+Each family runs through safe_eval and through a template's {{ }} (but the
+f-string one: the template grammar wants every quote closed). Best of 3 wall
+times; with --instructions, callgrind's count of one call (a child that makes
+the call twice, less one that makes it once), which the machine's load does
+not change.
+
+Usage: PYTHONPATH=build/<dir>/python python bench/bench_lookahead.py [--instructions] [--only TEXT]
+"""
+
+import argparse
+import os
+import re
+import subprocess
+import sys
+import time
+
+NAME = "\uff58" * 3000  # fullwidth letters: NFKC must normalise each one
+
+
+def listed(item, count):
+    return "[" + ", ".join([item] * count) + "]"
+
+
+# name: (hostile, control)
+FAMILIES = {
+    "`is`, then line breaks": (listed("-" * 190 + "x is" + "\n" * 1000 + "y", 400),
+                               listed("\n" * 999 + "-" * 190 + "x is y", 400)),
+    "`not`, then line breaks before `in`": (listed("-" * 190 + "x not" + "\n" * 1000 + "in y", 400),
+                                            listed("\n" * 999 + "-" * 190 + "x not in y", 400)),
+    "`is`, then a long name": (listed("-" * 190 + "x is " + NAME, 20), listed("-" * 190 + NAME + " is x", 20)),
+    "`not`, then a long name": (listed("-" * 190 + "x not " + NAME, 20), listed("-" * 190 + NAME + " not x", 20)),
+    "lists give up after line breaks": ("f(" + "[" * 190 + "x" + "\n" * 200000 + ")",
+                                        "f(" + "\n" * 200000 + "[" * 190 + "x)"),
+    "lists give up after comments": ("f(" + "[" * 190 + "x" + "#c\n" * 60000 + ")",
+                                     "f(" + "#c\n" * 60000 + "[" * 190 + "x)"),
+    "f-strings give up at `not`": ("g(" + 'f"{(' * 50 + "x not" + "\n" * 200000 + " y)",
+                                   "g(" + "\n" * 200000 + 'f"{(' * 50 + "x not y)"),
+}
+
+
+def call(kind, text):
+    from lumra_core._rust import safe_eval, template_parser
+    try:
+        if kind == "safe_eval":
+            safe_eval.safe_eval(text)
+        else:
+            template_parser.parse_template("{{ " + text + " }}")
+    except SyntaxError:
+        pass
+
+
+def best_time(kind, text, repeat=3):
+    best = float("inf")
+    for _ in range(repeat):
+        start = time.perf_counter()
+        call(kind, text)
+        best = min(best, time.perf_counter() - start)
+    return best
+
+
+def instructions(kind, family, which):
+    totals = []
+    for calls in (1, 2):
+        env = {**os.environ, "PYTHONHASHSEED": "0"}
+        out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
+                              __file__, "--child", kind, family, str(which), str(calls)],
+                             capture_output=True, text=True, env=env)
+        if out.returncode != 0:
+            sys.exit(f"callgrind of {family} failed:\n{out.stderr[-2000:]}")
+        totals.append(int(re.search(r"Collected : (\d+)", out.stderr).group(1)))
+    return totals[1] - totals[0]
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--instructions", action="store_true")
+    ap.add_argument("--only", default="")
+    ap.add_argument("--child", nargs=4, help=argparse.SUPPRESS)
+    args = ap.parse_args()
+    if args.child:
+        kind, family, which, calls = args.child
+        for _ in range(int(calls)):
+            call(kind, FAMILIES[family][int(which)])
+        return
+    for family, (hostile, control) in FAMILIES.items():
+        if args.only not in family:
+            continue
+        for kind in ("safe_eval", "{{ }}"):
+            if kind == "{{ }}" and "f-string" in family:
+                continue
+            if args.instructions:
+                h, c = instructions(kind, family, 0), instructions(kind, family, 1)
+                print(f"{kind:9} {family:38} hostile {h:>15,} control {c:>15,} instructions  {h / c:6.2f}x",
+                      flush=True)
+            else:
+                h, c = best_time(kind, hostile), best_time(kind, control)
+                print(f"{kind:9} {family:38} hostile {h * 1e3:9.2f} ms control {c * 1e3:9.2f} ms  {h / c:6.2f}x",
+                      flush=True)
+
+
+if __name__ == "__main__":
+    main()
