@@ -32,12 +32,12 @@ Usage: PYTHONPATH=build/<dir>/python python bench/bench_collisions.py [--sizes N
 
 import argparse
 import gc
-import os
-import re
 import subprocess
 import sys
 import time
 from pathlib import Path
+
+from callgrind import one_call_instructions
 
 ROOT = Path(__file__).resolve().parent.parent
 CACHE = ROOT / "build" / "collisions"
@@ -175,21 +175,8 @@ def time_case(family, kind, n, timeout):
 
 
 def count_instructions(family, kind, n, timeout):
-    """Instructions of one call: a child that calls twice, less one that calls
-    once. A fixed hash seed keeps the interpreter's own work the same in both."""
-    totals = []
-    for calls in (1, 2):
-        try:
-            out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
-                                  __file__, "--instructions-child", family, kind, str(n), str(calls)],
-                                 capture_output=True, text=True, timeout=timeout,
-                                 env={**os.environ, "PYTHONHASHSEED": "0"})
-        except subprocess.TimeoutExpired:
-            return None
-        if out.returncode != 0:
-            sys.exit(f"callgrind of {family} ({kind}) at n={n} failed:\n{out.stderr[-2000:]}")
-        totals.append(int(re.search(r"Collected : (\d+)", out.stderr).group(1)))
-    return totals[1] - totals[0]
+    return one_call_instructions([__file__, "--instructions-child", family, kind, n], f"{family} ({kind}) at n={n}",
+                                 timeout=timeout)
 
 
 def check_shapes():

@@ -22,11 +22,12 @@ Usage: python bench/bench_hostile.py [BUILD_PYTHON_DIR ...] [--only TEXT] [--tim
 import argparse
 import gc
 import os
-import re
 import subprocess
 import sys
 import time
 from pathlib import Path
+
+from callgrind import one_call_instructions
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
@@ -172,18 +173,8 @@ def measure(build, family, which, args):
         if out.returncode != 0:
             sys.exit(f"{family} failed:\n{out.stderr[-2000:]}")
         return float(out.stdout)
-    totals = []
-    for calls in (1, 2):
-        try:
-            out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
-                                  __file__, "--instructions-child", family, str(which), str(calls)],
-                                 capture_output=True, text=True, timeout=args.timeout, env=child_env(build, family))
-        except subprocess.TimeoutExpired:
-            return None
-        if out.returncode != 0:
-            sys.exit(f"callgrind of {family} failed:\n{out.stderr[-2000:]}")
-        totals.append(int(re.search(r"Collected : (\d+)", out.stderr).group(1)))
-    return totals[1] - totals[0]
+    return one_call_instructions([__file__, "--instructions-child", family, which], family,
+                                 env=child_env(build, family), timeout=args.timeout)
 
 
 def show(value, instructions):

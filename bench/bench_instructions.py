@@ -18,10 +18,10 @@ Usage: python bench/bench_instructions.py [BUILD_DIR ...]   (each holding python
 import argparse
 import gc
 import os
-import re
-import subprocess
 import sys
 from pathlib import Path
+
+from callgrind import one_call_instructions
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
@@ -60,17 +60,10 @@ def child(name, calls):
 
 
 def count(build, name):
-    totals = []
-    for calls in (1, 2):
-        env = {**os.environ, "PYTHONHASHSEED": "0"}
-        if build:
-            env["PYTHONPATH"] = str(Path(build).resolve() / "python")
-        out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
-                              __file__, "--child", name, str(calls)], capture_output=True, text=True, env=env)
-        if out.returncode != 0:
-            sys.exit(f"callgrind of {name} on {build} failed:\n{out.stderr[-2000:]}")
-        totals.append(int(re.search(r"Collected : (\d+)", out.stderr).group(1)))
-    return totals[1] - totals[0]
+    env = {**os.environ, "PYTHONHASHSEED": "0"}
+    if build:
+        env["PYTHONPATH"] = str(Path(build).resolve() / "python")
+    return one_call_instructions([__file__, "--child", name], f"{name} on {build}", env=env)
 
 
 def main():

@@ -18,11 +18,9 @@ Usage: PYTHONPATH=build/<dir>/python python bench/bench_lookahead.py [--instruct
 """
 
 import argparse
-import os
-import re
-import subprocess
-import sys
 import time
+
+from callgrind import one_call_instructions
 
 NAME = "\uff58" * 3000  # fullwidth letters: NFKC must normalise each one
 
@@ -69,16 +67,7 @@ def best_time(kind, text, repeat=3):
 
 
 def instructions(kind, family, which):
-    totals = []
-    for calls in (1, 2):
-        env = {**os.environ, "PYTHONHASHSEED": "0"}
-        out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
-                              __file__, "--child", kind, family, str(which), str(calls)],
-                             capture_output=True, text=True, env=env)
-        if out.returncode != 0:
-            sys.exit(f"callgrind of {family} failed:\n{out.stderr[-2000:]}")
-        totals.append(int(re.search(r"Collected : (\d+)", out.stderr).group(1)))
-    return totals[1] - totals[0]
+    return one_call_instructions([__file__, "--child", kind, family, which], family)
 
 
 def main():

@@ -25,12 +25,12 @@ Usage: PYTHONPATH=build/<dir>/python python bench/bench_scaling.py [--scale K] [
 
 import argparse
 import gc
-import os
-import re
 import resource
 import subprocess
 import sys
 import time
+
+from callgrind import one_call_instructions
 
 
 def expr_names(n):
@@ -388,19 +388,8 @@ def instructions_child(name, n, calls):
 
 
 def count_instructions(name, n):
-    """Instructions of one call after a warm one: a child that calls twice, less
-    one that calls once. A fixed hash seed keeps the interpreter's own work
-    the same in both."""
-    totals = []
-    for calls in (1, 2):
-        out = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null", sys.executable,
-                              __file__, "--instructions-child", name, str(n), str(calls)],
-                             capture_output=True, text=True, env={**os.environ, "PYTHONHASHSEED": "0"})
-        if out.returncode != 0:
-            sys.exit(f"callgrind of {name} at n={n} failed:\n{out.stderr[-2000:]}")
-        found = re.search(r"Collected : (\d+)", out.stderr)
-        totals.append(int(found.group(1)))
-    return totals[1] - totals[0]
+    """Instructions of one call after a warm one."""
+    return one_call_instructions([__file__, "--instructions-child", name, n], f"{name} at n={n}")
 
 
 def run_case(name, n, timeout, processes):

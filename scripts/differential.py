@@ -24,7 +24,7 @@ about one case in ten broken so that a duplicate or a shadowed name is found.
 Two kinds more aim at the parsers' searches and look-ahead: templates made of
 raw-block pieces (end tags tried at many places, comments and quotes left
 open), and expressions, alone and in `{{ }}`, with long trivia before their
-operators, under prefix operators and brackets, with `\N{...}` escapes.
+operators, under prefix operators and brackets, with `\\N{...}` escapes.
 
 Generation depends on nothing but the seed: random.Random seeded with a string
 (hashed with SHA-512, not hash()), and only lists and dicts, which iterate in
