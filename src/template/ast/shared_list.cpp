@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <memory>
 #include <stdexcept>
 #include <utility>
@@ -78,6 +79,47 @@ struct WalkBudget {
 constexpr WalkBudget kShortWalk{8, 16};
 constexpr WalkBudget kWholeWalk{SIZE_MAX, SIZE_MAX};
 
+// A stack of record numbers, on the call stack while short: most walks meet
+// a few records.
+class RecordStack {
+ public:
+  RecordStack() = default;
+  RecordStack(const RecordStack&) = delete;
+  RecordStack& operator=(const RecordStack&) = delete;
+
+  bool empty() const noexcept { return size_ == 0; }
+  std::uint32_t back() const noexcept { return data_[size_ - 1]; }
+  void pop_back() noexcept { --size_; }
+  void push_back(std::uint32_t record) {
+    if (size_ == capacity_) grow();
+    data_[size_++] = record;
+  }
+
+ private:
+  void grow() {
+    capacity_ *= 2;
+    if (data_ == inline_.data()) {
+      spilled_.assign(inline_.begin(), inline_.end());
+    }
+    spilled_.resize(capacity_);
+    data_ = spilled_.data();
+  }
+
+  std::array<std::uint32_t, 32> inline_;
+  std::vector<std::uint32_t> spilled_;
+  std::uint32_t* data_ = inline_.data();
+  std::size_t size_ = 0;
+  std::size_t capacity_ = inline_.size();
+};
+
+// Pushes the outermost of the records [first, past) (a block's, or those
+// written inside a record's range) by position descending, so that the next
+// to meet by position is on top.
+template <class Stack>
+void push_outermost(const ListStore<Token>& store, std::uint32_t first, std::uint32_t past, Stack& stack) {
+  for (std::uint32_t r = past; r > first; r = store.inside[r - 1]) stack.push_back(r - 1);
+}
+
 ListedIndex* build_index(const ListStore<Token>& store) {
   const std::size_t size = store.items.size();
   auto index = std::make_unique<ListedIndex>();
@@ -91,14 +133,24 @@ ListedIndex* build_index(const ListStore<Token>& store) {
   // (opens_before). Open records form a stack; the records that leave out
   // every name keep the smallest number open, and OpenNames does so for each
   // key.
+  // That order is the records' forest read from its roots, each record before
+  // those inside it: reading it costs the records, where a sort would cost a
+  // logarithm more.
   std::vector<std::uint32_t> order;
   order.reserve(store.left_out.size());
-  for (std::uint32_t r = 0; r < store.left_out.size(); ++r) {
-    if (store.left_out[r].from < store.left_out[r].to) order.push_back(r);
+  {
+    RecordStack pending;
+    push_outermost(store, 0, static_cast<std::uint32_t>(store.left_out.size()), pending);
+    while (!pending.empty()) {
+      const std::uint32_t r = pending.back();
+      pending.pop_back();
+      if (store.left_out[r].from < store.left_out[r].to) order.push_back(r);
+      push_outermost(store, store.inside[r], r, pending);
+    }
   }
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+  assert(std::is_sorted(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
     return opens_before(&store.left_out[a], &store.left_out[b]);
-  });
+  }));
   std::vector<std::uint32_t> open;
   std::vector<std::uint32_t> every_name;  // records that leave out every name
   OpenNames keyed;
@@ -149,39 +201,6 @@ const ListedIndex& listed_index(const ListStore<Token>& store, std::size_t end, 
   return *index;
 }
 
-// A stack of record numbers, on the call stack while short: most walks meet
-// a few records.
-class RecordStack {
- public:
-  RecordStack() = default;
-  RecordStack(const RecordStack&) = delete;
-  RecordStack& operator=(const RecordStack&) = delete;
-
-  bool empty() const noexcept { return size_ == 0; }
-  std::uint32_t back() const noexcept { return data_[size_ - 1]; }
-  void pop_back() noexcept { --size_; }
-  void push_back(std::uint32_t record) {
-    if (size_ == capacity_) grow();
-    data_[size_++] = record;
-  }
-
- private:
-  void grow() {
-    capacity_ *= 2;
-    if (data_ == inline_.data()) {
-      spilled_.assign(inline_.begin(), inline_.end());
-    }
-    spilled_.resize(capacity_);
-    data_ = spilled_.data();
-  }
-
-  std::array<std::uint32_t, 32> inline_;
-  std::vector<std::uint32_t> spilled_;
-  std::uint32_t* data_ = inline_.data();
-  std::size_t size_ = 0;
-  std::size_t capacity_ = inline_.size();
-};
-
 // Calls visit(context, token) for each token at [begin, end) that the records at
 // [left_begin, left_end) do not leave out, in order. The records form a
 // forest (ranges nest or lie apart, each written after those inside it), so
@@ -199,10 +218,7 @@ std::size_t walk_listed(const ListStore<Token>& store, std::size_t begin, std::s
   // Records still to meet, the next by position last. The outermost records
   // of a block, read back from its end, come by position descending.
   RecordStack pending;
-  const auto meet_outermost = [&](std::uint32_t first, std::uint32_t past) {
-    for (std::uint32_t r = past; r > first; r = store.inside[r - 1]) pending.push_back(r - 1);
-  };
-  meet_outermost(left_begin, left_end);
+  push_outermost(store, left_begin, left_end, pending);
   std::size_t entered = 0;
   std::size_t taken = 0;
   RecordStack open;
@@ -225,7 +241,7 @@ std::size_t walk_listed(const ListStore<Token>& store, std::size_t begin, std::s
       if (++entered > budget.records || taken > budget.keys) return i;
       open.push_back(r);
       names.open(store, r);
-      meet_outermost(store.inside[r], r);
+      push_outermost(store, store.inside[r], r, pending);
       continue;
     }
     // The tokens up to the next record's start or the innermost open one's end.

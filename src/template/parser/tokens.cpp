@@ -39,12 +39,20 @@ template_ast::LineCol LineColCursor::moved_to(std::size_t offset) {
     line_ = static_cast<std::uint64_t>(after - starts.begin());
     column_ = 1 + count_chars(text_, starts[line_ - 1], offset);
   } else if (line_ < starts.size() && offset >= starts[line_]) {
-    // A later line: usually the next few, so step; bisect a long jump.
+    // A later line: usually the next few, so step. A long jump gallops from
+    // here and bisects what it overshot: its cost follows the lines jumped,
+    // not the lines left, so the jumps of a walk add up to the text.
     std::size_t line = line_;
     for (int steps = 0; line < starts.size() && starts[line] <= offset && steps < 8; ++steps) ++line;
     if (line < starts.size() && starts[line] <= offset) {
-      line = static_cast<std::size_t>(std::upper_bound(starts.begin() + static_cast<std::ptrdiff_t>(line), starts.end(), offset) -
-                                      starts.begin());
+      std::size_t step = 8;
+      while (line + step < starts.size() && starts[line + step] <= offset) {
+        line += step;
+        step *= 2;
+      }
+      const auto first = starts.begin() + static_cast<std::ptrdiff_t>(line);
+      const auto last = starts.begin() + static_cast<std::ptrdiff_t>(std::min(starts.size(), line + step));
+      line = static_cast<std::size_t>(std::upper_bound(first, last, offset) - starts.begin());
     }
     line_ = line;
     column_ = 1 + count_chars(text_, starts[line_ - 1], offset);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -379,6 +382,71 @@ TEST(SharedTokens, ManyOpenRecords) {
     if (i % 2 == 1) kept.push_back(uses[i]);
   }
   EXPECT_EQ(writer.run(at(0), writer.mark()), SharedTokens(kept));
+}
+
+// Long lists are read through an index made from the records' forest, the
+// first read walked and the later ones indexed: random forests (records nested,
+// side by side, sharing one range, leaving out names or everything) must list
+// what the records say, for the whole store and for runs that start later.
+TEST(SharedTokens, IndexedReadsFollowTheRecords) {
+  struct Written {
+    std::uint32_t from, to, first_record;
+    std::vector<std::string> keys;  // empty: everything
+  };
+  std::mt19937 rng(2026);
+  const std::string names[] = {"a", "b", "c", "d", "e"};
+  for (int round = 0; round < 60; ++round) {
+    TokenStoreWriter writer;
+    std::vector<Token> items;
+    std::vector<Written> records;
+    std::vector<TokenStoreWriter::Mark> starts;
+    const auto record = [&](std::uint32_t from, std::uint32_t to) {
+      Written w{from, to, static_cast<std::uint32_t>(records.size()), {}};
+      if (rng() % 4 == 0) {
+        writer.skip(from, to);
+      } else {
+        std::vector<Token> keys;
+        for (int k = 1 + static_cast<int>(rng() % 2); k > 0; --k) {
+          w.keys.push_back(names[rng() % std::size(names)]);
+          keys.push_back(tok(w.keys.back(), 0, 1, 1, 1));
+        }
+        writer.leave_out(from, to, writer.keep_keys(keys));
+      }
+      if (from < to) records.push_back(w);
+    };
+    const std::function<void(int)> node = [&](int depth) {
+      const std::uint32_t from = writer.mark().items;
+      for (int part = static_cast<int>(rng() % 6); part > 0; --part) {
+        if (depth < 8 && rng() % 3 == 0) {
+          node(depth + 1);
+        } else {
+          const auto at_ = static_cast<std::uint64_t>(items.size());
+          items.push_back(tok(names[rng() % std::size(names)], at_, at_ + 1, 1, at_ + 1));
+          writer.push_back(items.back());
+        }
+      }
+      const std::uint32_t to = writer.mark().items;
+      record(from, to);
+      if (rng() % 5 == 0) record(from, to);
+    };
+    while (items.size() < 300) {
+      starts.push_back(writer.mark());
+      node(0);
+    }
+    for (const TokenStoreWriter::Mark start : starts) {
+      List<Token> want;
+      for (std::uint32_t i = start.items; i < items.size(); ++i) {
+        bool out = false;
+        for (const Written& w : records) {
+          if (w.first_record < start.left_out || i < w.from || i >= w.to) continue;
+          out = out || w.keys.empty() || std::find(w.keys.begin(), w.keys.end(), items[i].content) != w.keys.end();
+        }
+        if (!out) want.push_back(items[i]);
+      }
+      const SharedTokens run = writer.run(start, writer.mark());
+      for (int read = 0; read < 2; ++read) ASSERT_EQ(run, SharedTokens(want)) << "round " << round;
+    }
+  }
 }
 
 // --- depth -----------------------------------------------------------------
