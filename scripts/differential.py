@@ -855,7 +855,8 @@ TRIVIA = [" ", "\n", "\n\n", "  # note\n", "\t", " \\\n", "\r\n"]
 
 def make_trivia_expression(rng, depth=0):
     """An expression whose operators stand after long or odd trivia, under
-    prefix operators and brackets, sometimes broken or left open."""
+    prefix operators, brackets, f-string fields and format specs, sometimes
+    broken or left open."""
     def gap():
         return "".join(rng.choice(TRIVIA) for _ in range(rng.choice([0, 1, 1, 3, 20])))
 
@@ -866,11 +867,12 @@ def make_trivia_expression(rng, depth=0):
             return rng.choice(["'%s'", '"%s"', "f'%s'", "b'%s'", "r'%s'"]) % escapes
         if roll < 0.25:
             return rng.choice(["\u00e9" * rng.randrange(1, 40), "\uff41bc", "\u1e9b\u0323", "x\u0301"])
-        return rng.choice(["x", "y", "z1", "None", "1", "'s'", "a.b", "f(x)"])
+        return rng.choice(["x", "y", "z1", "None", "1", "'s'", "a.b", "f(x)", "f'y'", 'f"{z}"', "f'''{x!r}'''"])
 
     prefix = "".join(rng.choice(["-", "not ", "~", "+"]) for _ in range(rng.choice([0, 0, 1, 5, 40])))
     if depth < 3 and rng.random() < 0.4:
-        opener, closer = rng.choice([("(", ")"), ("[", "]"), ("{", "}"), ("f(", ")")])
+        opener, closer = rng.choice([("(", ")"), ("[", "]"), ("{", "}"), ("f(", ")"), ("f'{", "}'"),
+                                     ('f"{(', ')}"'), ("f'''{", "}'''"), ("f'{x:{", "}}'"), ('f"{x:{y:{', '}}}"')])
         items = [make_trivia_expression(rng, depth + 1) for _ in range(rng.randrange(1, 4))]
         inner = ("," + gap()).join(items)
         body = opener + gap() + inner + gap() + (closer if rng.random() < 0.9 else "")

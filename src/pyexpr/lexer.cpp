@@ -185,8 +185,21 @@ Lexer::Lexer(std::string_view source, LexerMode mode, TextSize start_offset) : s
 }
 
 Lexer::Checkpoint Lexer::checkpoint() {
-    return Checkpoint{pos_,          kind_,    range_,       flags_,    value_, nesting_, line_state_, indents_.mark(),
-                      pending_indentation_, fstrings_.mark(), errors_.size(), token_fstrings_version_};
+    return Checkpoint{pos_,
+                      kind_,
+                      range_,
+                      flags_,
+                      value_,
+                      nesting_,
+                      line_state_,
+                      indents_.mark(),
+                      pending_indentation_,
+                      fstrings_.mark(),
+                      errors_.size(),
+                      token_fstrings_version_,
+                      opening_from_version_,
+                      opening_version_,
+                      part_};
 }
 
 void Lexer::rewind(const Checkpoint& cp) {
@@ -211,6 +224,9 @@ void Lexer::restore(const Checkpoint& cp) {
     fstrings_.put_back(cp.fstrings);
     if (errors_.size() > cp.errors_len) errors_.resize(cp.errors_len);
     token_fstrings_version_ = cp.token_fstrings_version;
+    opening_from_version_ = cp.opening_from_version;
+    opening_version_ = cp.opening_version;
+    part_ = cp.part;
 }
 
 void Lexer::push_error(LexicalErrorType error, TextRange range) {
@@ -274,7 +290,14 @@ TokenKind Lexer::lex_token() {
     if (!fstrings_.empty()) {
         const InterpolatedContext& ctx = fstrings_.back();
         if (nesting_ - ctx.nesting <= ctx.format_spec_depth) {
-            if (auto kind = lex_interpolated_string_part()) return *kind;
+            const PartLexed lexing{ctx, fstrings_.size(), pos_, 0, nesting_ > ctx.nesting, false};
+            if (auto kind = lex_interpolated_string_part()) {
+                // What a replay of it needs (see resume).
+                part_ = lexing;
+                part_.end = pos_;
+                part_.closes = fstrings_.size() < lexing.depth;
+                return *kind;
+            }
         }
     }
 
@@ -691,7 +714,9 @@ TokenKind Lexer::lex_string(uint32_t start, StringTokenFlags flags) {
 TokenKind Lexer::lex_interpolated_string_start(uint32_t start, StringTokenFlags flags) {
     const uint16_t bits = lex_opening_quote(flags);
     flags_ = StringTokenFlags(bits);
+    opening_from_version_ = fstrings_.version();
     fstrings_.push_back(InterpolatedContext{flags_, nesting_, 0});
+    opening_version_ = fstrings_.version();
     range_ = token_range(start);
     return flags_.is_tstring() ? TokenKind::TStringStart : TokenKind::FStringStart;
 }
@@ -961,6 +986,17 @@ bool Lexer::re_lex_logical_token(std::optional<TextSize> newline_start, SavedTok
     return true;
 }
 
+namespace {
+
+using Replay = Lexer::SavedToken::Replay;
+
+bool is_interpolated_part(TokenKind kind) {
+    return kind == TokenKind::FStringMiddle || kind == TokenKind::TStringMiddle || kind == TokenKind::FStringEnd ||
+           kind == TokenKind::TStringEnd;
+}
+
+}  // namespace
+
 void Lexer::save_current_token(SavedToken& token) {
     token.kind = kind_;
     token.range = range_;
@@ -969,25 +1005,58 @@ void Lexer::save_current_token(SavedToken& token) {
     token.end = pos_;
     token.line_state = line_state_;
     token.errors.clear();
-    // The nesting it was lexed at follows from the nesting after it (an end of
-    // input, which leaves 0 at any depth, is never replayed).
-    token.replayable = false;
-    if (token_fstrings_version_ != fstrings_.version() || nesting_ == 0) return;
-    const uint32_t before = is_opening_bracket(kind_)   ? nesting_ - 1
-                            : is_closing_bracket(kind_) ? nesting_ + 1
-                                                        : nesting_;
-    if (!lexes_plainly(before, kind_)) return;
-    token.replayable = true;
-    // A token lexed by the plain rules records its errors at its own start,
-    // and every earlier error lies before it.
+    token.replay = Replay::None;
+    if (is_interpolated_part(kind_)) {
+        // A part depends on its string and on being in a format spec, not on
+        // the nesting.
+        if (part_.start != range_.start().raw || part_.end != pos_) return;
+        token.replay = Replay::Part;
+        token.part_context = part_.context;
+        token.part_depth = part_.depth;
+        token.part_in_format_spec = part_.in_format_spec;
+        token.part_closes = part_.closes;
+    } else {
+        // The nesting it was lexed at follows from the nesting after it (an end
+        // of input, which leaves 0 at any depth, is never replayed).
+        if (nesting_ == 0) return;
+        const uint32_t before = is_opening_bracket(kind_)   ? nesting_ - 1
+                                : is_closing_bracket(kind_) ? nesting_ + 1
+                                                            : nesting_;
+        if (token_fstrings_version_ == fstrings_.version()) {
+            if (!lexes_plainly(before, kind_)) return;
+            token.replay = Replay::Plain;
+        } else if ((kind_ == TokenKind::FStringStart || kind_ == TokenKind::TStringStart) &&
+                   opening_from_version_ == token_fstrings_version_ && opening_version_ == fstrings_.version()) {
+            // Its push alone changed the stack: the rules it met are those
+            // under the string it opened.
+            const InterpolatedContext* under = fstrings_.size() < 2 ? nullptr : &fstrings_[fstrings_.size() - 2];
+            if (!lexes_plainly(before, kind_, under)) return;
+            token.replay = Replay::Opens;
+        } else {
+            return;
+        }
+    }
+    // A token lexed by these rules records its errors at its own start, and
+    // every earlier error lies before it.
     size_t first = errors_.size();
     while (first > 0 && errors_[first - 1].location.start() >= range_.start()) --first;
     token.errors.assign(errors_.begin() + static_cast<std::ptrdiff_t>(first), errors_.end());
 }
 
 bool Lexer::resume(SavedToken& token) {
-    if (!token.replayable || pending_indentation_ || pos_ > token.range.start().raw) return false;
-    if (!lexes_plainly(nesting_, token.kind)) return false;
+    if (token.replay == Replay::None || pending_indentation_ || pos_ > token.range.start().raw) return false;
+    if (token.replay == Replay::Part) {
+        // Nothing may stand before it: in a literal part, that would be text.
+        if (pos_ != token.range.start().raw || fstrings_.size() != token.part_depth) return false;
+        const InterpolatedContext& ctx = fstrings_.back();
+        if (!(ctx == token.part_context) || nesting_ - ctx.nesting > ctx.format_spec_depth ||
+            (nesting_ > ctx.nesting) != token.part_in_format_spec) {
+            return false;
+        }
+        part_ = PartLexed{ctx, token.part_depth, pos_, token.end, token.part_in_format_spec, token.part_closes};
+    } else if (!lexes_plainly(nesting_, token.kind)) {
+        return false;
+    }
     token_fstrings_version_ = fstrings_.version();
     pos_ = token.end;
     kind_ = token.kind;
@@ -995,23 +1064,43 @@ bool Lexer::resume(SavedToken& token) {
     flags_ = token.flags;
     value_ = std::move(token.value);
     line_state_ = token.line_state;
-    if (is_opening_bracket(kind_)) ++nesting_;
-    if (is_closing_bracket(kind_)) --nesting_;
+    switch (token.replay) {
+        case Replay::Opens:
+            opening_from_version_ = fstrings_.version();
+            fstrings_.push_back(InterpolatedContext{flags_, nesting_, 0});
+            opening_version_ = fstrings_.version();
+            break;
+        case Replay::Part:
+            // As lexing closes it: an end keeps the nesting, a part cut short
+            // returns to the string's own.
+            if (token.part_closes) {
+                if (kind_ == TokenKind::FStringEnd || kind_ == TokenKind::TStringEnd) {
+                    fstrings_.pop_back();
+                } else {
+                    pop_fstring();
+                }
+            }
+            break;
+        default:
+            if (is_opening_bracket(kind_)) ++nesting_;
+            if (is_closing_bracket(kind_)) --nesting_;
+            break;
+    }
     errors_.insert(errors_.end(), token.errors.begin(), token.errors.end());
-    token.replayable = false;
+    token.replay = Replay::None;
     return true;
 }
 
-bool Lexer::lexes_plainly(uint32_t nesting, TokenKind kind) const {
+bool Lexer::lexes_plainly(uint32_t nesting, TokenKind kind, const InterpolatedContext* innermost) {
     // Plain rules: a line break does not end the line (nesting above 0) and no
     // f-string literal part or format spec is open, so comments, line breaks
     // and whitespace lex the same at any such nesting, change no state and
     // record no error, and the token differs only in its change of nesting.
     if (nesting == 0) return false;
-    if (fstrings_.empty()) return true;
+    if (innermost == nullptr) return true;
     // The same unsigned difference as lex_token's: below the string's own
     // level it wraps, and the literal part is not lexed.
-    const InterpolatedContext& ctx = fstrings_.back();
+    const InterpolatedContext& ctx = *innermost;
     const uint32_t inside = nesting - ctx.nesting;
     if (inside <= ctx.format_spec_depth) return false;
     // One level inside a replacement field, a colon (also the first of `:=`)
@@ -1041,6 +1130,7 @@ bool Lexer::re_lex_string_token_in_interpolation_element() {
     pop_fstring();
     pos_ = range_.end().raw;
     token_fstrings_version_ = kNotReplayable;
+    part_.start = UINT32_MAX;
     return true;
 }
 
@@ -1057,6 +1147,7 @@ bool Lexer::re_lex_raw_string_in_format_spec() {
     flags_ = StringTokenFlags{};
     pos_ = range_.end().raw;
     token_fstrings_version_ = kNotReplayable;
+    part_.start = UINT32_MAX;
     return true;
 }
 

@@ -108,28 +108,49 @@ public:
     void rewind(const Checkpoint& checkpoint);
     void rewind(Checkpoint&& checkpoint);
 
+    // Internal: one open f-string or t-string.
+    struct InterpolatedContext {
+        StringTokenFlags flags;
+        uint32_t nesting = 0;           // `nesting` at the string's start
+        uint32_t format_spec_depth = 0;  // open format specs
+        friend bool operator==(const InterpolatedContext&, const InterpolatedContext&) = default;
+    };
     // A token taken out of the lexer, to be made current again without lexing it.
     struct SavedToken {
+        // How it lexes the same elsewhere (see resume).
+        enum class Replay : uint8_t {
+            None,
+            Plain,  // by the plain rules, the f-string stack untouched
+            Opens,  // by the plain rules, opening an f-string or t-string
+            Part,   // as a literal part (or the end) of the innermost one
+        };
         TokenKind kind = TokenKind::EndOfFile;
         TextRange range;
         StringTokenFlags flags;
         TokenValue value;
         uint32_t end = 0;  // the cursor after it
         uint8_t line_state = 0;
+        Replay replay = Replay::None;
         std::vector<LexicalError> errors;  // recorded while it was lexed
-        // Lexed by the plain rules (see resume) and without changing the
-        // f-string stack, so that it lexes the same wherever they hold.
-        bool replayable = false;
+        // Part: the string it was lexed in, the stack's size then, whether in
+        // a format spec, and whether it closed the string.
+        InterpolatedContext part_context;
+        size_t part_depth = 0;
+        bool part_in_format_spec = false;
+        bool part_closes = false;
     };
     // Takes the current token out (its value is moved).
     void save_current_token(SavedToken& token);
     // For a caller that knows only comments, line breaks and whitespace lie
-    // between the cursor and `token`: when they and the token lex by the plain
-    // rules here as the token did where it was lexed (line breaks that do not
-    // end the line, no f-string literal part or format spec, the token's
-    // change of nesting alone), makes `token` current after them with its
-    // errors, as lexing on would, and returns true. Otherwise changes nothing
-    // and returns false.
+    // between the cursor and `token`: when they and the token lex here as the
+    // token did where it was lexed, makes `token` current after them with its
+    // errors and its change of state, as lexing on would, and returns true.
+    // Otherwise changes nothing and returns false. They lex alike by the plain
+    // rules (line breaks that do not end the line, no f-string literal part or
+    // format spec), where a token changes the nesting alone or opens an
+    // f-string at the nesting it meets; and, with nothing before it, a literal
+    // part lexes alike in the same innermost string, in or out of a format
+    // spec as it was.
     bool resume(SavedToken& token);
 
     // Called by the parser when it gives up a bracketed list because the
@@ -159,12 +180,6 @@ public:
     // removed. Returns true when it did.
     bool re_lex_raw_string_in_format_spec();
 
-    // Internal: one open f-string or t-string.
-    struct InterpolatedContext {
-        StringTokenFlags flags;
-        uint32_t nesting = 0;           // `nesting` at the string's start
-        uint32_t format_spec_depth = 0;  // open format specs
-    };
     // Internal: an indentation level (column, character count).
     struct Indentation {
         uint32_t column = 0;
@@ -198,8 +213,12 @@ private:
     bool has(uint32_t ahead) const { return pos_ + ahead < end_; }
     void pop_fstring();
     void restore(const Checkpoint& checkpoint);
-    // Whether trivia and then a token of kind `kind` lex by the plain rules at `nesting`.
-    bool lexes_plainly(uint32_t nesting, TokenKind kind) const;
+    // Whether trivia and then a token of kind `kind` lex by the plain rules at
+    // `nesting`, under `innermost` (null when no f-string is open).
+    static bool lexes_plainly(uint32_t nesting, TokenKind kind, const InterpolatedContext* innermost);
+    bool lexes_plainly(uint32_t nesting, TokenKind kind) const {
+        return lexes_plainly(nesting, kind, fstrings_.empty() ? nullptr : &fstrings_.back());
+    }
 
     std::string_view source_;
     uint32_t pos_ = 0;
@@ -219,6 +238,20 @@ private:
     // (kNotReplayable after a hook changed the token).
     static constexpr uint64_t kNotReplayable = UINT64_MAX;
     uint64_t token_fstrings_version_ = 0;
+    // The latest f-string opening: the stack's version before and after its
+    // push (an opening token that replays needs the push alone).
+    uint64_t opening_from_version_ = kNotReplayable;
+    uint64_t opening_version_ = kNotReplayable;
+    // The latest literal part (or end) of an f-string, as it was lexed.
+    struct PartLexed {
+        InterpolatedContext context;
+        size_t depth = 0;
+        uint32_t start = UINT32_MAX;
+        uint32_t end = 0;
+        bool in_format_spec = false;
+        bool closes = false;
+    };
+    PartLexed part_;
     LexerMode mode_;
     // Kept apart from nesting_: a combined load of both after a byte store stalls.
     uint8_t line_state_ = 0;  // 0 after newline, 1 in a non-empty line, 2 after `=`, 3 other
@@ -237,6 +270,9 @@ public:
         MarkedStack<InterpolatedContext>::Mark fstrings;
         size_t errors_len = 0;
         uint64_t token_fstrings_version = 0;
+        uint64_t opening_from_version = 0;
+        uint64_t opening_version = 0;
+        PartLexed part;
     };
 };
 

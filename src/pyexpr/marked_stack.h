@@ -24,6 +24,7 @@ public:
     bool empty() const { return items_.empty(); }
     size_t size() const { return items_.size(); }
     const T& back() const { return items_.back(); }
+    const T& operator[](size_t i) const { return items_[i]; }
 
     // Changes with every change of the contents and comes back with them when
     // put back to a mark: equal versions mean equal contents.

@@ -42,6 +42,12 @@ FAMILIES = {
                                             "g(" + "\n" * 50000 + 'f"{' * 60 + "x)"),
     "f-strings give up at `not`": ("g(" + 'f"{(' * 50 + "x not" + "\n" * 50000 + " y)",
                                    "g(" + "\n" * 50000 + 'f"{(' * 50 + "x not y)"),
+    # The token ahead of `not` opens an f-string, or is the literal text of
+    # the format specs that give up one after another.
+    "f-strings give up at `not` before an f-string": ("g(" + 'f"{(' * 95 + "x not" + "\n" * 20000 + ' f"y")',
+                                                      "g(" + "\n" * 20000 + 'f"{(' * 95 + 'x not f"y")'),
+    "f-strings' format specs give up at `not`": ("g(f'''{x:" + "{x:" * 95 + "{a not#" + "c" * 100000 + " y)",
+                                               "g(f'''{x:#" + "c" * 100000 + "{x:" * 95 + "{a not y)"),
 }
 
 CALLS = {
