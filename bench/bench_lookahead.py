@@ -43,6 +43,10 @@ FAMILIES = {
                                      "f(" + "#c\n" * 60000 + "[" * 190 + "x)"),
     "f-strings give up at `not`": ("g(" + 'f"{(' * 50 + "x not" + "\n" * 200000 + " y)",
                                    "g(" + "\n" * 200000 + 'f"{(' * 50 + "x not y)"),
+    "f-strings give up at `not` before an f-string": ("g(" + 'f"{(' * 95 + "x not" + "\n" * 200000 + ' f"y")',
+                                                      "g(" + "\n" * 200000 + 'f"{(' * 95 + 'x not f"y")'),
+    "f-strings' format specs give up at `not`": ("g(f'''{x:" + "{x:" * 95 + "{a not#" + "c" * 400000 + " y)",
+                                                 "g(f'''{x:#" + "c" * 400000 + "{x:" * 95 + "{a not y)"),
 }
 
 
