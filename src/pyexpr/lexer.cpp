@@ -290,14 +290,7 @@ TokenKind Lexer::lex_token() {
     if (!fstrings_.empty()) {
         const InterpolatedContext& ctx = fstrings_.back();
         if (nesting_ - ctx.nesting <= ctx.format_spec_depth) {
-            const PartLexed lexing{ctx, fstrings_.size(), pos_, 0, nesting_ > ctx.nesting, false};
-            if (auto kind = lex_interpolated_string_part()) {
-                // What a replay of it needs (see resume).
-                part_ = lexing;
-                part_.end = pos_;
-                part_.closes = fstrings_.size() < lexing.depth;
-                return *kind;
-            }
+            if (auto kind = lex_interpolated_string_part()) return *kind;
         }
     }
 
@@ -730,6 +723,10 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_part() {
     const bool raw = flags.is_raw();
     const bool in_format_spec = nesting_ > ctx.nesting;
     const uint32_t start = pos_;
+    // What a replay of the part needs (see resume).
+    const auto lexed = [&](bool closes) {
+        part_ = PartLexed{ctx, fstrings_.size() + (closes ? 1 : 0), start, pos_, in_format_spec, closes};
+    };
 
     // 1. The closing quote(s).
     if (!at_end() && peek() == quote && (!triple || (has(2) && peek(1) == quote && peek(2) == quote))) {
@@ -737,6 +734,7 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_part() {
         range_ = token_range(start);
         flags_ = flags;
         fstrings_.pop_back();
+        lexed(true);
         return is_t ? TokenKind::TStringEnd : TokenKind::FStringEnd;
     }
 
@@ -824,6 +822,7 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_part() {
         range_ = error_range;
         flags_ = flags.with(StringTokenFlags::kUnclosed);
         value_ = middle_value();
+        lexed(true);
         return middle_kind;
     }
 
@@ -832,6 +831,7 @@ std::optional<TokenKind> Lexer::lex_interpolated_string_part() {
     range_ = token_range(start);
     flags_ = flags;
     value_ = middle_value();
+    lexed(false);
     return middle_kind;
 }
 
