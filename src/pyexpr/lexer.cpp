@@ -1011,10 +1011,7 @@ void Lexer::save_current_token(SavedToken& token) {
         // the nesting.
         if (part_.start != range_.start().raw || part_.end != pos_) return;
         token.replay = Replay::Part;
-        token.part_context = part_.context;
-        token.part_depth = part_.depth;
-        token.part_in_format_spec = part_.in_format_spec;
-        token.part_closes = part_.closes;
+        token.part = part_;
     } else {
         // The nesting it was lexed at follows from the nesting after it (an end
         // of input, which leaves 0 at any depth, is never replayed).
@@ -1047,13 +1044,13 @@ bool Lexer::resume(SavedToken& token) {
     if (token.replay == Replay::None || pending_indentation_ || pos_ > token.range.start().raw) return false;
     if (token.replay == Replay::Part) {
         // Nothing may stand before it: in a literal part, that would be text.
-        if (pos_ != token.range.start().raw || fstrings_.size() != token.part_depth) return false;
+        if (pos_ != token.range.start().raw || fstrings_.size() != token.part.depth) return false;
         const InterpolatedContext& ctx = fstrings_.back();
-        if (!(ctx == token.part_context) || nesting_ - ctx.nesting > ctx.format_spec_depth ||
-            (nesting_ > ctx.nesting) != token.part_in_format_spec) {
+        if (!(ctx == token.part.context) || nesting_ - ctx.nesting > ctx.format_spec_depth ||
+            (nesting_ > ctx.nesting) != token.part.in_format_spec) {
             return false;
         }
-        part_ = PartLexed{ctx, token.part_depth, pos_, token.end, token.part_in_format_spec, token.part_closes};
+        part_ = token.part;
     } else if (!lexes_plainly(nesting_, token.kind)) {
         return false;
     }
@@ -1073,7 +1070,7 @@ bool Lexer::resume(SavedToken& token) {
         case Replay::Part:
             // As lexing closes it: an end keeps the nesting, a part cut short
             // returns to the string's own.
-            if (token.part_closes) {
+            if (token.part.closes) {
                 if (kind_ == TokenKind::FStringEnd || kind_ == TokenKind::TStringEnd) {
                     fstrings_.pop_back();
                 } else {
@@ -1129,8 +1126,7 @@ bool Lexer::re_lex_string_token_in_interpolation_element() {
     value_ = std::monostate{};
     pop_fstring();
     pos_ = range_.end().raw;
-    token_fstrings_version_ = kNotReplayable;
-    part_.start = UINT32_MAX;
+    forget_replay();
     return true;
 }
 
@@ -1146,8 +1142,7 @@ bool Lexer::re_lex_raw_string_in_format_spec() {
     value_ = Name("r");
     flags_ = StringTokenFlags{};
     pos_ = range_.end().raw;
-    token_fstrings_version_ = kNotReplayable;
-    part_.start = UINT32_MAX;
+    forget_replay();
     return true;
 }
 

@@ -115,6 +115,17 @@ public:
         uint32_t format_spec_depth = 0;  // open format specs
         friend bool operator==(const InterpolatedContext&, const InterpolatedContext&) = default;
     };
+    // Internal: a literal part (or the end) of an f-string as it was lexed:
+    // the innermost string then, the stack's size then, where the part lies,
+    // whether in a format spec, and whether it closed the string.
+    struct PartLexed {
+        InterpolatedContext context;
+        size_t depth = 0;
+        uint32_t start = UINT32_MAX;
+        uint32_t end = 0;
+        bool in_format_spec = false;
+        bool closes = false;
+    };
     // A token taken out of the lexer, to be made current again without lexing it.
     struct SavedToken {
         // How it lexes the same elsewhere (see resume).
@@ -132,12 +143,7 @@ public:
         uint8_t line_state = 0;
         Replay replay = Replay::None;
         std::vector<LexicalError> errors;  // recorded while it was lexed
-        // Part: the string it was lexed in, the stack's size then, whether in
-        // a format spec, and whether it closed the string.
-        InterpolatedContext part_context;
-        size_t part_depth = 0;
-        bool part_in_format_spec = false;
-        bool part_closes = false;
+        PartLexed part;  // for Part
     };
     // Takes the current token out (its value is moved).
     void save_current_token(SavedToken& token);
@@ -213,6 +219,12 @@ private:
     bool has(uint32_t ahead) const { return pos_ + ahead < end_; }
     void pop_fstring();
     void restore(const Checkpoint& checkpoint);
+    // After a hook rewrote the current token: it lexes as nothing did, and
+    // save_current_token must not take it for replayable.
+    void forget_replay() {
+        token_fstrings_version_ = kNotReplayable;
+        part_.start = UINT32_MAX;
+    }
     // Whether trivia and then a token of kind `kind` lex by the plain rules at
     // `nesting`, under `innermost` (null when no f-string is open).
     static bool lexes_plainly(uint32_t nesting, TokenKind kind, const InterpolatedContext* innermost);
@@ -243,14 +255,6 @@ private:
     uint64_t opening_from_version_ = kNotReplayable;
     uint64_t opening_version_ = kNotReplayable;
     // The latest literal part (or end) of an f-string, as it was lexed.
-    struct PartLexed {
-        InterpolatedContext context;
-        size_t depth = 0;
-        uint32_t start = UINT32_MAX;
-        uint32_t end = 0;
-        bool in_format_spec = false;
-        bool closes = false;
-    };
     PartLexed part_;
     LexerMode mode_;
     // Kept apart from nesting_: a combined load of both after a byte store stalls.

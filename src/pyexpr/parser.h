@@ -33,6 +33,7 @@ namespace lumra::pyexpr {
 
 inline constexpr uint32_t kMaxNestingDepth = 200;
 inline constexpr uint32_t kMaxTreeHeight = 1000;
+inline constexpr std::string_view kTooDeepMessage = "Expression is too deeply nested";
 
 // One consumed token, trivia included (comments, non-logical line breaks).
 struct ParsedToken {

@@ -367,7 +367,7 @@ void Parser::add_error(ParseErrorType error, TextRange range) {
 
 void Parser::too_deep() {
     if (tokens_.stopped()) return;
-    add_error(ParseErrorType::other("Expression is too deeply nested"), current_range());
+    add_error(ParseErrorType::other(std::string(kTooDeepMessage)), current_range());
     tokens_.stop();
 }
 

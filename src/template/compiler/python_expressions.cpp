@@ -13,6 +13,7 @@
 #include "pyexpr/ast.h"
 #include "pyexpr/lexer.h"
 #include "pyexpr/parser.h"
+#include "safe_eval/messages.h"
 #include "safe_eval/transform.h"
 #include "template/compiler/messages.h"
 #include "template/compiler/python_backend.h"
@@ -53,9 +54,14 @@ std::uint64_t below_loop_prefix(std::uint64_t offset) { return offset > kLoopPre
 constexpr std::uint32_t kLoopClauseLevels = 2;
 constexpr std::uint32_t kLoopExpressionLevels = 3;
 
-// The parser's refusal of a tree past its height or nesting limit.
-bool refused_as_too_deep(const std::string& message) {
-  return message.starts_with("Parse error: Expression is too deeply nested at byte range ");
+// The parser's refusal of a tree past its height or nesting limit, as the
+// parse step words it.
+bool refused_as_too_deep(std::string_view message) {
+  constexpr std::string_view kPrefix = safe_eval::msg::kParseErrorPrefix;
+  if (!message.starts_with(kPrefix)) return false;
+  message.remove_prefix(kPrefix.size());
+  return message.starts_with(pyexpr::kTooDeepMessage) &&
+         message.substr(pyexpr::kTooDeepMessage.size()).starts_with(" at byte range ");
 }
 
 // Lines and columns in one text as the template counts them: lines end at LF
