@@ -9,7 +9,7 @@ another. Each family puts long trivia or a long non-ASCII name there, under
 twice. Target: hostile within 2x of its control.
 
 Each family runs through safe_eval and through a template's {{ }} (but the
-f-string one: the template grammar wants every quote closed). Best of 3 wall
+f-string ones: the template grammar wants every quote closed). Best of 3 wall
 times; with --instructions, callgrind's count of one call (a child that makes
 the call twice, less one that makes it once), which the machine's load does
 not change.
@@ -22,32 +22,46 @@ import time
 
 from callgrind import one_call_instructions
 
-NAME = "\uff58" * 3000  # fullwidth letters: NFKC must normalise each one
-
-
 def listed(item, count):
     return "[" + ", ".join([item] * count) + "]"
 
 
-# name: (hostile, control)
-FAMILIES = {
-    "`is`, then line breaks": (listed("-" * 190 + "x is" + "\n" * 1000 + "y", 400),
-                               listed("\n" * 999 + "-" * 190 + "x is y", 400)),
-    "`not`, then line breaks before `in`": (listed("-" * 190 + "x not" + "\n" * 1000 + "in y", 400),
-                                            listed("\n" * 999 + "-" * 190 + "x not in y", 400)),
-    "`is`, then a long name": (listed("-" * 190 + "x is " + NAME, 20), listed("-" * 190 + NAME + " is x", 20)),
-    "`not`, then a long name": (listed("-" * 190 + "x not " + NAME, 20), listed("-" * 190 + NAME + " not x", 20)),
-    "lists give up after line breaks": ("f(" + "[" * 190 + "x" + "\n" * 200000 + ")",
-                                        "f(" + "\n" * 200000 + "[" * 190 + "x)"),
-    "lists give up after comments": ("f(" + "[" * 190 + "x" + "#c\n" * 60000 + ")",
-                                     "f(" + "#c\n" * 60000 + "[" * 190 + "x)"),
-    "f-strings give up at `not`": ("g(" + 'f"{(' * 50 + "x not" + "\n" * 200000 + " y)",
-                                   "g(" + "\n" * 200000 + 'f"{(' * 50 + "x not y)"),
-    "f-strings give up at `not` before an f-string": ("g(" + 'f"{(' * 95 + "x not" + "\n" * 200000 + ' f"y")',
-                                                      "g(" + "\n" * 200000 + 'f"{(' * 95 + 'x not f"y")'),
-    "f-strings' format specs give up at `not`": ("g(f'''{x:" + "{x:" * 95 + "{a not#" + "c" * 400000 + " y)",
-                                                 "g(f'''{x:#" + "c" * 400000 + "{x:" * 95 + "{a not y)"),
-}
+def families(scale=1.0):
+    """name: (hostile, control). `scale` shrinks the repeated parts (the tests
+    take them at half this size); the depths stay."""
+    def times(count):
+        return max(1, int(count * scale))
+
+    name = "\uff58" * times(3000)  # fullwidth letters: NFKC must normalise each one
+    deep = "-" * 190
+    return {
+        "`is`, then line breaks": (listed(deep + "x is" + "\n" * 1000 + "y", times(400)),
+                                   listed("\n" * 999 + deep + "x is y", times(400))),
+        "`not`, then line breaks before `in`": (listed(deep + "x not" + "\n" * 1000 + "in y", times(400)),
+                                                listed("\n" * 999 + deep + "x not in y", times(400))),
+        "`is`, then a long name": (listed(deep + "x is " + name, 20), listed(deep + name + " is x", 20)),
+        "`not`, then a long name": (listed(deep + "x not " + name, 20), listed(deep + name + " not x", 20)),
+        "lists give up after line breaks": ("f(" + "[" * 190 + "x" + "\n" * times(200000) + ")",
+                                            "f(" + "\n" * times(200000) + "[" * 190 + "x)"),
+        "lists give up after comments": ("f(" + "[" * 190 + "x" + "#c\n" * times(60000) + ")",
+                                         "f(" + "#c\n" * times(60000) + "[" * 190 + "x)"),
+        # Unclosed f-strings, which the template grammar refuses: safe_eval only.
+        "f-strings give up after line breaks": ("g(" + 'f"{' * 60 + "x" + "\n" * times(200000) + ")",
+                                                "g(" + "\n" * times(200000) + 'f"{' * 60 + "x)"),
+        "f-strings give up at `not`": ("g(" + 'f"{(' * 50 + "x not" + "\n" * times(200000) + " y)",
+                                       "g(" + "\n" * times(200000) + 'f"{(' * 50 + "x not y)"),
+        # The token ahead of `not` opens an f-string, or is the literal text of
+        # the format specs that give up one after another.
+        "f-strings give up at `not` before an f-string": (
+            "g(" + 'f"{(' * 95 + "x not" + "\n" * times(200000) + ' f"y")',
+            "g(" + "\n" * times(200000) + 'f"{(' * 95 + 'x not f"y")'),
+        "f-strings' format specs give up at `not`": (
+            "g(f'''{x:" + "{x:" * 95 + "{a not#" + "c" * times(400000) + " y)",
+            "g(f'''{x:#" + "c" * times(400000) + "{x:" * 95 + "{a not y)"),
+    }
+
+
+FAMILIES = families()
 
 
 def call(kind, text):

@@ -7,7 +7,6 @@ data/name_aliases.txt is Unicode 15.0's NameAliases.txt. ICU derives names
 for Tangut ideographs that CPython does not have: they are unknown names."""
 
 import ast
-import time
 import unicodedata
 from itertools import chain
 from pathlib import Path
@@ -16,6 +15,8 @@ import pytest
 
 from lumra_core._rust import safe_eval as se
 from lumra_core._rust import template_parser as tp
+
+from timing import best_times
 
 NAMED = {c: name for c in range(0x110000) if (name := unicodedata.name(chr(c), None))}
 NAMES = list(NAMED.values())
@@ -122,20 +123,6 @@ def literals(name):
 INPUTS = {**{f"4,000 \\N{{{name}}}": one_string(name) for name in SLOW},
           "400 literals of an unknown name": literals("ZZ")}
 OPERATIONS = {"safe_eval": se.safe_eval, "template": lambda expr: tp.parse_template(f"{{{{ {expr} }}}}")}
-
-
-def best_times(call, *arguments, repeat=5):
-    """Best time of the call on each argument, the arguments taking turns."""
-    best = [float("inf")] * len(arguments)
-    for _ in range(repeat):
-        for i, argument in enumerate(arguments):
-            start = time.perf_counter()
-            try:
-                call(argument)
-            except SyntaxError:
-                pass
-            best[i] = min(best[i], time.perf_counter() - start)
-    return best
 
 
 @pytest.mark.parametrize("operation", OPERATIONS)

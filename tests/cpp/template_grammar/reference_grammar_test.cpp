@@ -408,6 +408,15 @@ std::string disagreement(Rule start, std::string_view input) {
   return {};
 }
 
+// Fails the test, showing `input`, where the recogniser and the interpreter
+// disagree on it; `reported` counts the failures, so that a test can stop early.
+void expect_agreement(Rule start, const std::string& input, int& reported) {
+  const std::string diff = disagreement(start, input);
+  if (diff.empty()) return;
+  ++reported;
+  ADD_FAILURE() << "input: " << escaped(input) << "\n" << diff;
+}
+
 // Pieces that meet the grammar's decision points: delimiters, stop sets,
 // quotes, escapes, whitespace of every kind, non-ASCII and raw-tag pieces.
 const std::vector<std::string> kTemplatePieces = {
@@ -462,11 +471,7 @@ TEST(GrammarReference, RandomTemplatesAgree) {
   int reported = 0;
   for (int i = 0; i < 60000 && reported < 10; ++i) {
     const std::string input = random_text(rng, kTemplatePieces, 10);
-    const std::string diff = disagreement(Rule::template_, input);
-    if (!diff.empty()) {
-      ++reported;
-      ADD_FAILURE() << "input: " << escaped(input) << "\n" << diff;
-    }
+    expect_agreement(Rule::template_, input, reported);
   }
 }
 
@@ -485,12 +490,8 @@ TEST(GrammarReference, RandomMarkupAgrees) {
   int matched = 0;
   for (int i = 0; i < 30000 && reported < 10; ++i) {
     const std::string input = random_text(rng, kMarkupPieces, 12);
-    const std::string diff = disagreement(Rule::template_, input);
+    expect_agreement(Rule::template_, input, reported);
     matched += template_grammar_parse(Rule::template_, input).ok() ? 1 : 0;
-    if (!diff.empty()) {
-      ++reported;
-      ADD_FAILURE() << "input: " << escaped(input) << "\n" << diff;
-    }
   }
   // The pieces are meant to exercise successful parses as well.
   EXPECT_GT(matched, 3000) << "successful parses among the random markup";
@@ -508,11 +509,7 @@ TEST(GrammarReference, RandomRawElementsAgree) {
   int reported = 0;
   for (int i = 0; i < 40000 && reported < 10; ++i) {
     const std::string input = random_text(rng, kRawPieces, 14);
-    const std::string diff = disagreement(Rule::template_, input);
-    if (!diff.empty()) {
-      ++reported;
-      ADD_FAILURE() << "input: " << escaped(input) << "\n" << diff;
-    }
+    expect_agreement(Rule::template_, input, reported);
   }
 }
 
@@ -542,12 +539,8 @@ TEST(GrammarReference, RandomConvergingRawTriesAgree) {
     input += random_text(rng, kSharedTails, 8);
     if (coin(rng) == 0) input += random_text(rng, kTryTails, 2) + random_text(rng, kSharedTails, 6);
     if (coin(rng) != 0) input += "</c-raw>";
-    const std::string diff = disagreement(Rule::template_, input);
+    expect_agreement(Rule::template_, input, reported);
     matched += template_grammar_parse(Rule::template_, input).ok() ? 1 : 0;
-    if (!diff.empty()) {
-      ++reported;
-      ADD_FAILURE() << "input: " << escaped(input) << "\n" << diff;
-    }
   }
   EXPECT_GT(matched, 3000) << "successful parses among the raw elements";
 }
@@ -557,11 +550,7 @@ TEST(GrammarReference, RandomFillDataPatternsAgree) {
   int reported = 0;
   for (int i = 0; i < 40000 && reported < 10; ++i) {
     const std::string input = random_text(rng, kFillPieces, 8);
-    const std::string diff = disagreement(Rule::fill_data_pattern, input);
-    if (!diff.empty()) {
-      ++reported;
-      ADD_FAILURE() << "input: " << escaped(input) << "\n" << diff;
-    }
+    expect_agreement(Rule::fill_data_pattern, input, reported);
   }
 }
 
